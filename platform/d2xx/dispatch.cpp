@@ -1,0 +1,92 @@
+// Forwards the D2XX-compatible C operations to the active backend.
+#include "backend.h"
+#include "no_device_backend.h"
+#include "hardware/hardware_backend.h"
+#include "virtual_board/virtual_board.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace kovra610::d2xx {
+namespace {
+
+std::shared_ptr<Backend>& slot() {
+    static std::shared_ptr<Backend> active;
+    return active;
+}
+
+}  // namespace
+
+std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting) {
+    if (boardSetting.empty() || boardSetting == "usb") return makeHardwareBackend();
+    if (boardSetting == "virtual") return vboard::makeVirtualBoardBackend();
+    std::fprintf(stderr,
+                 "KOVRA610_BOARD=%s is not a known board; use \"usb\" or \"virtual\". "
+                 "No FTDI device will be found.\n",
+                 boardSetting.c_str());
+    return std::make_shared<NoDeviceBackend>();
+}
+
+std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend) {
+    std::shared_ptr<Backend> previous = std::move(slot());
+    slot() = std::move(backend);
+    return previous;
+}
+
+Backend& activeBackend() {
+    if (!slot()) {
+        const char* setting = std::getenv("KOVRA610_BOARD");
+        slot() = makeBackendFor(setting != nullptr ? setting : "");
+    }
+    return *slot();
+}
+
+}  // namespace kovra610::d2xx
+
+using kovra610::d2xx::activeBackend;
+
+extern "C" {
+
+FT_STATUS FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs) {
+    return activeBackend().createDeviceInfoList(lpdwNumDevs);
+}
+FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* pHandle) {
+    return activeBackend().open(deviceNumber, pHandle);
+}
+FT_STATUS FT_Close(FT_HANDLE ftHandle) { return activeBackend().close(ftHandle); }
+FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle) { return activeBackend().resetDevice(ftHandle); }
+FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
+    return activeBackend().getQueueStatus(ftHandle, dwRxBytes);
+}
+FT_STATUS FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRead,
+                  LPDWORD lpBytesReturned) {
+    return activeBackend().read(ftHandle, lpBuffer, dwBytesToRead, lpBytesReturned);
+}
+FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite,
+                   LPDWORD lpBytesWritten) {
+    return activeBackend().write(ftHandle, lpBuffer, dwBytesToWrite, lpBytesWritten);
+}
+FT_STATUS FT_SetUSBParameters(FT_HANDLE ftHandle, ULONG ulInTransferSize,
+                              ULONG ulOutTransferSize) {
+    return activeBackend().setUSBParameters(ftHandle, ulInTransferSize, ulOutTransferSize);
+}
+FT_STATUS FT_SetChars(FT_HANDLE ftHandle, UCHAR eventChar, UCHAR eventCharEnabled,
+                      UCHAR errorChar, UCHAR errorCharEnabled) {
+    return activeBackend().setChars(ftHandle, eventChar, eventCharEnabled, errorChar,
+                                    errorCharEnabled);
+}
+FT_STATUS FT_SetTimeouts(FT_HANDLE ftHandle, ULONG readTimeout, ULONG writeTimeout) {
+    return activeBackend().setTimeouts(ftHandle, readTimeout, writeTimeout);
+}
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
+    return activeBackend().setLatencyTimer(ftHandle, ucLatency);
+}
+FT_STATUS FT_SetFlowControl(FT_HANDLE ftHandle, USHORT flowControl, UCHAR xOn, UCHAR xOff) {
+    return activeBackend().setFlowControl(ftHandle, flowControl, xOn, xOff);
+}
+FT_STATUS FT_SetBitMode(FT_HANDLE ftHandle, UCHAR ucMask, UCHAR ucEnable) {
+    return activeBackend().setBitMode(ftHandle, ucMask, ucEnable);
+}
+
+}  // extern "C"
