@@ -1,0 +1,86 @@
+// A driver backend for tests: records every call with its arguments and
+// answers from a script (statuses, the device count, bytes arriving in the
+// receive queue after given writes or at given queue queries).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/d2xx/backend.h"
+
+namespace kovra610::testing {
+
+struct DriverCall {
+    std::string op;              // "FT_Write", "FT_GetQueueStatus", ...
+    std::vector<uint32_t> args;  // numeric arguments in call order
+    std::vector<uint8_t> bytes;  // bytes written (FT_Write) or delivered (FT_Read)
+    FT_STATUS status = FT_OK;    // what the call returned
+};
+
+class RecordingBackend : public d2xx::Backend {
+public:
+    DWORD deviceCount = 2;
+
+    // The n-th call (from 1) of `op` returns `status`.
+    void failCall(const std::string& op, int nth, FT_STATUS status);
+    // Every call of `op` from now on returns `status`.
+    void failAlways(const std::string& op, FT_STATUS status);
+    // Bytes that enter the receive queue right after the n-th write (from 1).
+    void afterWrite(int nthWrite, std::vector<uint8_t> bytes);
+    // Bytes that enter the receive queue just before the n-th queue query
+    // (from 1) answers.
+    void atQuery(int nthQuery, std::vector<uint8_t> bytes);
+    // Bytes already waiting.
+    void preload(std::vector<uint8_t> bytes);
+
+    const std::vector<DriverCall>& calls() const { return calls_; }
+    std::vector<DriverCall> callsOf(const std::string& op) const;
+    std::vector<std::vector<uint8_t>> writes() const;
+    void clearCalls() { calls_.clear(); }
+    size_t waiting() const { return rx_.size(); }
+
+    FT_STATUS createDeviceInfoList(DWORD* count) override;
+    FT_STATUS open(int index, FT_HANDLE* handle) override;
+    FT_STATUS close(FT_HANDLE handle) override;
+    FT_STATUS resetDevice(FT_HANDLE handle) override;
+    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override;
+    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) override;
+    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) override;
+    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) override;
+    FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
+                       UCHAR errorEnabled) override;
+    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) override;
+    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) override;
+    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
+    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
+
+private:
+    FT_STATUS record(const std::string& op, std::vector<uint32_t> args,
+                     std::vector<uint8_t> bytes = {});
+
+    std::vector<DriverCall> calls_;
+    std::map<std::string, int> counts_;
+    std::map<std::string, std::map<int, FT_STATUS>> nthFailures_;
+    std::map<std::string, FT_STATUS> alwaysFailures_;
+    std::map<int, std::vector<uint8_t>> afterWrite_;
+    std::map<int, std::vector<uint8_t>> atQuery_;
+    std::deque<uint8_t> rx_;
+};
+
+// Captures what the code under test prints on standard output.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    std::string text();  // everything printed since construction
+
+private:
+    int savedFd_ = -1;
+    int captureFd_ = -1;
+    std::string path_;
+};
+
+}  // namespace kovra610::testing
