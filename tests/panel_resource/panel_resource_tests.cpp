@@ -1,0 +1,353 @@
+// Checks the panel resource against the control table, the constants header
+// against the resource, and the layout for overlaps and legible widths.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QPushButton>
+#include <QSpinBox>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "control_table.h"
+#include "kovra610 evaluation board uir.h"
+#include "uir_reader.h"
+
+using panel_resource::ExpectedControl;
+using panel_resource::UirControl;
+using panel_resource::UirPanel;
+
+namespace {
+
+constexpr int kCaptionBand = 18;
+
+const QString kUirPath = QStringLiteral(KOVRA610_PANEL_UIR);
+
+const UirPanel& resource() {
+    static const UirPanel panel = [] {
+        UirPanel p;
+        QString error;
+        if (!panel_resource::readUir(kUirPath, &p, &error)) ADD_FAILURE() << error.toStdString();
+        return p;
+    }();
+    return panel;
+}
+
+const UirControl* findControl(const std::string& name) {
+    for (const UirControl& c : resource().controls)
+        if (c.name.toStdString() == name) return &c;
+    return nullptr;
+}
+
+std::string str(const QVariant& v) {
+    return v.toString().toStdString();
+}
+
+QString expectedClass(const ExpectedControl& e) {
+    static const std::map<std::string, QString> byKind{{"command", "QPushButton"},
+                                                       {"ring", "QComboBox"},
+                                                       {"ringslide", "RingSlide"},
+                                                       {"string", "QLineEdit"},
+                                                       {"textbox", "QPlainTextEdit"},
+                                                       {"textmsg", "QLabel"},
+                                                       {"led", "Led"},
+                                                       {"picture", "QLabel"},
+                                                       {"splitter", "QFrame"}};
+    if (e.kind == "numeric") return e.dataType == "double" ? "QDoubleSpinBox" : "QSpinBox";
+    return byKind.at(e.kind);
+}
+
+TEST(PanelResource, PanelItself) {
+    const UirControl& p = resource().panel;
+    EXPECT_EQ(p.widgetClass, "QWidget");
+    EXPECT_EQ(p.name, "SBUS_1");
+    EXPECT_EQ(p.dyn("panelResourceId").toInt(), 2);
+    EXPECT_EQ(str(p.properties.value("windowTitle")), "KOVRA610");
+    EXPECT_EQ(p.geometry(), QRect(9, 21, 1271, 932));
+    const QString sheet = p.properties.value("styleSheet").toString();
+    EXPECT_TRUE(sheet.contains("background-color: #C0C0C0", Qt::CaseInsensitive)) << str(sheet);
+    // The grey belongs to the panel, not to every control inside it.
+    EXPECT_TRUE(sheet.contains("#SBUS_1")) << str(sheet);
+    EXPECT_EQ(str(p.dyn("ctrlArrays")),
+              "1:ALARMREG;2:CMPREG;3:DRVREG;4:HEXARR;5:LABARR;6:PMUREG;7:VOLTARR");
+    EXPECT_EQ(resource().customWidgetBase.value("RingSlide"), "QWidget");
+    EXPECT_EQ(resource().customWidgetBase.value("Led"), "QWidget");
+}
+
+TEST(PanelResource, IdsRunFromTwoInListOrderWithoutGaps) {
+    const auto& controls = resource().controls;
+    ASSERT_EQ(controls.size(), 171u);
+    std::set<QString> names;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        EXPECT_EQ(controls[i].dyn("ctrlId").toInt(), int(i) + 2) << controls[i].name.toStdString();
+        EXPECT_TRUE(names.insert(controls[i].name).second)
+            << "duplicate " << controls[i].name.toStdString();
+        EXPECT_EQ(controls[i].childWidgets, 0) << controls[i].name.toStdString();
+    }
+}
+
+TEST(PanelResource, KindCounts) {
+    std::map<std::string, int> counts;
+    for (const UirControl& c : resource().controls) ++counts[str(c.dyn("ctrlKind"))];
+    const std::map<std::string, int> expected{
+        {"numeric", 76}, {"command", 12}, {"ring", 7}, {"ringslide", 18}, {"string", 32},
+        {"textbox", 1},  {"textmsg", 15}, {"led", 2},  {"picture", 1},    {"splitter", 7}};
+    EXPECT_EQ(counts, expected);
+}
+
+TEST(PanelResource, EveryControlMatchesTheTable) {
+    const auto& table = panel_resource::expectedControls();
+    ASSERT_EQ(table.size(), 171u);
+    for (const ExpectedControl& e : table) {
+        SCOPED_TRACE(e.name);
+        const UirControl* c = findControl(e.name);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->dyn("ctrlId").toInt(), e.id);
+        EXPECT_EQ(str(c->dyn("ctrlKind")), e.kind);
+        EXPECT_EQ(c->widgetClass, expectedClass(e));
+        EXPECT_EQ(str(c->dyn("dataType")), e.dataType);
+        EXPECT_EQ(str(c->dyn("caption")), e.caption);
+        EXPECT_EQ(c->hasDynamic("callback"), !e.callback.empty());
+        EXPECT_EQ(str(c->dyn("callback")), e.callback);
+        EXPECT_EQ(c->hasDynamic("ctrlArray"), !e.array.empty());
+        EXPECT_EQ(str(c->dyn("ctrlArray")), e.array);
+        if (!e.array.empty()) {
+            EXPECT_EQ(c->dyn("ctrlArrayIndex").toInt(), e.arrayIndex);
+        }
+
+        const auto& p = c->properties;
+        if (e.kind == "numeric") {
+            EXPECT_DOUBLE_EQ(p.value("minimum").toDouble(), e.minimum);
+            EXPECT_DOUBLE_EQ(p.value("maximum").toDouble(), e.maximum);
+            EXPECT_DOUBLE_EQ(p.value("singleStep").toDouble(), e.step);
+            EXPECT_DOUBLE_EQ(p.value("value").toDouble(), e.initial);
+            if (e.dataType == "double") {
+                EXPECT_EQ(p.value("decimals").toInt(), 3);
+            }
+        }
+        if (e.kind == "command" || e.kind == "textmsg") {
+            EXPECT_EQ(str(p.value("text")), e.caption);
+        }
+        if (e.kind == "string") {
+            EXPECT_EQ(str(p.value("text")), e.initialText);
+        }
+        if (e.kind == "textbox") {
+            EXPECT_EQ(str(p.value("plainText")), e.initialText);
+        }
+        if (e.kind == "led") {
+            EXPECT_EQ(c->dyn("value").toInt(), int(e.initial));
+        }
+
+        if (e.kind == "ring" || e.kind == "ringslide") {
+            QStringList values, texts;
+            for (const auto& item : e.items) {
+                values << QString::number(item.value);
+                texts << QString::fromStdString(item.text);
+            }
+            EXPECT_EQ(str(c->dyn("ringValues")), values.join(',').toStdString());
+            const QStringList shown =
+                e.kind == "ring" ? c->items : c->dyn("ringItems").toStringList();
+            EXPECT_EQ(shown, texts);
+            // The initial value is one of the items; a ring shows it as its current item.
+            const int initialIndex = int(values.indexOf(QString::number(int(e.initial))));
+            ASSERT_GE(initialIndex, 0);
+            if (e.kind == "ring") {
+                EXPECT_EQ(p.value("currentIndex").toInt(), initialIndex);
+            } else {
+                EXPECT_EQ(c->dyn("value").toInt(), int(e.initial));
+            }
+        }
+        if (e.kind == "picture") {
+            const QString file = p.value("pixmap").toString();
+            EXPECT_FALSE(file.isEmpty());
+            EXPECT_TRUE(QFileInfo(QFileInfo(kUirPath).dir(), file).isFile())
+                << file.toStdString() << " beside the resource";
+        }
+        if (e.kind == "splitter") {
+            const QRect g = c->geometry();
+            EXPECT_EQ(str(p.value("frameShape")),
+                      g.height() > g.width() ? "QFrame::VLine" : "QFrame::HLine");
+        }
+    }
+}
+
+TEST(PanelResource, ControlArraysHoldTheirMembersInOrder) {
+    std::map<std::string, std::map<int, std::string>> members;
+    for (const UirControl& c : resource().controls) {
+        if (!c.hasDynamic("ctrlArray")) continue;
+        auto& byIndex = members[str(c.dyn("ctrlArray"))];
+        const int index = c.dyn("ctrlArrayIndex").toInt();
+        EXPECT_TRUE(byIndex.emplace(index, c.name.toStdString()).second)
+            << "two controls at item " << index << " of " << str(c.dyn("ctrlArray"));
+    }
+    std::map<int, std::string> declared;
+    for (const QString& pair : resource().panel.dyn("ctrlArrays").toString().split(';')) {
+        const QStringList parts = pair.split(':');
+        ASSERT_EQ(parts.size(), 2) << pair.toStdString();
+        declared[parts[0].toInt()] = parts[1].toStdString();
+    }
+    const auto& arrays = panel_resource::expectedArrays();
+    ASSERT_EQ(declared.size(), arrays.size());
+    ASSERT_EQ(members.size(), arrays.size());
+    for (const auto& a : arrays) {
+        SCOPED_TRACE(a.name);
+        EXPECT_EQ(declared[a.resourceId], a.name);
+        std::vector<std::string> inOrder;
+        int next = 0;
+        for (const auto& [index, name] : members[a.name]) {
+            EXPECT_EQ(index, next++);
+            inOrder.push_back(name);
+        }
+        EXPECT_EQ(inOrder, a.members);
+    }
+}
+
+// Same DAC row i in the three row arrays means the same screen row.
+TEST(PanelResource, DacRowsLineUp) {
+    for (int row = 0; row < 32; ++row) {
+        const UirControl* name = findControl("LAB_" + std::to_string(row));
+        const UirControl* volts = findControl("DAC1_" + std::to_string(row));
+        const UirControl* code = findControl("ADDR_" + std::to_string(row + 1));
+        ASSERT_TRUE(name && volts && code);
+        EXPECT_EQ(name->geometry().y(), volts->geometry().y()) << row;
+        EXPECT_EQ(volts->geometry().y(), code->geometry().y()) << row;
+        EXPECT_LT(name->geometry().right(), volts->geometry().left()) << row;
+        EXPECT_LT(volts->geometry().right(), code->geometry().left()) << row;
+    }
+}
+
+// Header constants, listed by name.
+struct NamedConstant {
+    const char* name;
+    int value;
+};
+#include "panel_constants.inc"
+#define KOVRA610_NAMED(c) {#c, c},
+constexpr NamedConstant kControlConstants[] = {KOVRA610_PANEL_CONTROL_CONSTANTS(KOVRA610_NAMED)};
+constexpr NamedConstant kArrayConstants[] = {KOVRA610_PANEL_ARRAY_CONSTANTS(KOVRA610_NAMED)};
+#undef KOVRA610_NAMED
+
+TEST(PanelHeader, ControlConstantsAgreeWithResourceAndTable) {
+    EXPECT_EQ(SBUS_1, resource().panel.dyn("panelResourceId").toInt());
+    ASSERT_EQ(std::size(kControlConstants), 171u);
+    std::set<std::string> seen;
+    for (const NamedConstant& k : kControlConstants) {
+        SCOPED_TRACE(k.name);
+        seen.insert(k.name);
+        const UirControl* c = findControl(k.name);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(k.value, c->dyn("ctrlId").toInt());
+    }
+    for (const ExpectedControl& e : panel_resource::expectedControls()) {
+        EXPECT_TRUE(seen.count(e.name)) << e.name << " has no constant";
+        for (const NamedConstant& k : kControlConstants)
+            if (e.name == k.name) {
+                EXPECT_EQ(k.value, e.id) << e.name;
+            }
+    }
+    // Constants the rest of the system addresses directly.
+    EXPECT_EQ(CLKFREQ, 22);
+    EXPECT_EQ(DAC1TEXTBOX, 127);
+    EXPECT_EQ(LED_2, 142);
+    EXPECT_EQ(LED, 143);
+    EXPECT_EQ(LOAD, 145);
+    EXPECT_EQ(MODECHSEL, 170);
+}
+
+TEST(PanelHeader, ArrayConstantsAgreeWithResource) {
+    const auto& arrays = panel_resource::expectedArrays();
+    ASSERT_EQ(std::size(kArrayConstants), arrays.size());
+    const QString declared = resource().panel.dyn("ctrlArrays").toString();
+    for (const NamedConstant& k : kArrayConstants) {
+        SCOPED_TRACE(k.name);
+        EXPECT_TRUE(declared.split(';').contains(QString("%1:%2").arg(k.value).arg(k.name)));
+        const auto it = std::find_if(arrays.begin(), arrays.end(),
+                                     [&](const auto& a) { return a.name == k.name; });
+        ASSERT_NE(it, arrays.end());
+        EXPECT_EQ(k.value, it->resourceId);
+    }
+}
+
+// --- layout ---------------------------------------------------------------
+
+bool drawsCaptionAbove(const UirControl& c) {
+    const std::string kind = str(c.dyn("ctrlKind"));
+    return kind != "command" && kind != "textmsg" && !str(c.dyn("caption")).empty();
+}
+
+// The control with the band its caption is drawn in, as wide as the text.
+QRect footprint(const UirControl& c) {
+    QRect r = c.geometry();
+    if (drawsCaptionAbove(c)) {
+        const QFontMetrics fm(QApplication::font());
+        const int textWidth = fm.horizontalAdvance(c.dyn("caption").toString());
+        r = r.united(
+            QRect(r.x(), r.y() - kCaptionBand, std::max(r.width(), textWidth), kCaptionBand));
+    }
+    return r;
+}
+
+TEST(PanelLayout, EverythingInsideThePanel) {
+    const QRect area(0, 0, 1271, 932);
+    for (const UirControl& c : resource().controls)
+        EXPECT_TRUE(area.contains(footprint(c))) << c.name.toStdString();
+}
+
+TEST(PanelLayout, NothingOverlaps) {
+    const auto& controls = resource().controls;
+    for (size_t i = 0; i < controls.size(); ++i)
+        for (size_t j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(footprint(controls[i]).intersects(footprint(controls[j])))
+                << controls[i].name.toStdString() << " and " << controls[j].name.toStdString();
+}
+
+TEST(PanelLayout, TextsFitTheirControls) {
+    const QFontMetrics fm(QApplication::font());
+    for (const UirControl& c : resource().controls) {
+        SCOPED_TRACE(c.name.toStdString());
+        const std::string kind = str(c.dyn("ctrlKind"));
+        const auto& p = c.properties;
+        const QRect g = c.geometry();
+        EXPECT_GE(g.height(), kind == "splitter" ? 1 : fm.height()) << "too low to read";
+        if (kind == "numeric") {
+            if (c.widgetClass == "QDoubleSpinBox") {
+                QDoubleSpinBox box;
+                box.setDecimals(p.value("decimals").toInt());
+                box.setRange(p.value("minimum").toDouble(), p.value("maximum").toDouble());
+                EXPECT_GE(g.width(), box.sizeHint().width());
+            } else {
+                QSpinBox box;
+                box.setRange(p.value("minimum").toInt(), p.value("maximum").toInt());
+                EXPECT_GE(g.width(), box.sizeHint().width());
+            }
+        } else if (kind == "command") {
+            QPushButton button(p.value("text").toString());
+            EXPECT_GE(g.width(), button.sizeHint().width());
+        } else if (kind == "ring") {
+            QComboBox box;
+            box.addItems(c.items);
+            EXPECT_GE(g.width(), box.sizeHint().width());
+        } else if (kind == "ringslide") {
+            const QStringList items = c.dyn("ringItems").toStringList();
+            int widest = 0;
+            for (const QString& s : items) widest = std::max(widest, fm.horizontalAdvance(s));
+            EXPECT_GE(g.width(), widest + 24);
+            EXPECT_EQ(g.height(), 16 * int(items.size()) + 6);
+        } else if (kind == "textmsg") {
+            EXPECT_GE(g.width(), fm.horizontalAdvance(p.value("text").toString()));
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
