@@ -1,8 +1,440 @@
-// Placeholder until the virtual board lands: no devices.
 #include "virtual_board.h"
-#include "../no_device_backend.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <utility>
+
 namespace kovra610::vboard {
+namespace {
+
+constexpr std::size_t kInvalidListLimit = 65536;
+
+std::size_t indexOf(ConfigCall call) { return static_cast<std::size_t>(call); }
+
+}  // namespace
+
 std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
-    return std::make_shared<d2xx::NoDeviceBackend>();
+    auto board = std::make_shared<VirtualBoard>();
+    const char* tracePath = std::getenv("KOVRA610_BOARD_TRACE");
+    if (tracePath != nullptr && tracePath[0] != '\0') {
+        std::string error;
+        if (!board->startTrace(tracePath, &error)) {
+            std::fprintf(stderr, "KOVRA610_BOARD_TRACE: %s; the virtual board runs without a pin trace.\n",
+                         error.c_str());
+        }
+    }
+    return board;
 }
+
+VirtualBoard::VirtualBoard() : engine_(chip_) {}
+
+VirtualBoard::~VirtualBoard() { stopTrace(); }
+
+// --- Handles ------------------------------------------------------------------
+
+FT_STATUS VirtualBoard::portFor(FT_HANDLE handle, int& port) const {
+    if (pulled_) return FT_IO_ERROR;
+    const auto id = reinterpret_cast<uintptr_t>(handle);
+    for (int p = 0; p < kPorts; ++p) {
+        if (ports_[p].config.open && ports_[p].handle == id && id != 0) {
+            port = p;
+            return FT_OK;
+        }
+    }
+    return FT_INVALID_HANDLE;
+}
+
+FT_STATUS VirtualBoard::configFault(ConfigCall call) {
+    const std::size_t i = indexOf(call);
+    if (configFailures_[i] == 0) return FT_OK;
+    if (configFailures_[i] != kAlways) --configFailures_[i];
+    return configFailure_[i];
+}
+
+const PortConfig& VirtualBoard::portConfig(int port) const {
+    static const PortConfig kNoPort;
+    if (port < 0 || port >= kPorts) return kNoPort;
+    return ports_[port].config;
+}
+
+FT_STATUS VirtualBoard::createDeviceInfoList(DWORD* count) {
+    if (count == nullptr) return FT_INVALID_PARAMETER;
+    *count = present_ && !pulled_ ? kPorts : 0;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::open(int index, FT_HANDLE* handle) {
+    if (handle == nullptr) return FT_INVALID_PARAMETER;
+    if (!present_ || pulled_ || index < 0 || index >= kPorts) return FT_DEVICE_NOT_FOUND;
+    if (openFailures_ > 0) {
+        if (openFailures_ != kAlways) --openFailures_;
+        return openFailure_;
+    }
+    Port& port = ports_[index];
+    if (port.config.open) return FT_DEVICE_NOT_OPENED;
+    const unsigned opens = port.config.openCount + 1;
+    const unsigned resets = port.config.resetCount;
+    port.config = PortConfig{};
+    port.config.open = true;
+    port.config.openCount = opens;
+    port.config.resetCount = resets;
+    port.handle = nextHandle_;
+    nextHandle_ += 0x10;
+    if (index == 0) engine_.release();
+    *handle = reinterpret_cast<FT_HANDLE>(port.handle);
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::close(FT_HANDLE handle) {
+    const auto id = reinterpret_cast<uintptr_t>(handle);
+    for (int p = 0; p < kPorts; ++p) {
+        Port& port = ports_[p];
+        if (!port.config.open || port.handle != id || id == 0) continue;
+        port.config.open = false;
+        port.config.bitMode = FT_BITMODE_RESET;
+        port.handle = 0;
+        if (p == 0) engine_.release();
+        return pulled_ ? FT_IO_ERROR : FT_OK;
+    }
+    return pulled_ ? FT_IO_ERROR : FT_INVALID_HANDLE;
+}
+
+FT_STATUS VirtualBoard::resetDevice(FT_HANDLE handle) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::ResetDevice); s != FT_OK) return s;
+    ++ports_[port].config.resetCount;
+    if (port == 0) {
+        queue_.clear();
+        engine_.purge();
+    }
+    return FT_OK;
+}
+
+// --- Receive queue ------------------------------------------------------------
+
+std::size_t VirtualBoard::visibleBytes(std::chrono::steady_clock::time_point now) const {
+    std::size_t n = 0;
+    for (const QueuedByte& b : queue_) {
+        if (b.visibleAtQuery > queries_ || b.visibleAt > now) break;
+        ++n;
+    }
+    return n;
+}
+
+void VirtualBoard::enqueue(uint8_t value, uint64_t visibleAtQuery) {
+    if (queue_.size() >= kQueueLimit) {
+        ++dropped_;
+        return;
+    }
+    std::chrono::steady_clock::time_point at{};
+    if (latency_.count() > 0) at = std::chrono::steady_clock::now() + latency_;
+    queue_.push_back(QueuedByte{value, visibleAtQuery, at});
+}
+
+FT_STATUS VirtualBoard::getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    if (port != 0) {
+        *rxBytes = 0;
+        return FT_OK;
+    }
+    ++queries_;
+    *rxBytes = static_cast<DWORD>(visibleBytes(std::chrono::steady_clock::now()));
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (returned == nullptr || (buffer == nullptr && toRead > 0)) return FT_INVALID_PARAMETER;
+    *returned = 0;
+    if (port != 0 || toRead == 0) return FT_OK;
+
+    using Clock = std::chrono::steady_clock;
+    auto now = Clock::now();
+    std::size_t visible = visibleBytes(now);
+    const ULONG timeoutMs = ports_[0].config.readTimeoutMs;
+    if (visible < toRead && timeoutMs > 0 && latency_.count() > 0) {
+        // Wait, within the time-out, for bytes still on their way.
+        const auto deadline = now + std::chrono::milliseconds(timeoutMs);
+        while (visible < toRead && visible < queue_.size() && now < deadline) {
+            const QueuedByte& next = queue_[visible];
+            if (next.visibleAtQuery > queries_) break;
+            std::this_thread::sleep_until(std::min(next.visibleAt, deadline));
+            now = Clock::now();
+            visible = visibleBytes(now);
+        }
+    }
+    const std::size_t n = std::min<std::size_t>(visible, toRead);
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = queue_.front().value;
+        queue_.pop_front();
+    }
+    *returned = static_cast<DWORD>(n);
+    return FT_OK;
+}
+
+// --- Writes -------------------------------------------------------------------
+
+void VirtualBoard::deliver() {
+    const std::size_t count = replies_.size();
+    // Per byte: when it becomes visible (0: at once) and whether it is lost.
+    std::vector<uint64_t> visibleAt(count, 0);
+    std::vector<bool> lost(count, false);
+
+    for (const auto& bad : invalidNow_) {
+        if (invalid_.size() < kInvalidListLimit) invalid_.push_back(bad.op);
+        if (bad.op != 0xAB || echoFaults_ == 0 || echoFault_ == EchoFault::None) continue;
+        if (echoFaults_ != kAlways) --echoFaults_;
+        if (echoFault_ == EchoFault::Missing) {
+            lost[bad.at] = lost[bad.at + 1] = true;
+        } else {
+            visibleAt[bad.at + 1] = queries_ + 2;
+        }
+    }
+    if (replyFault_ && count > 0) {
+        for (std::size_t i = replyOnTime_; i < count; ++i) {
+            if (replyDropRest_) {
+                lost[i] = true;
+            } else {
+                visibleAt[i] = std::max(visibleAt[i], queries_ + replyDelayQueries_ + 1);
+            }
+        }
+        replyFault_ = false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!lost[i]) enqueue(replies_[i], visibleAt[i]);
+    }
+}
+
+void VirtualBoard::afterWrite() {
+    for (auto it = strays_.begin(); it != strays_.end();) {
+        if (it->afterWrite == writes_) {
+            for (uint8_t b : it->bytes) enqueue(b, 0);
+            it = strays_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (pullAfterWrite_ != 0 && pullAfterWrite_ == writes_) {
+        pullAfterWrite_ = 0;
+        pullCable();
+    }
+}
+
+FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrite,
+                              DWORD* written) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (written == nullptr || (buffer == nullptr && toWrite > 0)) return FT_INVALID_PARAMETER;
+    *written = 0;
+    if (port != 0) {
+        *written = toWrite;
+        return FT_OK;
+    }
+    ++writes_;
+    for (auto it = writeFaults_.begin(); it != writeFaults_.end(); ++it) {
+        if (it->atWrite == writes_) {
+            const FT_STATUS status = it->status;
+            writeFaults_.erase(it);
+            afterWrite();
+            return status;
+        }
+    }
+    FT_STATUS status = FT_OK;
+    if (ports_[0].config.bitMode != FT_BITMODE_MPSSE) {
+        *written = toWrite;  // not commands: nothing listens
+    } else {
+        engine_.idle(kUsbGapTicks);
+        replies_.clear();
+        invalidNow_.clear();
+        const std::size_t taken =
+            engine_.feed(static_cast<const uint8_t*>(buffer), toWrite, replies_, &invalidNow_);
+        deliver();
+        *written = static_cast<DWORD>(taken);
+        if (taken < toWrite) status = FT_IO_ERROR;  // a stalled engine's buffer is full
+    }
+    afterWrite();
+    return status;
+}
+
+// --- Configuration ------------------------------------------------------------
+
+FT_STATUS VirtualBoard::setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetUSBParameters); s != FT_OK) return s;
+    ports_[port].config.inTransferSize = inSize;
+    ports_[port].config.outTransferSize = outSize;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,
+                                 UCHAR errorChar, UCHAR errorEnabled) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetChars); s != FT_OK) return s;
+    PortConfig& c = ports_[port].config;
+    c.eventChar = eventChar;
+    c.eventCharEnabled = eventEnabled;
+    c.errorChar = errorChar;
+    c.errorCharEnabled = errorEnabled;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetTimeouts); s != FT_OK) return s;
+    ports_[port].config.readTimeoutMs = readMs;
+    ports_[port].config.writeTimeoutMs = writeMs;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetLatencyTimer); s != FT_OK) return s;
+    ports_[port].config.latencyTimerMs = ms;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetFlowControl); s != FT_OK) return s;
+    PortConfig& c = ports_[port].config;
+    c.flowControl = flow;
+    c.xon = xon;
+    c.xoff = xoff;
+    return FT_OK;
+}
+
+FT_STATUS VirtualBoard::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = configFault(ConfigCall::SetBitMode); s != FT_OK) return s;
+    ports_[port].config.bitMask = mask;
+    ports_[port].config.bitMode = mode;
+    if (port == 0) {
+        if (mode == FT_BITMODE_MPSSE) {
+            engine_.powerOn();
+        } else {
+            engine_.release();
+        }
+    }
+    return FT_OK;
+}
+
+// --- Time ---------------------------------------------------------------------
+
+double VirtualBoard::elapsedSeconds() const {
+    return static_cast<double>(engine_.now()) / static_cast<double>(MpsseEngine::kMasterClockHz);
+}
+
+void VirtualBoard::idle(std::chrono::nanoseconds span) {
+    if (span.count() <= 0) return;
+    engine_.idle(static_cast<uint64_t>(span.count()) * 60 / 1000);
+}
+
+// --- Faults -------------------------------------------------------------------
+
+void VirtualBoard::failOpen(FT_STATUS status, unsigned times) {
+    openFailure_ = status;
+    openFailures_ = times;
+}
+
+void VirtualBoard::failConfigCall(ConfigCall call, FT_STATUS status, unsigned times) {
+    configFailure_[indexOf(call)] = status;
+    configFailures_[indexOf(call)] = times;
+}
+
+void VirtualBoard::failWrite(unsigned nth, FT_STATUS status) {
+    if (nth == 0) return;
+    writeFaults_.push_back(WriteFault{writes_ + nth, status});
+}
+
+void VirtualBoard::injectStrayBytes(unsigned afterNthWrite, std::vector<uint8_t> bytes) {
+    if (afterNthWrite == 0) {
+        for (uint8_t b : bytes) enqueue(b, 0);
+        return;
+    }
+    strays_.push_back(StrayBytes{writes_ + afterNthWrite, std::move(bytes)});
+}
+
+void VirtualBoard::setEchoFault(EchoFault fault, unsigned times) {
+    echoFault_ = fault;
+    echoFaults_ = fault == EchoFault::None ? 0 : times;
+}
+
+void VirtualBoard::shortenNextReply(std::size_t keep) {
+    replyFault_ = true;
+    replyOnTime_ = keep;
+    replyDropRest_ = true;
+    replyDelayQueries_ = 0;
+}
+
+void VirtualBoard::delayNextReply(unsigned queries, std::size_t onTime) {
+    replyFault_ = true;
+    replyOnTime_ = onTime;
+    replyDropRest_ = false;
+    replyDelayQueries_ = queries;
+}
+
+void VirtualBoard::pullCable() {
+    pulled_ = true;
+    engine_.release();
+    queue_.clear();
+}
+
+void VirtualBoard::pullCableAfterWrite(unsigned nth) {
+    pullAfterWrite_ = nth == 0 ? 0 : writes_ + nth;
+    if (nth == 0) pullCable();
+}
+
+void VirtualBoard::plugCable() {
+    if (!pulled_) return;
+    pulled_ = false;
+    for (Port& port : ports_) {
+        port.config.open = false;
+        port.config.bitMode = FT_BITMODE_RESET;
+        port.handle = 0;
+    }
+}
+
+void VirtualBoard::clearFaults() {
+    present_ = true;
+    plugCable();
+    openFailures_ = 0;
+    for (unsigned& n : configFailures_) n = 0;
+    writeFaults_.clear();
+    strays_.clear();
+    echoFault_ = EchoFault::None;
+    echoFaults_ = 0;
+    replyFault_ = false;
+    pullAfterWrite_ = 0;
+}
+
+// --- Trace --------------------------------------------------------------------
+
+bool VirtualBoard::startTrace(const std::string& path, std::string* error) {
+    std::string why;
+    if (!trace_.open(path, engine_.now(), engine_.lowPins(), why)) {
+        if (error != nullptr) *error = why;
+        return false;
+    }
+    engine_.setTrace(&trace_);
+    return true;
+}
+
+bool VirtualBoard::stopTrace() {
+    engine_.setTrace(nullptr);
+    return trace_.close(engine_.now());
+}
+
 }  // namespace kovra610::vboard

@@ -1,15 +1,285 @@
 // The virtual board: an emulated FT2232H whose port A runs an MPSSE engine
 // wired to a model of the KOVRA610's serial bus.
+//
+// KOVRA610_BOARD=virtual makes one with makeVirtualBoardBackend(). A test
+// makes its own and installs it, keeping a pointer to look inside:
+//
+//     auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
+//     kovra610::d2xx::installBackend(board);
+//     ... FT_* calls, or the program itself ...
+//     EXPECT_EQ(board->reg(0, 0x1D), 12);
+//
+// The FT2232H:
+//  - two ports: device count 2; index 0 is port A (MPSSE), index 1 port B,
+//    which accepts open, close and configuration and ignores data;
+//  - a port opens once at a time (a second open gives FT_DEVICE_NOT_OPENED);
+//    handles are never reused, so a stale one gives FT_INVALID_HANDLE;
+//  - configuration calls are accepted and remembered (portConfig());
+//  - in bit mode 0x00 written bytes are dropped; from mode 0x02 on they are
+//    MPSSE commands; other modes are remembered and their data dropped;
+//    entering mode 0x02 starts the MPSSE from its power-on state; closing a
+//    port returns it to mode 0x00 and stops it driving the pins;
+//  - FT_ResetDevice empties the receive queue and drops a half-read command;
+//  - the receive queue holds only answer bytes (no USB status bytes); the
+//    count and the bytes come whole and in order. A reply becomes visible
+//    after the reply latency (0 by default); FT_Read takes only visible
+//    bytes, waiting for more up to the read time-out (0: no waiting) and
+//    returning FT_OK with fewer bytes when they do not come;
+//  - 0x87 (send immediate) is counted; replies are not held back without it.
+//
+// The chip model and the MPSSE engine are described in serial_bus_chip.h and
+// mpsse_engine.h (edges, pulled-up pins, TMS commands, stalls).
+//
+// Time: the engine keeps its own clock in ticks of the 60 MHz master clock.
+// Each host write to port A first lets kUsbGapTicks (125 us, one USB
+// microframe) pass; each command then costs MpsseEngine::kCommandTicks and
+// each serial clock its period. The pin trace uses that clock.
+//
+// One thread at a time, as the D2XX driver layer.
 #pragma once
 
 #include "../backend.h"
+#include "mpsse_engine.h"
+#include "serial_bus_chip.h"
+#include "vcd_trace.h"
 
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace kovra610::vboard {
 
 // A fresh virtual board as a driver backend (what KOVRA610_BOARD=virtual
-// selects). Honours KOVRA610_BOARD_TRACE.
+// selects). Honours KOVRA610_BOARD_TRACE=FILE.vcd: the pin trace is written
+// from the start; a file that cannot be made gives one line on standard error
+// and the board runs without a trace.
 std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend();
+
+// The configuration calls of the D2XX layer.
+enum class ConfigCall {
+    ResetDevice,
+    SetUSBParameters,
+    SetChars,
+    SetTimeouts,
+    SetLatencyTimer,
+    SetFlowControl,
+    SetBitMode,
+};
+
+// What the last configuration calls on a port set.
+struct PortConfig {
+    bool open = false;
+    unsigned openCount = 0;
+    unsigned resetCount = 0;
+    ULONG inTransferSize = 4096;
+    ULONG outTransferSize = 4096;
+    UCHAR eventChar = 0;
+    UCHAR eventCharEnabled = 0;
+    UCHAR errorChar = 0;
+    UCHAR errorCharEnabled = 0;
+    ULONG readTimeoutMs = 0;
+    ULONG writeTimeoutMs = 0;
+    UCHAR latencyTimerMs = 16;
+    USHORT flowControl = FT_FLOW_NONE;
+    UCHAR xon = 0;
+    UCHAR xoff = 0;
+    UCHAR bitMask = 0;
+    UCHAR bitMode = FT_BITMODE_RESET;
+};
+
+// What can go wrong with the echo of the bad command 0xAB.
+enum class EchoFault {
+    None,
+    Missing,  // 0xFA 0xAB never arrives
+    Split,    // 0xFA is waiting at the next queue query, 0xAB only at the one after
+};
+
+class VirtualBoard : public d2xx::Backend {
+public:
+    static constexpr int kPorts = 2;
+    static constexpr uint64_t kUsbGapTicks = 7500;  // 125 us of master clock
+    static constexpr unsigned kAlways = std::numeric_limits<unsigned>::max();
+    // The receive queue drops bytes beyond this (counted in droppedReplyBytes()).
+    static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
+
+    VirtualBoard();
+    ~VirtualBoard() override;
+    VirtualBoard(const VirtualBoard&) = delete;
+    VirtualBoard& operator=(const VirtualBoard&) = delete;
+
+    // d2xx::Backend
+    FT_STATUS createDeviceInfoList(DWORD* count) override;
+    FT_STATUS open(int index, FT_HANDLE* handle) override;
+    FT_STATUS close(FT_HANDLE handle) override;
+    FT_STATUS resetDevice(FT_HANDLE handle) override;
+    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override;
+    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) override;
+    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) override;
+    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) override;
+    FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
+                       UCHAR errorEnabled) override;
+    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) override;
+    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) override;
+    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
+    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
+
+    // --- The chip -----------------------------------------------------------
+    // Register `addr` (0-127) of channel 0 or 1; 0x1E reads the alarm flags.
+    uint16_t reg(int channel, unsigned addr) const { return chip_.reg(channel, addr); }
+    // Sets a register as if the chip held that value (no bus traffic).
+    void setReg(int channel, unsigned addr, uint16_t value) { chip_.setReg(channel, addr, value); }
+    // Alarm flags of register 0x1E: set outright, or OR more in. They stay
+    // until changed here or the chip is reset.
+    void setAlarmFlags(int channel, uint16_t flags) { chip_.setAlarmFlags(channel, flags); }
+    void raiseAlarm(int channel, uint16_t flags) { chip_.raiseAlarm(channel, flags); }
+    // Command words decoded from 26-bit frames, in order.
+    const std::vector<SerialWord>& decodedWords() const { return chip_.words(); }
+    // Answer words shifted out in full by read-back frames, in order.
+    const std::vector<SerialWord>& answeredWords() const { return chip_.answers(); }
+    void clearWords() { chip_.clearLists(); }
+    unsigned framingErrors() const { return chip_.framingErrors(); }
+    // How many times the reset line went low.
+    unsigned chipResets() const { return chip_.resets(); }
+    bool chipInReset() const { return chip_.inReset(); }
+    const SerialBusChip& chip() const { return chip_; }
+
+    // --- The MPSSE engine of port A ----------------------------------------
+    uint16_t divisor() const { return engine_.divisor(); }
+    double serialClockHz() const { return engine_.serialClockHz(); }
+    bool divideBy5() const { return engine_.divideBy5(); }
+    bool threePhase() const { return engine_.threePhase(); }
+    bool adaptiveClocking() const { return engine_.adaptive(); }
+    bool loopback() const { return engine_.loopback(); }
+    uint8_t lowValue() const { return engine_.lowValue(); }
+    uint8_t lowDirection() const { return engine_.lowDirection(); }
+    uint8_t highValue() const { return engine_.highValue(); }
+    uint8_t highDirection() const { return engine_.highDirection(); }
+    // Levels on ADBUS0-7 as the wire has them.
+    uint8_t lowPins() const { return engine_.lowPins(); }
+    bool engineStalled() const { return engine_.stalled(); }
+    uint64_t sendImmediateCount() const { return engine_.sendImmediateCount(); }
+    // Opcodes answered as invalid (0xFA op), in order.
+    const std::vector<uint8_t>& invalidCommands() const { return invalid_; }
+    // The engine clock, in 60 MHz ticks and in seconds.
+    uint64_t masterTicks() const { return engine_.now(); }
+    double elapsedSeconds() const;
+    // Lets time pass on the engine clock (a host wait the board cannot see).
+    void idle(std::chrono::nanoseconds span);
+
+    // --- Ports and the receive queue ----------------------------------------
+    const PortConfig& portConfig(int port) const;
+    UCHAR bitMode(int port = 0) const { return portConfig(port).bitMode; }
+    // Bytes in port A's receive queue, visible or not yet.
+    std::size_t queuedBytes() const { return queue_.size(); }
+    uint64_t droppedReplyBytes() const { return dropped_; }
+    // Time from a reply's making to its being visible to the host.
+    void setReplyLatency(std::chrono::microseconds latency) { latency_ = latency; }
+    std::chrono::microseconds replyLatency() const { return latency_; }
+    // FT_Write calls on port A so far, and FT_GetQueueStatus calls.
+    uint64_t writeCalls() const { return writes_; }
+    uint64_t queueQueries() const { return queries_; }
+
+    // --- Fault injection ----------------------------------------------------
+    // Counts ("the nth write") run from the moment of the call: 1 is the
+    // next FT_Write on port A.
+    // No FTDI device attached: count 0, FT_Open fails with FT_DEVICE_NOT_FOUND.
+    void setDevicePresent(bool present) { present_ = present; }
+    // The next `times` FT_Open calls fail with `status`.
+    void failOpen(FT_STATUS status, unsigned times = 1);
+    // The next `times` calls of `call` fail with `status` and change nothing.
+    void failConfigCall(ConfigCall call, FT_STATUS status, unsigned times = 1);
+    // The nth FT_Write fails with `status`; nothing reaches the engine.
+    void failWrite(unsigned nth, FT_STATUS status = FT_IO_ERROR);
+    // After the nth FT_Write has run, `bytes` appear in the receive queue.
+    void injectStrayBytes(unsigned afterNthWrite, std::vector<uint8_t> bytes);
+    // The next `times` echoes of the bad command 0xAB go wrong as `fault` says.
+    void setEchoFault(EchoFault fault, unsigned times = 1);
+    // The next write that makes reply bytes delivers only the first `keep`;
+    // the rest are lost.
+    void shortenNextReply(std::size_t keep);
+    // The next write that makes reply bytes delivers its first `onTime`
+    // bytes as usual and the rest only after `queries` more queue queries.
+    void delayNextReply(unsigned queries, std::size_t onTime = 0);
+    // The cable is pulled now, or right after the nth FT_Write has run: from
+    // then on the count is 0, FT_Open gives FT_DEVICE_NOT_FOUND and every
+    // call on a handle FT_IO_ERROR (FT_Close still frees the handle).
+    void pullCable();
+    void pullCableAfterWrite(unsigned nth);
+    // Plugged in again: the device is found and may be opened anew; handles
+    // from before stay dead.
+    void plugCable();
+    bool cablePulled() const { return pulled_; }
+    // Every pending fault removed (device present, cable in).
+    void clearFaults();
+
+    // --- Pin trace -----------------------------------------------------------
+    // Writes every change of ADBUS0-7 to a VCD file from now on. False, with
+    // the reason in `error`, when the file cannot be made or a trace runs.
+    bool startTrace(const std::string& path, std::string* error = nullptr);
+    // Ends the trace and closes the file; false if writing it failed.
+    bool stopTrace();
+    bool tracing() const { return trace_.isOpen(); }
+
+private:
+    struct QueuedByte {
+        uint8_t value;
+        uint64_t visibleAtQuery;  // queue query count from which it is visible
+        std::chrono::steady_clock::time_point visibleAt;
+    };
+    struct Port {
+        PortConfig config;
+        uintptr_t handle = 0;
+    };
+    struct WriteFault {
+        uint64_t atWrite;
+        FT_STATUS status;
+    };
+    struct StrayBytes {
+        uint64_t afterWrite;
+        std::vector<uint8_t> bytes;
+    };
+
+    FT_STATUS portFor(FT_HANDLE handle, int& port) const;
+    FT_STATUS configFault(ConfigCall call);
+    void deliver();
+    void enqueue(uint8_t value, uint64_t visibleAtQuery);
+    std::size_t visibleBytes(std::chrono::steady_clock::time_point now) const;
+    void afterWrite();
+
+    SerialBusChip chip_;
+    MpsseEngine engine_;
+    VcdTrace trace_;
+    Port ports_[kPorts];
+    uintptr_t nextHandle_ = 0x4B610;
+
+    std::deque<QueuedByte> queue_;
+    std::vector<uint8_t> replies_;
+    std::vector<MpsseEngine::InvalidCommand> invalidNow_;
+    std::vector<uint8_t> invalid_;
+    std::chrono::microseconds latency_{0};
+    uint64_t writes_ = 0;
+    uint64_t queries_ = 0;
+    uint64_t dropped_ = 0;
+
+    bool present_ = true;
+    bool pulled_ = false;
+    FT_STATUS openFailure_ = FT_OK;
+    unsigned openFailures_ = 0;
+    FT_STATUS configFailure_[7] = {};
+    unsigned configFailures_[7] = {};
+    std::vector<WriteFault> writeFaults_;
+    std::vector<StrayBytes> strays_;
+    EchoFault echoFault_ = EchoFault::None;
+    unsigned echoFaults_ = 0;
+    bool replyFault_ = false;
+    std::size_t replyOnTime_ = 0;
+    unsigned replyDelayQueries_ = 0;
+    bool replyDropRest_ = false;
+    uint64_t pullAfterWrite_ = 0;
+};
 
 }  // namespace kovra610::vboard

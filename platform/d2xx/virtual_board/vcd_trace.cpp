@@ -1,0 +1,80 @@
+#include "vcd_trace.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace kovra610::vboard {
+namespace {
+
+// Identifier codes of ADBUS0..ADBUS7.
+constexpr char kIds[8] = {'!', '"', '#', '$', '%', '&', '\'', '('};
+
+}  // namespace
+
+VcdTrace::~VcdTrace() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool VcdTrace::open(const std::string& path, uint64_t now, uint8_t levels, std::string& error) {
+    if (file_ != nullptr) {
+        error = "a pin trace is already being written to " + path_;
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) {
+        error = "cannot create the pin trace \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    file_ = f;
+    path_ = path;
+    start_ = now;
+    levels_ = levels;
+    failed_ = false;
+    std::fputs(
+        "$version KOVRA610 virtual board pin trace $end\n"
+        "$comment FT2232H low byte; 60 MHz master clock $end\n"
+        "$timescale 1 ps $end\n"
+        "$scope module ADBUS $end\n",
+        f);
+    for (int i = 0; i < 8; ++i) std::fprintf(f, "$var wire 1 %c ADBUS%d $end\n", kIds[i], i);
+    std::fputs("$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n", f);
+    for (int i = 0; i < 8; ++i) std::fprintf(f, "%d%c\n", (levels >> i) & 1, kIds[i]);
+    if (std::fputs("$end\n", f) < 0) failed_ = true;
+    lastStamp_ = 0;
+    stamped_ = true;
+    return true;
+}
+
+void VcdTrace::stamp(uint64_t now) {
+    const uint64_t t = ticksToPicoseconds(now >= start_ ? now - start_ : 0);
+    if (!stamped_ || t > lastStamp_) {
+        std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(t));
+        lastStamp_ = t;
+        stamped_ = true;
+    }
+}
+
+void VcdTrace::change(uint64_t now, uint8_t levels) {
+    if (file_ == nullptr || levels == levels_) return;
+    stamp(now);
+    const uint8_t diff = levels ^ levels_;
+    for (int i = 0; i < 8; ++i) {
+        if ((diff >> i) & 1) {
+            std::fputc('0' + ((levels >> i) & 1), file_);
+            if (std::fputc(kIds[i], file_) == EOF) failed_ = true;
+            std::fputc('\n', file_);
+        }
+    }
+    levels_ = levels;
+}
+
+bool VcdTrace::close(uint64_t now) {
+    if (file_ == nullptr) return true;
+    stamp(now);
+    if (std::ferror(file_) != 0) failed_ = true;
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+}  // namespace kovra610::vboard
