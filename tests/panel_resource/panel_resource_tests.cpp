@@ -347,6 +347,8 @@ TEST(PanelLayout, TextsFitTheirControls) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Headless unless told otherwise (test discovery runs without the test's environment).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
