@@ -100,8 +100,8 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     int restrictDirectory, int restrictExtension, int allowCancel,
                     int allowMakeDirectory, char (&pathName)[N]) {
     return FileSelectPopup(defaultDirectory, defaultFileSpec, fileTypeList, title, buttonLabel,
-                           restrictDirectory, restrictExtension, allowCancel,
-                           allowMakeDirectory, pathName, N);
+                           restrictDirectory, restrictExtension, allowCancel, allowMakeDirectory,
+                           pathName, N);
 }
 
 int MessagePopup(const char* title, const char* message);

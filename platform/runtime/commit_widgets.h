@@ -1,0 +1,155 @@
+// Editable controls that commit the way an operator expects: once per
+// operator action, never for values written by the program.
+//
+// Numerics commit on Enter, on leaving the field after an edit, and on each
+// arrow step that changes the value. Typed text outside the range (or not a
+// number) is refused: the field beeps, shows its previous value again, and
+// nothing is committed. So a numeric never delivers a value outside its range.
+// String fields and text boxes commit on Enter (text boxes: on leaving) and on
+// leaving the field after an edit.
+#pragma once
+
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <cmath>
+#include <functional>
+#include <type_traits>
+
+namespace kovra610::runtime::detail {
+
+// Shared by the numeric kinds so the test driver can type into either.
+class NumericEntry {
+public:
+    virtual ~NumericEntry() = default;
+    // Puts text into the field as if the operator had typed it.
+    virtual void typeText(const QString& text) = 0;
+    // Forgets an uncommitted edit (the program wrote a value).
+    virtual void clearEdit() = 0;
+    std::function<void()> onCommit;
+};
+
+template <class Base>
+class CommitSpin : public Base, public NumericEntry {
+public:
+    explicit CommitSpin(QWidget* parent) : Base(parent) {
+        this->setKeyboardTracking(false);
+        this->setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+        QObject::connect(this->lineEdit(), &QLineEdit::textEdited, this,
+                         [this] { edited_ = true; });
+    }
+
+    void typeText(const QString& text) override {
+        this->lineEdit()->setText(text);
+        edited_ = true;
+    }
+    void clearEdit() override { edited_ = false; }
+
+protected:
+    void stepBy(int steps) override {
+        const auto before = this->value();
+        Base::stepBy(steps);
+        edited_ = false;
+        if (this->value() != before) commit();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            if (!acceptText()) {
+                event->accept();
+                return;
+            }
+            Base::keyPressEvent(event);
+            edited_ = false;
+            commit();
+            return;
+        }
+        Base::keyPressEvent(event);
+    }
+
+    void focusOutEvent(QFocusEvent* event) override {
+        const bool wasEdited = edited_;
+        const bool ok = !wasEdited || acceptText();
+        edited_ = false;
+        Base::focusOutEvent(event);
+        if (wasEdited && ok) commit();
+    }
+
+private:
+    // Checks the typed text; refuses it (previous value shown again) when it
+    // is not a number inside the range.
+    bool acceptText() {
+        const QString text = this->cleanText();
+        bool ok = false;
+        double v = 0;
+        if constexpr (std::is_same_v<Base, QDoubleSpinBox>) {
+            v = this->locale().toDouble(text, &ok);
+            if (!ok) v = text.toDouble(&ok);
+            if (ok) {
+                const double scale = std::pow(10.0, this->decimals());
+                v = std::round(v * scale) / scale;
+            }
+        } else {
+            v = static_cast<double>(text.toLongLong(&ok, this->displayIntegerBase()));
+        }
+        if (ok && std::isfinite(v) && v >= this->minimum() && v <= this->maximum()) return true;
+        QApplication::beep();
+        const QSignalBlocker block(this);
+        this->setValue(this->value());
+        this->lineEdit()->setText(this->textFromValue(this->value()));
+        edited_ = false;
+        return false;
+    }
+
+    void commit() {
+        if (onCommit) onCommit();
+    }
+
+    bool edited_ = false;
+};
+
+using CommitIntSpin = CommitSpin<QSpinBox>;
+using CommitDoubleSpin = CommitSpin<QDoubleSpinBox>;
+
+class CommitLineEdit : public QLineEdit {
+public:
+    explicit CommitLineEdit(QWidget* parent) : QLineEdit(parent) {}
+    std::function<void()> onCommit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            QLineEdit::keyPressEvent(event);
+            setModified(false);
+            if (onCommit) onCommit();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        const bool edited = isModified();
+        setModified(false);
+        QLineEdit::focusOutEvent(event);
+        if (edited && onCommit) onCommit();
+    }
+};
+
+class CommitTextBox : public QPlainTextEdit {
+public:
+    explicit CommitTextBox(QWidget* parent) : QPlainTextEdit(parent) {}
+    std::function<void()> onCommit;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override {
+        const bool edited = document()->isModified();
+        document()->setModified(false);
+        QPlainTextEdit::focusOutEvent(event);
+        if (edited && onCommit) onCommit();
+    }
+};
+
+}  // namespace kovra610::runtime::detail

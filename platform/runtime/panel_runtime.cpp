@@ -1,0 +1,316 @@
+// The run-time's tables, start-up, panels, control arrays, the event loop and
+// commit delivery.
+#include <dlfcn.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "runtime_internal.h"
+
+namespace kovra610::runtime::detail {
+void installAccessibility();
+}
+
+using namespace kovra610::runtime::detail;
+
+namespace {
+
+struct State {
+    std::map<int, std::unique_ptr<Panel>> panels;
+    std::map<int, CtrlArray> arrays;
+    std::map<std::string, CtrlCallbackPtr> callbacks;
+    int nextPanel = 1;
+    int nextArray = 1;
+    std::uint64_t commits = 0;
+    std::deque<std::pair<std::uint64_t, int>> results;  // recent commits and their results
+    int suspendDepth = 0;
+    int popupsAttribute = 0;
+    std::vector<QEventLoop*> loops;  // running RunUserInterface loops, innermost last
+    int quitCode = 0;
+    bool quitPending = false;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+// Argument vector handed to QApplication; both must outlive it.
+int g_argc = 0;
+char g_defaultName[] = "kovra610";
+char* g_defaultArgv[] = {g_defaultName, nullptr};
+
+// Closing the panel window asks the event loop to end, as "Exit" does; the
+// window itself stays until the program discards the panel.
+class CloseToQuit : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            QuitUserInterface(0);
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Can an X display be reached? Asked before Qt is started, because Qt ends
+// the process when its platform cannot start.
+bool xDisplayReachable(const char* display) {
+    void* lib = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+    if (!lib) return true;  // cannot probe: let Qt try
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
+    bool ok = true;
+    if (connect && hasError && disconnect) {
+        void* c = connect(display, nullptr);
+        ok = c && hasError(c) == 0;
+        if (c) disconnect(c);
+    }
+    dlclose(lib);
+    return ok;
+}
+
+bool platformCanStart() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string name = platform ? platform : "";
+    if (!name.empty() && name.rfind("xcb", 0) != 0) return true;  // offscreen, wayland, vnc ...
+    const char* display = std::getenv("DISPLAY");
+    const bool haveX = display && *display;
+    if (name.empty()) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if (wayland && *wayland) return true;
+    }
+    if (!haveX) {
+        reportError("InitCVIRTE", "no display to show the panel on (DISPLAY is not set)");
+        return false;
+    }
+    if (!xDisplayReachable(display)) {
+        reportError("InitCVIRTE", std::string("cannot open display \"") + display + "\"");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace kovra610::runtime::detail {
+
+Panel* findPanel(int handle) {
+    auto it = state().panels.find(handle);
+    if (it == state().panels.end() || !it->second->widget) return nullptr;
+    return it->second.get();
+}
+
+Control* findControl(int panel, int control) {
+    Panel* p = findPanel(panel);
+    if (!p) return nullptr;
+    auto it = p->controls.find(control);
+    if (it == p->controls.end() || !it->second.widget) return nullptr;
+    return &it->second;
+}
+
+CtrlArray* findArray(int handle) {
+    auto it = state().arrays.find(handle);
+    if (it == state().arrays.end() || !findPanel(it->second.panel)) return nullptr;
+    return &it->second;
+}
+
+int addPanel(std::unique_ptr<Panel> panel, std::vector<std::pair<int, CtrlArray>> arrays) {
+    State& s = state();
+    const int handle = s.nextPanel++;
+    panel->handle = handle;
+    for (auto& [resourceId, a] : arrays) {
+        const int arrayHandle = s.nextArray++;
+        a.panel = handle;
+        s.arrays[arrayHandle] = std::move(a);
+        panel->arrayByResourceId[resourceId] = arrayHandle;
+    }
+    panel->widget->installEventFilter(new CloseToQuit(panel->widget));
+    s.panels[handle] = std::move(panel);
+    return handle;
+}
+
+CtrlCallbackPtr lookupCallback(const std::string& name) {
+    auto it = state().callbacks.find(name);
+    return it == state().callbacks.end() ? nullptr : it->second;
+}
+
+int deliverCommit(int panel, int control) {
+    Control* c = findControl(panel, control);
+    if (!c) return UIE_INVALID_CONTROL;
+    // Copy what the call needs: the callback may discard the panel.
+    const CtrlCallbackPtr cb = c->callback;
+    State& s = state();
+    const std::uint64_t n = ++s.commits;
+    const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
+    s.results.emplace_back(n, result);
+    if (s.results.size() > 256) s.results.pop_front();
+    return result;
+}
+
+std::uint64_t commitCount() {
+    return state().commits;
+}
+
+int commitResult(std::uint64_t n) {
+    for (const auto& [number, result] : state().results) {
+        if (number == n) return result;
+    }
+    return UIE_NO_ERROR;
+}
+bool timerCallbacksSuspended() {
+    return state().suspendDepth > 0;
+}
+
+void reportError(const char* context, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", context, message.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace kovra610::runtime::detail
+
+void RegisterCtrlCallback(const char* name, CtrlCallbackPtr function) {
+    if (!name || !*name) return;
+    if (function)
+        state().callbacks[name] = function;
+    else
+        state().callbacks.erase(name);
+}
+
+int InitCVIRTE(void*, char* argv[], void*) {
+    if (QApplication::instance()) return 1;
+    if (!platformCanStart()) return 0;
+    char** args = argv && argv[0] ? argv : g_defaultArgv;
+    g_argc = 0;
+    while (args[g_argc]) ++g_argc;
+    auto* app = new QApplication(g_argc, args);  // lives until the process ends
+    app->setQuitOnLastWindowClosed(false);
+    installAccessibility();
+    return 1;
+}
+
+int SetSystemPopupsAttribute(int attribute, int value) {
+    if (attribute != ATTR_SUPPRESS_EVENT_PROCESSING) return UIE_INVALID_TYPE;
+    state().popupsAttribute = value;
+    return UIE_NO_ERROR;
+}
+
+int DisplayPanel(int panel) {
+    Panel* p = findPanel(panel);
+    if (!p) return UIE_INVALID_PANEL;
+    p->widget->show();
+    p->widget->raise();
+    return UIE_NO_ERROR;
+}
+
+int DiscardPanel(int panel) {
+    State& s = state();
+    auto it = s.panels.find(panel);
+    if (it == s.panels.end()) return UIE_INVALID_PANEL;
+    if (QWidget* w = it->second->widget) {
+        w->hide();
+        // Later, not now: a callback of this very panel may still be running.
+        w->deleteLater();
+    }
+    for (auto a = s.arrays.begin(); a != s.arrays.end();) {
+        a = a->second.panel == panel ? s.arrays.erase(a) : std::next(a);
+    }
+    s.panels.erase(it);
+    return UIE_NO_ERROR;
+}
+
+int GetCtrlArrayFromResourceID(int panel, int resourceId) {
+    Panel* p = findPanel(panel);
+    if (!p) return UIE_INVALID_PANEL;
+    auto it = p->arrayByResourceId.find(resourceId);
+    return it == p->arrayByResourceId.end() ? UIE_INVALID_ARRAY : it->second;
+}
+
+int GetCtrlArrayItem(int ctrlArray, int index) {
+    CtrlArray* a = findArray(ctrlArray);
+    if (!a) return UIE_INVALID_ARRAY;
+    if (index < 0 || index >= static_cast<int>(a->controls.size())) return UIE_INVALID_INDEX;
+    return a->controls[static_cast<std::size_t>(index)];
+}
+
+int GetCtrlArrayIndex(int ctrlArray, int panel, int control, int* index) {
+    if (!index) return UIE_INVALID_INDEX;
+    *index = -1;
+    CtrlArray* a = findArray(ctrlArray);
+    if (!a) return UIE_INVALID_ARRAY;
+    if (a->panel != panel) return UIE_INVALID_PANEL;
+    for (std::size_t i = 0; i < a->controls.size(); ++i) {
+        if (a->controls[i] == control) {
+            *index = static_cast<int>(i);
+            return UIE_NO_ERROR;
+        }
+    }
+    return UIE_INVALID_CONTROL;
+}
+
+int GetNumCtrlArrayItems(int ctrlArray, int* numberOfItems) {
+    if (!numberOfItems) return UIE_INVALID_INDEX;
+    CtrlArray* a = findArray(ctrlArray);
+    if (!a) return UIE_INVALID_ARRAY;
+    *numberOfItems = static_cast<int>(a->controls.size());
+    return UIE_NO_ERROR;
+}
+
+int RunUserInterface(void) {
+    if (!QApplication::instance()) return UIE_NOT_INITIALISED;
+    State& s = state();
+    if (s.quitPending) {
+        // Quit was asked before the loop ran (e.g. during start-up).
+        s.quitPending = false;
+        return s.quitCode;
+    }
+    QEventLoop loop;
+    s.loops.push_back(&loop);
+    loop.exec();
+    s.loops.pop_back();
+    s.quitPending = false;
+    return s.quitCode;
+}
+
+int QuitUserInterface(int returnCode) {
+    State& s = state();
+    s.quitCode = returnCode;
+    if (s.loops.empty()) {
+        s.quitPending = true;
+    } else {
+        s.loops.back()->exit(returnCode);
+    }
+    return UIE_NO_ERROR;
+}
+
+int ProcessSystemEvents(void) {
+    if (!QApplication::instance()) return UIE_NOT_INITIALISED;
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return UIE_NO_ERROR;
+}
+
+int SuspendTimerCallbacks(void) {
+    ++state().suspendDepth;
+    return UIE_NO_ERROR;
+}
+
+int ResumeTimerCallbacks(void) {
+    if (state().suspendDepth > 0) --state().suspendDepth;
+    return UIE_NO_ERROR;
+}

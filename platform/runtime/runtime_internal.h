@@ -1,0 +1,98 @@
+// Inside of the panel run-time: the tables of loaded panels, controls and
+// control arrays, commit delivery, timer suspension and the popup script.
+// Shared by the run-time's own sources and its test driver; not for panel code.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/runtime/panel_runtime.h"
+#include "platform/runtime/test_driver.h"
+
+namespace kovra610::runtime::detail {
+
+enum class Kind {
+    Numeric,
+    Command,
+    Ring,
+    RingSlide,
+    String,
+    TextBox,
+    TextMsg,
+    Led,
+    Picture,
+    Splitter
+};
+enum class DataType { Double, Unsigned, Int, Text };
+
+struct Control {
+    int id = 0;
+    std::string name;  // constant name
+    Kind kind = Kind::Numeric;
+    DataType type = DataType::Int;
+    QPointer<QWidget> widget;
+    QPointer<QLabel> captionLabel;
+    std::string callbackName;
+    CtrlCallbackPtr callback = nullptr;
+    std::vector<int> ringValues;  // rings and ring slides, in item order
+    int busy = 0;                 // LED busy attribute
+};
+
+struct Panel {
+    int handle = 0;
+    int resourceId = 0;
+    std::string name;
+    std::string file;
+    QPointer<QWidget> widget;
+    std::map<int, Control> controls;
+    std::map<int, int> arrayByResourceId;  // array resource ID -> array handle
+};
+
+struct CtrlArray {
+    int panel = 0;
+    std::string name;
+    std::vector<int> controls;  // control IDs in item order
+};
+
+Panel* findPanel(int handle);
+Control* findControl(int panel, int control);
+CtrlArray* findArray(int handle);
+
+// Registers a loaded panel and its arrays; returns the new panel handle.
+int addPanel(std::unique_ptr<Panel> panel, std::vector<std::pair<int, CtrlArray>> arrays);
+CtrlCallbackPtr lookupCallback(const std::string& name);
+
+// Delivers a commit of the control to its callback. Returns the callback's
+// result (0 when it has none), or a negative error when the control is gone.
+int deliverCommit(int panel, int control);
+// Counts delivered commits, so the driver can tell whether an edit committed.
+std::uint64_t commitCount();
+// Result of commit number n (counted from 1), if it is among the recent ones.
+int commitResult(std::uint64_t n);
+
+bool timerCallbacksSuspended();
+
+// Popup answers and records used by the test driver.
+struct PopupScript {
+    bool scripted = false;
+    std::deque<std::string> fileAnswers;
+    std::vector<testing::ShownPopup> shown;
+    std::vector<testing::FilePopupCall> fileCalls;
+};
+PopupScript& popupScript();
+
+// Text of a numeric value as the control shows it.
+std::string numericText(const Control& c);
+
+// Prints one line on stderr: "<context>: <message>".
+void reportError(const char* context, const std::string& message);
+
+}  // namespace kovra610::runtime::detail

@@ -1,0 +1,64 @@
+// Text formatting, the working directory and timed waits.
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime_internal.h"
+
+using kovra610::runtime::detail::reportError;
+
+int Fmt(char* target, std::size_t size, const char* format, ...) {
+    if (!target || size == 0) return -1;
+    if (!format || std::strncmp(format, "%s<", 3) != 0) {
+        target[0] = '\0';
+        return -1;
+    }
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(target, size, format + 3, args);
+    va_end(args);
+    if (n < 0) {
+        target[0] = '\0';
+        return -1;
+    }
+    return static_cast<int>(std::min(static_cast<std::size_t>(n), size - 1));
+}
+
+int GetDir(char* directory, std::size_t size) {
+    if (!directory || size == 0) return UIE_OUT_OF_RANGE;
+    directory[0] = '\0';
+    std::vector<char> buf(4096);
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) {
+            reportError("GetDir",
+                        std::string("cannot read the working directory: ") + std::strerror(errno));
+            return UIE_FILE_ERROR;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    std::string dir = buf.data();
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.size() >= size) {
+        // A cut directory would name another place: give none.
+        reportError("GetDir", "the working directory is longer than " + std::to_string(size - 1) +
+                                  " characters: " + dir);
+        return UIE_OUT_OF_RANGE;
+    }
+    std::memcpy(directory, dir.c_str(), dir.size() + 1);
+    return UIE_NO_ERROR;
+}
+
+void Delay(double seconds) {
+    if (!(seconds > 0)) return;  // also NaN
+    // Bounded at one day; the wait blocks and runs no events.
+    const double bounded = std::min(seconds, 86400.0);
+    std::this_thread::sleep_for(std::chrono::duration<double>(bounded));
+}
