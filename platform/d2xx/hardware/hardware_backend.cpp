@@ -1,6 +1,307 @@
-// Placeholder until the libftdi1 backend lands: no devices.
+// D2XX semantics over libftdi1: port numbering, handles, our own receive
+// queue and the time-outs, with every USB access going through the seam.
 #include "hardware_backend.h"
-#include "../no_device_backend.h"
+
+#include <ftdi.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+
 namespace kovra610::d2xx {
-std::shared_ptr<Backend> makeHardwareBackend() { return std::make_shared<NoDeviceBackend>(); }
+
+std::shared_ptr<Backend> makeHardwareBackend() {
+    return std::make_shared<hw::HardwareBackend>(hw::makeLibftdiSeam());
+}
+
+namespace hw {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Handle values come from one counter for the whole process and are never
+// handed out twice, so a handle that was closed, or that belongs to another
+// backend, can never be mistaken for a live one.
+std::uintptr_t nextHandleKey() {
+    static std::atomic<std::uintptr_t> next{0x6100};
+    return ++next;
+}
+
+std::uintptr_t keyOf(FT_HANDLE handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+
+int clampToInt(unsigned long long value) {
+    return static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
+}
+
+// Bytes read from the device in one poll at most.
+constexpr std::size_t kPollBytes = 4096;
+
+}  // namespace
+
+HardwareBackend::HardwareBackend(std::shared_ptr<FtdiSeam> seam, Clock clock)
+    : seam_(std::move(seam)), clock_(std::move(clock)) {}
+
+HardwareBackend::~HardwareBackend() {
+    // Ports nobody closed go back to the state a close leaves them in.
+    for (auto& [key, port] : ports_) {
+        seam_->setBitMode(port.port, 0x00, BITMODE_RESET);
+        seam_->close(port.port);
+    }
+}
+
+int HardwareBackend::portsOf(std::uint16_t productId) {
+    switch (productId) {
+        case 0x6010:  // FT2232C/D/H
+            return 2;
+        case 0x6011:  // FT4232H
+            return 4;
+        default:  // FT232R/FT245R (0x6001), FT232H (0x6014), FT-X (0x6015)
+            return 1;
+    }
+}
+
+HardwareBackend::OpenPort* HardwareBackend::find(FT_HANDLE handle) {
+    if (handle == nullptr) return nullptr;
+    auto it = ports_.find(keyOf(handle));
+    return it == ports_.end() ? nullptr : &it->second;
+}
+
+FT_STATUS HardwareBackend::settingResult(int seamResult) const {
+    return seamResult < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS HardwareBackend::createDeviceInfoList(DWORD* count) {
+    if (count == nullptr) return FT_INVALID_PARAMETER;
+    std::vector<UsbDevice> devices;
+    if (seam_->enumerate(devices) < 0) return FT_IO_ERROR;
+    DWORD ports = 0;
+    for (const UsbDevice& device : devices) ports += static_cast<DWORD>(portsOf(device.productId));
+    *count = ports;
+    return FT_OK;
+}
+
+FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
+    if (handle == nullptr) return FT_INVALID_PARAMETER;
+    if (index < 0) return FT_DEVICE_NOT_FOUND;
+
+    std::vector<UsbDevice> devices;
+    if (seam_->enumerate(devices) < 0) return FT_IO_ERROR;
+
+    // Walk the devices in enumeration order, their interfaces within each.
+    int first = 0;
+    const UsbDevice* device = nullptr;
+    int interfaceIndex = 0;
+    for (const UsbDevice& candidate : devices) {
+        const int ports = portsOf(candidate.productId);
+        if (index < first + ports) {
+            device = &candidate;
+            interfaceIndex = index - first;
+            break;
+        }
+        first += ports;
+    }
+    if (device == nullptr) return FT_DEVICE_NOT_FOUND;
+
+    for (const auto& [key, port] : ports_) {
+        if (port.device == *device && port.interfaceIndex == interfaceIndex) {
+            return FT_DEVICE_NOT_OPENED;  // already ours
+        }
+    }
+
+    FtdiSeam::Port seamPort = 0;
+    const int result = seam_->open(*device, interfaceIndex, &seamPort);
+    if (result == FtdiSeam::kDeviceGone) return FT_DEVICE_NOT_FOUND;
+    if (result < 0) {
+        std::fprintf(stderr,
+                     "FTDI port %d (interface %c of USB device %03u:%03u) could not be opened: %s "
+                     "(is it in use by another program, or is the udev rule for FTDI devices "
+                     "missing?)\n",
+                     index, 'A' + interfaceIndex, static_cast<unsigned>(device->bus),
+                     static_cast<unsigned>(device->address), seam_->lastError().c_str());
+        return FT_DEVICE_NOT_OPENED;
+    }
+
+    OpenPort port;
+    port.port = seamPort;
+    port.device = *device;
+    port.interfaceIndex = interfaceIndex;
+    const std::uintptr_t key = nextHandleKey();
+    ports_.emplace(key, std::move(port));
+    *handle = reinterpret_cast<FT_HANDLE>(key);
+    return FT_OK;
+}
+
+FT_STATUS HardwareBackend::close(FT_HANDLE handle) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    const int modeResult = seam_->setBitMode(port->port, 0x00, BITMODE_RESET);
+    const int closeResult = seam_->close(port->port);
+    ports_.erase(keyOf(handle));
+    return modeResult < 0 || closeResult < 0 ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS HardwareBackend::resetDevice(FT_HANDLE handle) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    port->queue.clear();
+    return settingResult(seam_->reset(port->port));
+}
+
+FT_STATUS HardwareBackend::pollIntoQueue(OpenPort& port, int pollMs) {
+    const std::size_t room = kQueueLimit - std::min(port.queue.size(), kQueueLimit);
+    if (room == 0) return FT_OK;
+    std::array<std::uint8_t, kPollBytes> chunk{};
+    const int want = static_cast<int>(std::min(room, chunk.size()));
+    const int got = seam_->readData(port.port, chunk.data(), want, pollMs);
+    if (got < 0) return FT_IO_ERROR;
+    port.queue.insert(port.queue.end(), chunk.begin(), chunk.begin() + std::min(got, want));
+    return FT_OK;
+}
+
+FT_STATUS HardwareBackend::getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    const FT_STATUS status = pollIntoQueue(*port, kPollMs);
+    *rxBytes = static_cast<DWORD>(port->queue.size());
+    return status;
+}
+
+FT_STATUS HardwareBackend::read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    if (returned == nullptr || (buffer == nullptr && toRead > 0)) return FT_INVALID_PARAMETER;
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    const DWORD fromQueue = static_cast<DWORD>(std::min<std::size_t>(toRead, port->queue.size()));
+    std::copy_n(port->queue.begin(), fromQueue, out);
+    port->queue.erase(port->queue.begin(), port->queue.begin() + fromQueue);
+    DWORD got = fromQueue;
+
+    // The rest comes straight from the device, waiting up to the read
+    // time-out; a time-out of 0 allows one brief poll and no more.
+    const bool singlePoll = port->readTimeoutMs == 0;
+    const auto deadline = clock_() + milliseconds(port->readTimeoutMs);
+    while (got < toRead) {
+        int pollMs = kPollMs;
+        if (!singlePoll) {
+            const auto left = std::chrono::ceil<milliseconds>(deadline - clock_()).count();
+            if (left <= 0) break;
+            pollMs = clampToInt(static_cast<unsigned long long>(left));
+        }
+        const int want = clampToInt(toRead - got);
+        const int n = seam_->readData(port->port, out + got, want, pollMs);
+        if (n < 0) {
+            *returned = got;
+            return FT_IO_ERROR;
+        }
+        got += static_cast<DWORD>(std::min(n, want));
+        if (singlePoll) break;
+    }
+    *returned = got;
+    return FT_OK;
+}
+
+FT_STATUS HardwareBackend::write(FT_HANDLE handle, const void* buffer, DWORD toWrite,
+                                 DWORD* written) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    if (written == nullptr || (buffer == nullptr && toWrite > 0)) return FT_INVALID_PARAMETER;
+
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    *written = 0;
+    while (*written < toWrite) {
+        const int chunk = clampToInt(toWrite - *written);
+        const int n = seam_->writeData(port->port, in + *written, chunk);
+        // A write that moves nothing would only repeat itself: give up.
+        if (n <= 0) return FT_IO_ERROR;
+        *written += static_cast<DWORD>(std::min(n, chunk));
+    }
+    return FT_OK;
+}
+
+FT_STATUS HardwareBackend::setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    // Transfer sizes are whole 64-byte packets up to 64 KiB; the out size
+    // only has to be usable as a write chunk.
+    if (inSize < 64 || inSize > 65536 || inSize % 64 != 0) return FT_INVALID_PARAMETER;
+    if (outSize < 1 || outSize > 65536) return FT_INVALID_PARAMETER;
+    return settingResult(seam_->setChunkSizes(port->port, inSize, outSize));
+}
+
+FT_STATUS HardwareBackend::setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,
+                                    UCHAR errorChar, UCHAR errorEnabled) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    if (seam_->setEventChar(port->port, eventChar, eventEnabled != 0) < 0) return FT_IO_ERROR;
+    return settingResult(seam_->setErrorChar(port->port, errorChar, errorEnabled != 0));
+}
+
+FT_STATUS HardwareBackend::setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    // libusb reads 0 as "wait forever": the read time-out of 0 ("do not
+    // wait") becomes the brief poll, a write time-out of 0 the default.
+    const int usbReadMs = readMs == 0 ? kPollMs : clampToInt(readMs);
+    const int usbWriteMs = writeMs == 0 ? kDefaultWriteTimeoutMs : clampToInt(writeMs);
+    const FT_STATUS status = settingResult(seam_->setTimeouts(port->port, usbReadMs, usbWriteMs));
+    if (status == FT_OK) port->readTimeoutMs = readMs;
+    return status;
+}
+
+FT_STATUS HardwareBackend::setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    if (ms == 0) return FT_INVALID_PARAMETER;  // the chip takes 1 to 255 ms
+    return settingResult(seam_->setLatencyTimer(port->port, ms));
+}
+
+FT_STATUS HardwareBackend::setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    int sioFlow = 0;
+    switch (flow) {
+        case FT_FLOW_NONE:
+            sioFlow = SIO_DISABLE_FLOW_CTRL;
+            break;
+        case FT_FLOW_RTS_CTS:
+            sioFlow = SIO_RTS_CTS_HS;
+            break;
+        case 0x0200:  // DTR/DSR
+            sioFlow = SIO_DTR_DSR_HS;
+            break;
+        case 0x0400:  // XON/XOFF
+            sioFlow = SIO_XON_XOFF_HS;
+            break;
+        default:
+            return FT_INVALID_PARAMETER;
+    }
+    return settingResult(seam_->setFlowControl(port->port, sioFlow, xon, xoff));
+}
+
+FT_STATUS HardwareBackend::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
+    OpenPort* port = find(handle);
+    if (port == nullptr) return FT_INVALID_HANDLE;
+    switch (mode) {
+        case BITMODE_RESET:
+        case BITMODE_BITBANG:
+        case BITMODE_MPSSE:
+        case BITMODE_SYNCBB:
+        case BITMODE_MCU:
+        case BITMODE_OPTO:
+        case BITMODE_CBUS:
+        case BITMODE_SYNCFF:
+            break;
+        default:
+            return FT_INVALID_PARAMETER;
+    }
+    return settingResult(seam_->setBitMode(port->port, mask, mode));
+}
+
+}  // namespace hw
 }  // namespace kovra610::d2xx

@@ -1,12 +1,87 @@
 // The libftdi1 backend: drives a real FT2232H (or another FTDI MPSSE part).
 #pragma once
 
-#include "../backend.h"
-
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
+
+#include "../backend.h"
+#include "ftdi_seam.h"
 
 namespace kovra610::d2xx {
 
+// The backend KOVRA610_BOARD=usb selects, on libftdi1.
 std::shared_ptr<Backend> makeHardwareBackend();
 
+namespace hw {
+
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+// D2XX queue, time-out and handle semantics on top of an FtdiSeam.
+//
+// Ports are counted per interface: an FT2232H is two, an FT4232H four, an
+// FT232H one; index n walks the devices in enumeration order and their
+// interfaces A, B ... within each. Handles are never reused, so a stale or
+// foreign handle is refused (FT_INVALID_HANDLE) without touching USB.
+// One thread at a time.
+class HardwareBackend final : public Backend {
+public:
+    // A single poll (queue status, a read with time-out 0) waits this long.
+    static constexpr int kPollMs = 1;
+    // Bytes the receive queue holds at most; beyond that they wait in the
+    // device until someone reads.
+    static constexpr std::size_t kQueueLimit = 65536;
+    // Used for a write time-out of 0, which libusb would take as "forever".
+    static constexpr int kDefaultWriteTimeoutMs = 5000;
+    // Time-outs a freshly opened port starts with.
+    static constexpr ULONG kDefaultReadTimeoutMs = 5000;
+
+    explicit HardwareBackend(std::shared_ptr<FtdiSeam> seam,
+                             Clock clock = &std::chrono::steady_clock::now);
+    ~HardwareBackend() override;
+
+    HardwareBackend(const HardwareBackend&) = delete;
+    HardwareBackend& operator=(const HardwareBackend&) = delete;
+
+    // Interfaces (ports) of an FTDI device with this USB product id.
+    static int portsOf(std::uint16_t productId);
+
+    FT_STATUS createDeviceInfoList(DWORD* count) override;
+    FT_STATUS open(int index, FT_HANDLE* handle) override;
+    FT_STATUS close(FT_HANDLE handle) override;
+    FT_STATUS resetDevice(FT_HANDLE handle) override;
+    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override;
+    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) override;
+    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) override;
+    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) override;
+    FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
+                       UCHAR errorEnabled) override;
+    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) override;
+    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) override;
+    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
+    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
+
+private:
+    struct OpenPort {
+        FtdiSeam::Port port = 0;
+        UsbDevice device;
+        int interfaceIndex = 0;
+        ULONG readTimeoutMs = kDefaultReadTimeoutMs;
+        std::deque<std::uint8_t> queue;
+    };
+
+    OpenPort* find(FT_HANDLE handle);
+    // One poll of at most pollMs into the port's queue.
+    FT_STATUS pollIntoQueue(OpenPort& port, int pollMs);
+    FT_STATUS settingResult(int seamResult) const;
+
+    std::shared_ptr<FtdiSeam> seam_;
+    Clock clock_;
+    std::map<std::uintptr_t, OpenPort> ports_;
+};
+
+}  // namespace hw
 }  // namespace kovra610::d2xx

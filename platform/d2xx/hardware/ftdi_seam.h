@@ -1,0 +1,63 @@
+// The thin layer between the hardware backend and libftdi1.
+//
+// The backend keeps the receive queue, the time-outs, the handles and the
+// port numbering; everything that touches USB goes through this interface.
+// The real one calls libftdi (makeLibftdiSeam); tests put a fake in its place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kovra610::d2xx::hw {
+
+// One FTDI device on the bus, as enumeration finds it.
+struct UsbDevice {
+    std::uint16_t productId = 0;  // 0x6010 FT2232H, 0x6011 FT4232H, 0x6014 FT232H ...
+    std::uint8_t bus = 0;
+    std::uint8_t address = 0;
+
+    bool operator==(const UsbDevice&) const = default;
+};
+
+// Every call returns 0 (or a byte count) on success and a negative value on
+// failure. Ports are the seam's own small numbers, valid from open to close.
+class FtdiSeam {
+public:
+    using Port = int;
+
+    // open(): the device was not found on the bus any more.
+    static constexpr int kDeviceGone = -1000;
+
+    virtual ~FtdiSeam() = default;
+
+    // FTDI devices present, in bus enumeration order.
+    virtual int enumerate(std::vector<UsbDevice>& devices) = 0;
+    // Opens interface `interfaceIndex` (0 = A, 1 = B ...) of `device`.
+    virtual int open(const UsbDevice& device, int interfaceIndex, Port* port) = 0;
+    // Releases the port whatever the outcome; the port number is dead after.
+    virtual int close(Port port) = 0;
+    virtual int reset(Port port) = 0;
+    // Waits at most pollMs (always > 0) for data; returns the bytes delivered,
+    // 0 when none came.
+    virtual int readData(Port port, std::uint8_t* buffer, int size, int pollMs) = 0;
+    // Returns the bytes accepted, which may be fewer than asked.
+    virtual int writeData(Port port, const std::uint8_t* data, int size) = 0;
+    virtual int setChunkSizes(Port port, unsigned readChunk, unsigned writeChunk) = 0;
+    virtual int setEventChar(Port port, std::uint8_t ch, bool enabled) = 0;
+    virtual int setErrorChar(Port port, std::uint8_t ch, bool enabled) = 0;
+    // Both always > 0.
+    virtual int setTimeouts(Port port, int readMs, int writeMs) = 0;
+    virtual int setLatencyTimer(Port port, std::uint8_t ms) = 0;
+    // sioFlow is one of libftdi's SIO_*_HS values or SIO_DISABLE_FLOW_CTRL.
+    virtual int setFlowControl(Port port, int sioFlow, std::uint8_t xon, std::uint8_t xoff) = 0;
+    virtual int setBitMode(Port port, std::uint8_t mask, std::uint8_t mode) = 0;
+    // libftdi's words for the last failure, for messages.
+    virtual std::string lastError() const = 0;
+};
+
+// The seam that drives real devices through libftdi1.
+std::shared_ptr<FtdiSeam> makeLibftdiSeam();
+
+}  // namespace kovra610::d2xx::hw
