@@ -1,0 +1,112 @@
+// The KOVRA610 evaluation board bench tool: entry, start-up and shut-down.
+#include "app/kovra610 evaluation board.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "codec/codec.h"
+#include "link/FT2232H.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_runtime.h"
+
+int panelHandle = 0;
+int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
+    PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
+
+namespace {
+
+const char kPanelFile[] = "kovra610 evaluation board uir.uir";
+const char kSetupSubdirectory[] = "/Dac/";
+const char kDefaultSetupFile[] = "kovra610_defaults.sbus";
+
+// Builds the setup directory from the working directory. A working
+// directory too long to hold "/Dac/" after it leaves the relative "Dac/",
+// which names the same directory.
+void buildSetupDirectory() {
+    g_DACSETUPFILES = new char[SETUP_DIR_SIZE];
+    char directory[SETUP_DIR_SIZE] = "";
+    GetDir(directory);
+    const size_t length = std::strlen(directory);
+    if (length == 0 || length + sizeof kSetupSubdirectory > SETUP_DIR_SIZE) {
+        std::snprintf(g_DACSETUPFILES, SETUP_DIR_SIZE, "%s", kSetupSubdirectory + 1);
+    } else {
+        std::memcpy(g_DACSETUPFILES, directory, length);
+        std::memcpy(g_DACSETUPFILES + length, kSetupSubdirectory, sizeof kSetupSubdirectory);
+    }
+}
+
+}  // namespace
+
+int sbus_initialize(void) {
+    if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
+
+    sbus_structure.dac_scale[0].offset = 16384.0;
+    sbus_structure.dac_scale[0].lsb = 10.0 / (std::pow(2.0, 16) - 1);
+    for (int k = 1; k < SBUS_DAC_SCALES; ++k) {
+        sbus_structure.dac_scale[k].offset = 16384.0;
+        sbus_structure.dac_scale[k].lsb = 0.000152590219;
+    }
+    sbus_structure.number_dacs = 30;
+    sbus_structure.number_registers = 40;
+
+    if (OpenandConfigFT2232Hdevice() != 0) {
+        printf(
+            " \n **** Check Board Power \n **** Check to see if the FT2332 Device USB cable "
+            "is connected and/or FT2332 driver is installed  ****\n");
+        return 0;
+    }
+
+    FTD232_sbus_reset_part();
+
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+        printf("Default setup file not loaded: its path is longer than %d characters: %s%s\n",
+               DEFAULT_SETUP_PATH_SIZE - 1, g_DACSETUPFILES, kDefaultSetupFile);
+    } else {
+        write_setup_file_to_sbus_structure(path);
+    }
+    Delay(0.2);
+    write_sbus_structure_to_panel();
+
+    SetCtrlVal(panelHandle, LED, 1);
+    sbus_structure_write_to_testequip();
+    SetCtrlVal(panelHandle, LED, 0);
+    return 0;
+}
+
+int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2) {
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event == EVENT_COMMIT) QuitUserInterface(0);
+    return 0;
+}
+
+int main(int argc, char* argv[]) {
+    (void)argc;
+    // Progress lines reach a log or a pipe as they are printed.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    register_panel_callbacks();
+    if (InitCVIRTE(nullptr, argv, nullptr) == 0) return -1;
+    SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
+    if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) return -1;
+    DisplayPanel(panelHandle);
+
+    HexDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, HEXARR);
+    VoltDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, VOLTARR);
+    DrvRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, DRVREG);
+    PMURegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, PMUREG);
+    CmpRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, CMPREG);
+    AlarmRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, ALARMREG);
+    LabelArr = GetCtrlArrayFromResourceID(panelHandle, LABARR);
+
+    sbus_initialize();
+
+    RunUserInterface();
+    QuitUserInterface(0);
+    DiscardPanel(panelHandle);
+    CloseFT2232HDevice();
+    return 0;
+}

@@ -1,0 +1,45 @@
+// Start-up and shut-down, setup files, and sending the register image to
+// the chip.
+#pragma once
+
+#include "app/sbus_image.h"
+
+// Panel and control-array handles, set by main.
+extern int panelHandle;
+extern int AlarmRegCtrlArr, CmpRegCtrlArr, DrvRegCtrlArr, HexDataCtrlArr, LabelArr, PMURegCtrlArr,
+    VoltDataCtrlArr;
+
+// Setup directory: the working directory followed by "/Dac/". Null until
+// start-up builds it; never freed.
+extern char* g_DACSETUPFILES;
+enum { SETUP_DIR_SIZE = 260, SETUP_PATH_SIZE = 260, DEFAULT_SETUP_PATH_SIZE = 128 };
+
+// What the image transfer last sent for each entry (-1: nothing yet).
+struct SBUS_LAST_SENT {
+    int data[SBUS_MAX_REGISTERS];
+    int addr[SBUS_MAX_REGISTERS];
+    int rw[SBUS_MAX_REGISTERS];
+    int ch[SBUS_MAX_REGISTERS];
+};
+extern SBUS_LAST_SENT sbus_last_sent;
+
+int sbus_initialize(void);
+int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2);
+
+// Setup files.
+int write_setup_file_to_sbus_structure(const char* path);
+int write_structure_to_sbus_setupfile(void);
+int write_structure_to_sbus_setupfile_pass_filename(const char* path);
+int sbus_test_setup_write(const char* path);
+int create_sbus_select_setup_files(int panel, int control, int event, void* callbackData,
+                                   int eventData1, int eventData2);
+
+// Image transfer and single words.
+int sbus_structure_write_to_testequip(void);
+int part_single_write(void);
+int part_single_read(void);
+
+// Registers every control callback of the panel by name, so the panel
+// resource can be bound to them when it loads.
+void register_panel_callbacks(void);

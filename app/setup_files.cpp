@@ -1,0 +1,229 @@
+// Setup files: the text format that saves and restores the register image,
+// its reader and writers, and the three setup-file buttons.
+//
+// A file is a run of records with no line breaks, each six fields followed
+// by a comma ("%s ,%f ,%d,%d,%d,%d,": name, volts, addr, rw, ch, data), and
+// the end marker "EOF".
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_runtime.h"
+
+char* g_DACSETUPFILES = nullptr;
+
+namespace {
+
+constexpr size_t kFileReadLimit = 6096;  // bytes of a file the reader looks at
+constexpr size_t kFieldSize = 512;       // a field holds at most 511 characters
+constexpr int kFieldsPerRecord = 6;
+
+// Takes the field that starts at `pos`: the characters up to the next comma,
+// of which at most 511 are kept. Returns false when the data ends before the
+// comma (the record is cut off).
+bool takeField(const char* data, size_t size, size_t* pos, char (&field)[kFieldSize]) {
+    const void* comma = std::memchr(data + *pos, ',', size - *pos);
+    if (comma == nullptr) return false;
+    const size_t end = static_cast<size_t>(static_cast<const char*>(comma) - data);
+    size_t length = end - *pos;
+    if (length > kFieldSize - 1) length = kFieldSize - 1;
+    std::memcpy(field, data + *pos, length);
+    field[length] = '\0';
+    *pos = end + 1;
+    return true;
+}
+
+// Decimal text to int: leading blanks skipped, optional sign, the first
+// non-digit ends the number, no digits give 0; values beyond int saturate.
+int textToInt(const char* text) {
+    errno = 0;
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+void stripTrailingBlanks(char* text) {
+    size_t n = std::strlen(text);
+    while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
+}
+
+// Writes `count` records and the end marker. The file is written under a
+// temporary name beside the target and renamed over it once complete, so a
+// failed save never leaves a half-written setup file. Returns false on any
+// failure.
+bool writeSetupFile(const char* path, int count) {
+    const std::string target = path;
+    std::string temporary = target + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return false;
+    FILE* file = fdopen(fd, "w");
+    if (file == nullptr) {
+        close(fd);
+        unlink(temporary.c_str());
+        return false;
+    }
+    fchmod(fd, 0644);
+    bool ok = true;
+    for (int i = 0; i < count && i < SBUS_MAX_REGISTERS; ++i) {
+        // A comma would end the name early and shift every later field.
+        char name[SBUS_NAME_SIZE];
+        std::memcpy(name, sbus_structure.name[i], sizeof name);
+        name[SBUS_NAME_SIZE - 1] = '\0';
+        for (char* c = name; *c != '\0'; ++c)
+            if (*c == ',') *c = ';';
+        if (std::fprintf(file, "%s ,%f ,%d,%d,%d,%d,", name, sbus_structure.volts[i],
+                         sbus_structure.addr[i], sbus_structure.rw[i], sbus_structure.ch[i],
+                         sbus_structure.data[i]) < 0) {
+            ok = false;
+        }
+    }
+    if (std::fputs("EOF", file) < 0) ok = false;
+    if (std::fflush(file) != 0) ok = false;
+    if (std::fclose(file) != 0) ok = false;
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) unlink(temporary.c_str());
+    return ok;
+}
+
+void reportUnableToCreate(const char* path) {
+    char message[SETUP_PATH_SIZE + 32];
+    Fmt(message, "%s<Unable to Create  %s", path);
+    MessagePopup("Error", message);
+}
+
+// What the setup-file box shows for a file just saved: the path less the
+// setup directory when the file lies in it, else the whole path.
+void showSavedPath(const char* path) {
+    const char* shown = path;
+    if (g_DACSETUPFILES != nullptr) {
+        const size_t prefix = std::strlen(g_DACSETUPFILES);
+        if (std::strncmp(path, g_DACSETUPFILES, prefix) == 0) shown = path + prefix;
+    }
+    SetCtrlVal(panelHandle, DAC1TEXTBOX, shown);
+}
+
+}  // namespace
+
+int write_setup_file_to_sbus_structure(const char* path) {
+    if (path == nullptr) return 0;
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::printf("Unable to Open File  %s\n", path);
+        return 0;
+    }
+    char data[kFileReadLimit];
+    const size_t size = std::fread(data, 1, sizeof data, file);
+
+    SBUS_STRUCTURE* const image = &sbus_structure;
+    size_t pos = 0;
+    for (int i = 0; i < SBUS_MAX_REGISTERS; ++i) {
+        if (size - pos >= 3 && std::memcmp(data + pos, "EOF", 3) == 0) break;
+        char fields[kFieldsPerRecord][kFieldSize];
+        bool whole = true;
+        for (int f = 0; f < kFieldsPerRecord && whole; ++f)
+            whole = takeField(data, size, &pos, fields[f]);
+        if (!whole) break;  // a record cut off by the end of the data is not used
+
+        stripTrailingBlanks(fields[0]);
+        sbus_set_name(image, i, fields[0]);
+        stripTrailingBlanks(image->name[i]);
+        image->volts[i] = std::strtod(fields[1], nullptr);
+        image->addr[i] = textToInt(fields[2]);
+        image->rw[i] = textToInt(fields[3]);
+        image->ch[i] = textToInt(fields[4]);
+        image->data[i] = textToInt(fields[5]);
+    }
+
+    for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        const int pair = sbus_conversion_pair(image, i);
+        if (pair >= 0)
+            image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+    }
+    SetCtrlVal(panelHandle, DAC1TEXTBOX, path);
+    std::fclose(file);
+    return 0;
+}
+
+int write_structure_to_sbus_setupfile(void) {
+    // The box names the current setup file and is the dialog's default name.
+    // A text too long for the name buffer offers just its file name.
+    std::string current;
+    GetCtrlVal(panelHandle, DAC1TEXTBOX, &current);
+    char defaultName[166];
+    if (current.size() > sizeof defaultName - 1) {
+        const size_t slash = current.find_last_of('/');
+        current = slash == std::string::npos ? std::string() : current.substr(slash + 1);
+        if (current.size() > sizeof defaultName - 1) current.clear();
+    }
+    std::snprintf(defaultName, sizeof defaultName, "%s", current.c_str());
+
+    char path[SETUP_PATH_SIZE] = "";
+    if (FileSelectPopup(g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "", defaultName, "*.sbus",
+                        "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+        return 0;
+    }
+    if (!writeSetupFile(path, sbus_structure.number_registers)) {
+        reportUnableToCreate(path);
+        return 0;
+    }
+    showSavedPath(path);
+    return 0;
+}
+
+int write_structure_to_sbus_setupfile_pass_filename(const char* path) {
+    if (path == nullptr || !writeSetupFile(path, SBUS_MAX_REGISTERS)) {
+        reportUnableToCreate(path != nullptr ? path : "");
+        return 0;
+    }
+    showSavedPath(path);
+    return 0;
+}
+
+int sbus_test_setup_write(const char* path) {
+    if (path == nullptr || std::strcmp(path, "NOFILE") == 0) return 1;
+    SuspendTimerCallbacks();
+    write_setup_file_to_sbus_structure(path);
+    write_sbus_structure_to_panel();
+    sbus_structure_write_to_testequip();
+    ProcessSystemEvents();
+    ResumeTimerCallbacks();
+    return 0;
+}
+
+int create_sbus_select_setup_files(int panel, int control, int event, void* callbackData,
+                                   int eventData1, int eventData2) {
+    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    if (control == SBUSWRITE) {
+        SetCtrlVal(panelHandle, LED, 1);
+        write_sbus_panel_to_structure();
+        sbus_structure_write_to_testequip();
+        SetCtrlVal(panelHandle, LED, 0);
+    } else if (control == SBUSSEL) {
+        char directory[SETUP_DIR_SIZE];
+        std::snprintf(directory, sizeof directory, "%s",
+                      g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "");
+        char path[SETUP_PATH_SIZE] = "";
+        if (FileSelectPopup(directory, "*.sbus", "*.sbus", "Select SBUS Setup File",
+                            VAL_LOAD_BUTTON, 0, 0, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+            return 1;
+        }
+        write_setup_file_to_sbus_structure(path);
+        write_sbus_structure_to_panel();
+        sbus_structure_write_to_testequip();
+    } else if (control == SBUSLRN) {
+        write_sbus_panel_to_structure();
+        write_structure_to_sbus_setupfile();
+    }
+    return 0;
+}

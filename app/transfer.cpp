@@ -1,0 +1,95 @@
+// Sends the register image to the chip, entry by entry, only what changed
+// since the last pass unless "Write All Reg" forces every entry.
+#include <cstring>
+
+#include "app/kovra610 evaluation board.h"
+#include "link/FT2232H.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_runtime.h"
+
+namespace {
+
+SBUS_LAST_SENT nothingSentYet() {
+    SBUS_LAST_SENT sent;
+    std::memset(&sent, 0xFF, sizeof sent);  // every element -1
+    return sent;
+}
+
+}  // namespace
+
+SBUS_LAST_SENT sbus_last_sent = nothingSentYet();
+
+int sbus_structure_write_to_testequip(void) {
+    SBUS_STRUCTURE* const image = &sbus_structure;
+    SuspendTimerCallbacks();
+
+    int forced = 0;
+    GetCtrlVal(panelHandle, LED_2, &forced);
+    if (forced == 1) sbus_last_sent = nothingSentYet();
+
+    if (image->number_registers > SBUS_MAX_REGISTERS) {
+        MessagePopup("SPI REGISTER ERROR",
+                     "Ptr->number_registers is larger than 64, Please change varible value in "
+                     "your test code load defaults test");
+    }
+
+    SetCtrlVal(panelHandle, LED, 1);
+    for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        const int pair = sbus_conversion_pair(image, i);
+        if (pair >= 0)
+            image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+
+        const bool due =
+            image->data[i] != sbus_last_sent.data[i] || image->addr[i] != sbus_last_sent.addr[i] ||
+            image->rw[i] != sbus_last_sent.rw[i] || image->ch[i] != sbus_last_sent.ch[i];
+        int data = image->data[i], addr = image->addr[i], rw = image->rw[i], ch = image->ch[i];
+        if (due) {
+            ProcessSystemEvents();
+            // What goes on the wire is what is recorded as sent: an edit that
+            // a nested callback makes to this entry while its word is on the
+            // way is still due at the next pass.
+            data = image->data[i];
+            addr = image->addr[i];
+            rw = image->rw[i];
+            ch = image->ch[i];
+            FTD232_sbus_serial_write(image, i);
+            ProcessSystemEvents();
+        }
+        sbus_last_sent.data[i] = data;
+        sbus_last_sent.addr[i] = addr;
+        sbus_last_sent.rw[i] = rw;
+        sbus_last_sent.ch[i] = ch;
+    }
+    SetCtrlVal(panelHandle, LED, 0);
+
+    ResumeTimerCallbacks();
+    return 0;
+}
+
+int part_single_write(void) {
+    unsigned int ch = 0, rw = 0, addr = 0, data = 0;
+    GetCtrlVal(panelHandle, CH, &ch);
+    GetCtrlVal(panelHandle, REG, &rw);
+    GetCtrlVal(panelHandle, ADDR, &addr);
+    GetCtrlVal(panelHandle, DATA_1, &data);
+    if (rw == 0) {
+        FTD232_sbus_single_read(ch, rw, addr, data);  // a read cycle; the answer is dropped
+    } else {
+        FTD232_sbus_single_write(ch, rw, addr, data);
+    }
+    return 0;
+}
+
+int part_single_read(void) {
+    unsigned int ch = 0, rw = 0, addr = 0, data = 0;
+    GetCtrlVal(panelHandle, CH2, &ch);
+    GetCtrlVal(panelHandle, RW2, &rw);
+    GetCtrlVal(panelHandle, ADDR2, &addr);
+    GetCtrlVal(panelHandle, DAT2, &data);
+    const unsigned int word = FTD232_sbus_single_read(ch, rw, addr, data);
+    SetCtrlVal(panelHandle, CH2, (word >> 24) & 0x3u);
+    SetCtrlVal(panelHandle, RW2, (word >> 16) & 0x1u);
+    SetCtrlVal(panelHandle, ADDR2, (word >> 17) & 0x7Fu);
+    SetCtrlVal(panelHandle, DAT2, word & 0xFFFFu);
+    return 0;
+}

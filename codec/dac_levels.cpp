@@ -1,0 +1,99 @@
+// DAC rows: a level in volts and its 16-bit code, kept in step; and the
+// two bulk buttons "Write All Reg" and "Read all Regs".
+#include <cmath>
+#include <cstdio>
+
+#include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
+#include "link/FT2232H.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_runtime.h"
+
+namespace {
+
+const SBUS_DAC_SCALE& pair0() {
+    return sbus_structure.dac_scale[0];
+}
+
+double levelOfCode(double code) {
+    return round_dbl((code - pair0().offset) * pair0().lsb, 3);
+}
+
+}  // namespace
+
+double round_dbl(double value, int digits) {
+    const double p1 = std::pow(10.0, digits + 1);
+    const double p = std::pow(10.0, digits);
+    return std::floor(p * (value + 5.0 / p1)) / p;
+}
+
+// Rows 30 and 31 of the panel have no DAC entry (entries 30 and 31 are the
+// driver registers): there the two views are kept in step and nothing is
+// stored or sent.
+int volts_to_code(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2) {
+    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    int i = -1;
+    if (GetCtrlArrayIndex(VoltDataCtrlArr, panelHandle, control, &i) < 0 || i < 0) return 0;
+    double volts = 0.0;
+    GetCtrlVal(panelHandle, control, &volts);
+    const int code = sbus_volts_to_code(volts, &pair0());
+    SetCtrlVal(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, i), static_cast<unsigned int>(code));
+    if (i >= sbus_structure.number_dacs || i >= SBUS_MAX_REGISTERS) return 0;
+    sbus_structure.volts[i] = volts;
+    sbus_structure.data[i] = code;
+    sbus_structure_write_to_testequip();
+    return 0;
+}
+
+int code_to_volts(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2) {
+    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    int i = -1;
+    if (GetCtrlArrayIndex(HexDataCtrlArr, panelHandle, control, &i) < 0 || i < 0) return 0;
+    unsigned int code = 0;
+    GetCtrlVal(panelHandle, control, &code);
+    const double volts = levelOfCode(static_cast<double>(code));
+    SetCtrlVal(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, i), volts);
+    if (i >= sbus_structure.number_dacs || i >= SBUS_MAX_REGISTERS) return 0;
+    sbus_structure.data[i] = static_cast<int>(code);
+    sbus_structure.volts[i] = volts;
+    return 0;
+}
+
+int read_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
+                  int eventData2) {
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    SBUS_STRUCTURE* const image = &sbus_structure;
+    unsigned int previousData = 0;  // the first read has no previous reply
+    for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        const unsigned int word =
+            FTD232_sbus_single_read(image->ch[i], image->rw[i], image->addr[i], previousData);
+        const unsigned int data = word & 0xFFFFu;
+        const unsigned int flag = (word >> 16) & 0x1u;
+        const unsigned int addr = (word >> 17) & 0x7Fu;
+        printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", image->name[i],
+               static_cast<unsigned int>(image->ch[i]), addr, flag, data, static_cast<int>(data));
+        image->volts[i] = levelOfCode(static_cast<double>(data));
+        image->data[i] = static_cast<int>(data);
+        previousData = data;
+    }
+    write_sbus_structure_to_panel();
+    return 0;
+}
+
+int write_to_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
+                      int eventData2) {
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
+    SetCtrlVal(panelHandle, LED_2, 1);
+    write_sbus_panel_to_structure();
+    sbus_structure_write_to_testequip();
+    SetCtrlVal(panelHandle, LED_2, 0);
+    SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 0);
+    return 0;
+}

@@ -1,0 +1,164 @@
+// Control callbacks of the operator panel that are thin glue between the
+// panel, the register image and the link, and the table that binds every
+// callback name of the panel resource to its function.
+#include "panel/callbacks.h"
+
+#include <cstring>
+
+#include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
+#include "link/FT2232H.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_runtime.h"
+
+#define KOVRA610_UNUSED_CALLBACK_ARGS \
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2
+
+int mode_write(int panel, int control, int event, void* callbackData, int eventData1,
+               int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
+    part_single_write();
+    SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 0);
+    return 0;
+}
+
+int single_readback(int panel, int control, int event, void* callbackData, int eventData1,
+                    int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    part_single_read();
+    return 0;
+}
+
+// The single write's data in its second view follows the first, whichever
+// control fired.
+int translate_data1(int panel, int control, int event, void* callbackData, int eventData1,
+                    int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    unsigned int data = 0;
+    GetCtrlVal(panelHandle, DATA_1, &data);
+    SetCtrlVal(panelHandle, DATA_2, data);
+    return 0;
+}
+
+// The second view reaches 131071; the word carries 16 data bits, so the
+// first view takes the low 16 bits, and the second view is brought to the
+// same value so both show what will be sent.
+int translate_data2(int panel, int control, int event, void* callbackData, int eventData1,
+                    int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    unsigned int data = 0;
+    GetCtrlVal(panelHandle, DATA_2, &data);
+    const unsigned int sent = data & 0xFFFFu;
+    SetCtrlVal(panelHandle, DATA_1, sent);
+    if (sent != data) SetCtrlVal(panelHandle, DATA_2, sent);
+    return 0;
+}
+
+int clear_alarm(int panel, int control, int event, void* callbackData, int eventData1,
+                int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    const unsigned int channel0 = FTD232_sbus_single_read(1, 0, 30, 0);
+    const unsigned int channel1 = FTD232_sbus_single_read(2, 0, 30, 0);
+    SetCtrlVal(panelHandle, DATA1, channel0 & 0xFFFFu);
+    SetCtrlVal(panelHandle, DATA2, channel1 & 0xFFFFu);
+    return 0;
+}
+
+int reset(int panel, int control, int event, void* callbackData, int eventData1, int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    FTD232_sbus_reset_part();
+    return 0;
+}
+
+int reset_FTDI2232(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    CloseFT2232HDevice();
+    OpenandConfigFT2232Hdevice();
+    return 0;
+}
+
+int setclkfreq(int panel, int control, int event, void* callbackData, int eventData1,
+               int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    int divisor = 0;
+    GetCtrlVal(panelHandle, CLKFREQ, &divisor);
+    SetClkFreq(divisor, 0);
+    return 0;
+}
+
+int write_crtl_registers(int panel, int control, int event, void* callbackData, int eventData1,
+                         int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    write_sbus_panel_to_structure();
+    sbus_structure_write_to_testequip();
+    return 0;
+}
+
+int updatemodectrl(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    write_sbus_structure_to_panel();
+    return 0;
+}
+
+// Masks the over-voltage alarm on both channels: alarm register 0x1D := 12.
+int set_ovdmask(int panel, int control, int event, void* callbackData, int eventData1,
+                int eventData2) {
+    KOVRA610_UNUSED_CALLBACK_ARGS;
+    if (event != EVENT_COMMIT) return 0;
+    FTD232_sbus_single_write(3, 1, 0x1D, 12);
+    return 0;
+}
+
+// Sends one word given as 26 characters in wire order: 2 channel select,
+// 7 address, 1 read/write, 16 data; only "1" counts as a set bit. A text
+// shorter than 26 characters counts as 0 where it has no character.
+int vector_data_serial_bus_write(const char* bits) {
+    const size_t length = bits != nullptr ? strnlen(bits, 26) : 0;
+    auto field = [&](size_t first, size_t count) {
+        int value = 0;
+        for (size_t k = first; k < first + count; ++k)
+            value = (value << 1) | (k < length && bits[k] == '1' ? 1 : 0);
+        return value;
+    };
+    FTD232_sbus_single_write(field(0, 2), field(9, 1), field(2, 7), field(10, 16));
+    return 0;
+}
+
+void register_panel_callbacks(void) {
+    static const struct {
+        const char* name;
+        CtrlCallbackPtr function;
+    } table[] = {
+        {"auto_test_exit", auto_test_exit},
+        {"mode_write", mode_write},
+        {"single_readback", single_readback},
+        {"translate_data1", translate_data1},
+        {"translate_data2", translate_data2},
+        {"clear_alarm", clear_alarm},
+        {"reset", reset},
+        {"reset_FTDI2232", reset_FTDI2232},
+        {"setclkfreq", setclkfreq},
+        {"write_crtl_registers", write_crtl_registers},
+        {"updatemodectrl", updatemodectrl},
+        {"create_sbus_select_setup_files", create_sbus_select_setup_files},
+        {"write_to_all_dacs", write_to_all_dacs},
+        {"read_all_dacs", read_all_dacs},
+        {"volts_to_code", volts_to_code},
+        {"code_to_volts", code_to_volts},
+        {"set_ovdmask", set_ovdmask},
+    };
+    for (const auto& entry : table) RegisterCtrlCallback(entry.name, entry.function);
+}
