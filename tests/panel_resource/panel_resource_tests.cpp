@@ -25,6 +25,7 @@ using panel_resource::UirPanel;
 namespace {
 
 constexpr int kCaptionBand = 18;
+constexpr int kCaptionMargin = 4;  // the caption label is a little wider than its text
 
 const QString kUirPath = QStringLiteral(KOVRA610_PANEL_UIR);
 
@@ -285,7 +286,7 @@ QRect footprint(const UirControl& c) {
     QRect r = c.geometry();
     if (drawsCaptionAbove(c)) {
         const QFontMetrics fm(QApplication::font());
-        const int textWidth = fm.horizontalAdvance(c.dyn("caption").toString());
+        const int textWidth = fm.horizontalAdvance(c.dyn("caption").toString()) + kCaptionMargin;
         r = r.united(
             QRect(r.x(), r.y() - kCaptionBand, std::max(r.width(), textWidth), kCaptionBand));
     }
@@ -334,8 +335,13 @@ TEST(PanelLayout, TextsFitTheirControls) {
             EXPECT_GE(g.width(), box.sizeHint().width());
         } else if (kind == "ringslide") {
             const QStringList items = c.dyn("ringItems").toStringList();
+            // The selected item is drawn in bold: every item must fit in bold.
+            QFont bold = QApplication::font();
+            bold.setBold(true);
+            const QFontMetrics boldMetrics(bold);
             int widest = 0;
-            for (const QString& s : items) widest = std::max(widest, fm.horizontalAdvance(s));
+            for (const QString& s : items)
+                widest = std::max(widest, boldMetrics.horizontalAdvance(s));
             EXPECT_GE(g.width(), widest + 24);
             EXPECT_EQ(g.height(), 16 * int(items.size()) + 6);
         } else if (kind == "textmsg") {

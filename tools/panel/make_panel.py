@@ -122,12 +122,12 @@ button("COMMANDBUTTON_6", "Reset FTDI232H", "reset_FTDI2232", (884, 608, 130, BT
 button("SBUSWRITE", "Write to Part", "create_sbus_select_setup_files", (884, 508, 118, BTN_H))
 button("COMMANDBUTTON_5", "Read Alarm Reg 0x1E", "clear_alarm", (310, 604, 160, BTN_H))
 unsigned("CLKFREQ", "Sclk Divider", 0, 59, 15, "setclkfreq", (884, 662, 80, ROW_H))   # 22
-ring("DIFFCLC", "Diff  CLC ", CLC_ITEMS, ("CMPREG", 3), (660, R2, 90, ROW_H))         # 23
-ring("DIFFHYS", "Diff Hyst", HYS_ITEMS, ("CMPREG", 4), (760, R2, 100, ROW_H))
+ring("DIFFCLC", "Diff  CLC ", CLC_ITEMS, ("CMPREG", 3), (658, R2, 90, ROW_H))         # 23
+ring("DIFFHYS", "Diff Hyst", HYS_ITEMS, ("CMPREG", 4), (756, R2, 100, ROW_H))
 ring("CMPHYS", "Comp Hyst", HYS_ITEMS, ("CMPREG", 2), (550, R2, 100, ROW_H))
 ring("ALMTHRES", "Thermal Threshold", THRES_ITEMS, ("ALARMREG", 3), (884, 250, 150, ROW_H))
-ring("CMPCLC", "Comp CLC ", CLC_ITEMS, ("CMPREG", 1), (450, R2, 90, ROW_H))
-ring("DRVCLC", "Drv CLC ", CLC_ITEMS, ("DRVREG", 5), (870, R1, 96, ROW_H))          # 28
+ring("CMPCLC", "Comp CLC ", CLC_ITEMS, ("CMPREG", 1), (452, R2, 90, ROW_H))
+ring("DRVCLC", "Drv CLC ", CLC_ITEMS, ("DRVREG", 5), (864, R1, 96, ROW_H))          # 28
 button("SBUSLRN", "Save Setup", "create_sbus_select_setup_files", (1010, 508, 118, BTN_H))
 button("SBUSSEL", "Load Setup", "create_sbus_select_setup_files", (1136, 508, 118, BTN_H))
 button("ALL", "Write All Reg", "write_to_all_dacs", (884, 542, 118, BTN_H))
@@ -182,42 +182,42 @@ add("LED_2", "led", "int", (960, 720, 24, 24), caption="Write All", init=0, on_c
 add("LED", "led", "int", (884, 720, 24, 24), caption="Busy", init=0, on_color="#00E000")
 slide("ALMTHERM", "Alarm Therm", ENABLE_ITEMS, ("ALARMREG", 2), 1074, R2, 90)   # 144
 slide("LOAD", "Load Power",
-      [(0, "Disabled"), (1, "Enabled-RCV Cntrl"), (3, "Force Load On")], None, 984, R1, 140)
+      [(0, "Disabled"), (1, "Enabled-RCV Cntrl"), (3, "Force Load On")], None, 984, R1, 150)
 slide("ALMPPMU", "Alarm PPMU", ENABLE_ITEMS, ("ALARMREG", 1), 974, R2, 90)
 slide("ALMOVD", "Alarm OVD", ENABLE_ITEMS, ("ALARMREG", 0), 884, R2, 80)
 add("PICTURE", "picture", "int", (310, 646, 540, 280), picture=PICTURE_NAME)       # 148
 slide("CMPSEL", " Comparator Sel", [(0, "Normal Window"), (1, "Diff Comp")], ("CMPREG", 0),
-      310, R2, 130)
+      310, R2, 134)
 slide("DRVPOWER", "Driver Power", [(0, "Disable Low Leak"), (1, "Driver Enabled")],
-      ("DRVREG", 0), 310, R1, 130)
+      ("DRVREG", 0), 310, R1, 144)
 slide("PMUINPUT", "PPMU Input", [(2, "PPMU DAC"), (0, "DUTGND"), (1, "+2.5V")], ("PMUREG", 4),
-      688, R3, 100)
-slide("DRVRCVMUX", "Drv RCV Mux", FROM_CH_ITEMS, ("DRVREG", 4), 760, R1, 100)
-slide("DRVDATAMUX", "Drv Data Mux", FROM_CH_ITEMS, ("DRVREG", 3), 650, R1, 100)
-slide("DRVRCV", "RCV High", [(0, "HiZ"), (1, "Vt")], ("DRVREG", 2), 560, R1, 80)
+      692, R3, 100)
+slide("DRVRCVMUX", "Drv RCV Mux", FROM_CH_ITEMS, ("DRVREG", 4), 756, R1, 100)
+slide("DRVDATAMUX", "Drv Data Mux", FROM_CH_ITEMS, ("DRVREG", 3), 648, R1, 100)
+slide("DRVRCV", "RCV High", [(0, "HiZ"), (1, "Vt")], ("DRVREG", 2), 570, R1, 70)
 slide("PMUPOWER", "PPMU  Power", [(0, "PMU Disabled"), (1, "PMU Enabled"), (3, "PMU Standby FP")],
-      ("PMUREG", 0), 310, R3, 126)
+      ("PMUREG", 0), 310, R3, 138)
 slide("DRVFORCE", "Force State",
-      [(0, "Data / Rcv"), (1, "Vl"), (3, "Vh"), (5, "HiZ"), (7, "Vt")], ("DRVREG", 1), 450, R1,
+      [(0, "Data / Rcv"), (1, "Vl"), (3, "Vh"), (5, "HiZ"), (7, "Vt")], ("DRVREG", 1), 462, R1,
       100)
-slide("PMUCLAMPS", "Volt Clamps", [(0, "Diasbled"), (1, "Enabled")], ("PMUREG", 6), 892, R3, 88)
-slide("PMUSENSE", "Sense", [(0, "Internal"), (1, "External")], ("PMUREG", 5), 798, R3, 84)
-slide("PMUMVMI", "Meas VI", [(0, "MV"), (1, "MI")], ("PMUREG", 3), 614, R3, 64)
-slide("PMUFVFI", "Force VI ", [(0, "FV"), (1, "FI")], ("PMUREG", 2), 540, R3, 64)
+slide("PMUCLAMPS", "Volt Clamps", [(0, "Diasbled"), (1, "Enabled")], ("PMUREG", 6), 896, R3, 88)
+slide("PMUSENSE", "Sense", [(0, "Internal"), (1, "External")], ("PMUREG", 5), 800, R3, 88)
+slide("PMUMVMI", "Meas VI", [(0, "MV"), (1, "MI")], ("PMUREG", 3), 620, R3, 64)
+slide("PMUFVFI", "Force VI ", [(0, "FV"), (1, "FI")], ("PMUREG", 2), 548, R3, 64)
 slide("PMURANGES", "PMU Ranges",
       [(7, "Range A"), (6, "Range B"), (5, "Range C"), (4, "Range D"), (0, "Range E")],
-      ("PMUREG", 1), 446, R3, 84)
+      ("PMUREG", 1), 456, R3, 84)
 slide("PMUMEASOUT", "Meas Out Sel", [(0, "HiZ"), (1, "MV / MI"), (2, "Temp Sensor ")],
-      ("PMUREG", 7), 990, R3, 110)                                            # 162
+      ("PMUREG", 7), 992, R3, 118)                                            # 162
 splitter("SPLITTER_7", (298, 4, 4, 922), True)                              # 163
-splitter("SPLITTER_5", (972, 4, 4, 130), True)
+splitter("SPLITTER_5", (968, 4, 4, 130), True)
 splitter("SPLITTER_4", (310, 136, 951, 4), False)
 splitter("SPLITTER_3", (872, 142, 4, 140), True)
 splitter("SPLITTER_2", (310, 284, 951, 4), False)
 splitter("SPLITTER_6", (310, 426, 951, 4), False)
 splitter("SPLITTER", (872, 432, 4, 494), True)                              # 169
 ring("MODECHSEL", "Write Read Ch0/1", [(0, "RW Ch0/Ch1"), (1, "RW Ch0"), (2, "RW CH1")], None,
-     (1140, R1, 118, ROW_H), callback="updatemodectrl")                     # 170
+     (1142, R1, 118, ROW_H), callback="updatemodectrl")                     # 170
 button("SETCLKFREQ", "Set SCLK Freq", "setclkfreq", (974, 660, 120, BTN_H))
 textmsg("TEXTMSG_64", "FTDI 232H UART", (884, 584, 160, 18))                 # 172
 
