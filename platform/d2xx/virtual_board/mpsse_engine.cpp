@@ -47,8 +47,8 @@ uint64_t MpsseEngine::halfPeriodTicks() const {
     return (uint64_t{divisor_} + 1) * (divideBy5_ ? 5u : 1u);
 }
 
-std::size_t MpsseEngine::feed(const uint8_t* bytes, std::size_t count, std::vector<uint8_t>& replies,
-                              std::vector<InvalidCommand>* invalid) {
+std::size_t MpsseEngine::feed(const uint8_t* bytes, std::size_t count,
+                              std::vector<uint8_t>& replies, std::vector<InvalidCommand>* invalid) {
     replies_ = &replies;
     invalid_ = invalid;
     std::size_t i = 0;
@@ -69,8 +69,8 @@ std::size_t MpsseEngine::commandLength(uint8_t op) {
     if (op >= 0x10 && op <= 0x3F) {
         const bool bitMode = (op & 0x02) != 0;
         const bool writes = (op & 0x10) != 0;
-        if (!bitMode) return 3;   // opcode, length low, length high (data follows)
-        return writes ? 3 : 2;    // opcode, length, [data]
+        if (!bitMode) return 3;  // opcode, length low, length high (data follows)
+        return writes ? 3 : 2;   // opcode, length, [data]
     }
     if (isTmsCommand(op)) return 3;
     switch (op) {
@@ -132,7 +132,9 @@ void MpsseEngine::badCommand(uint8_t op) {
     replies_->push_back(op);
 }
 
-void MpsseEngine::stall() { stalled_ = true; }
+void MpsseEngine::stall() {
+    stalled_ = true;
+}
 
 void MpsseEngine::execute() {
     now_ += kCommandTicks;
@@ -262,8 +264,8 @@ void MpsseEngine::applyPins() {
 }
 
 void MpsseEngine::setLow(uint8_t mask, bool level) {
-    const uint8_t next = level ? static_cast<uint8_t>(lowOut_ | mask)
-                               : static_cast<uint8_t>(lowOut_ & ~mask);
+    const uint8_t next =
+        level ? static_cast<uint8_t>(lowOut_ | mask) : static_cast<uint8_t>(lowOut_ & ~mask);
     if (next == lowOut_) return;
     lowOut_ = next;
     applyPins();

@@ -31,12 +31,12 @@
 //    divide-by-5 on, divisor 0, loopback, three-phase and adaptive off.
 #pragma once
 
-#include "serial_bus_chip.h"
-#include "vcd_trace.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "serial_bus_chip.h"
+#include "vcd_trace.h"
 
 namespace kovra610::vboard {
 
@@ -130,7 +130,7 @@ private:
     uint8_t lowDir_ = 0;
     uint8_t highOut_ = 0;
     uint8_t highDir_ = 0;
-    uint8_t levels_ = 0xFF;
+    uint8_t levels_ = 0xFF & ~pins::kDataFromChip;  // pulled up; the chip drives ADBUS2 low
     uint16_t divisor_ = 0;
     bool divideBy5_ = true;
     bool threePhase_ = false;

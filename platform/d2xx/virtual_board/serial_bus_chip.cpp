@@ -2,7 +2,9 @@
 
 namespace kovra610::vboard {
 
-SerialBusChip::SerialBusChip() { resetRegisters(); }
+SerialBusChip::SerialBusChip() {
+    resetRegisters();
+}
 
 void SerialBusChip::resetRegisters() {
     for (auto& channel : regs_) channel.fill(0);

@@ -97,7 +97,7 @@ private:
     void decode(uint32_t word);
 
     std::array<std::array<uint16_t, kRegisters>, kChannels> regs_{};
-    uint8_t levels_ = 0xFF;  // everything pulled up: idle, not in reset
+    uint8_t levels_ = 0xFB;  // everything pulled up: idle, not in reset
     Frame frame_ = Frame::None;
     uint32_t shift_ = 0;
     uint64_t bits_ = 0;

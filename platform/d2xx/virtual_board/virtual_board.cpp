@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::size_t kInvalidListLimit = 65536;
 
-std::size_t indexOf(ConfigCall call) { return static_cast<std::size_t>(call); }
+std::size_t indexOf(ConfigCall call) {
+    return static_cast<std::size_t>(call);
+}
 
 }  // namespace
 
@@ -21,7 +23,8 @@ std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
     if (tracePath != nullptr && tracePath[0] != '\0') {
         std::string error;
         if (!board->startTrace(tracePath, &error)) {
-            std::fprintf(stderr, "KOVRA610_BOARD_TRACE: %s; the virtual board runs without a pin trace.\n",
+            std::fprintf(stderr,
+                         "KOVRA610_BOARD_TRACE: %s; the virtual board runs without a pin trace.\n",
                          error.c_str());
         }
     }
@@ -30,7 +33,9 @@ std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
 
 VirtualBoard::VirtualBoard() : engine_(chip_) {}
 
-VirtualBoard::~VirtualBoard() { stopTrace(); }
+VirtualBoard::~VirtualBoard() {
+    stopTrace();
+}
 
 // --- Handles ------------------------------------------------------------------
 
@@ -227,8 +232,7 @@ void VirtualBoard::afterWrite() {
     }
 }
 
-FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrite,
-                              DWORD* written) {
+FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) {
     int port = 0;
     if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
     if (written == nullptr || (buffer == nullptr && toWrite > 0)) return FT_INVALID_PARAMETER;

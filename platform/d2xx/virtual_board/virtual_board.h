@@ -38,11 +38,6 @@
 // One thread at a time, as the D2XX driver layer.
 #pragma once
 
-#include "../backend.h"
-#include "mpsse_engine.h"
-#include "serial_bus_chip.h"
-#include "vcd_trace.h"
-
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -50,6 +45,11 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "../backend.h"
+#include "mpsse_engine.h"
+#include "serial_bus_chip.h"
+#include "vcd_trace.h"
 
 namespace kovra610::vboard {
 
