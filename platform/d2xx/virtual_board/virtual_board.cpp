@@ -129,13 +129,17 @@ std::size_t VirtualBoard::visibleBytes(std::chrono::steady_clock::time_point now
     return n;
 }
 
-void VirtualBoard::enqueue(uint8_t value, uint64_t visibleAtQuery) {
+std::chrono::steady_clock::time_point VirtualBoard::arrival() const {
+    if (latency_.count() <= 0) return {};
+    return std::chrono::steady_clock::now() + latency_;
+}
+
+void VirtualBoard::enqueue(uint8_t value, uint64_t visibleAtQuery,
+                           std::chrono::steady_clock::time_point at) {
     if (queue_.size() >= kQueueLimit) {
         ++dropped_;
         return;
     }
-    std::chrono::steady_clock::time_point at{};
-    if (latency_.count() > 0) at = std::chrono::steady_clock::now() + latency_;
     queue_.push_back(QueuedByte{value, visibleAtQuery, at});
 }
 
@@ -212,15 +216,18 @@ void VirtualBoard::deliver() {
         }
         replyFault_ = false;
     }
+    // One reply arrives as a whole.
+    const auto at = arrival();
     for (std::size_t i = 0; i < count; ++i) {
-        if (!lost[i]) enqueue(replies_[i], visibleAt[i]);
+        if (!lost[i]) enqueue(replies_[i], visibleAt[i], at);
     }
 }
 
 void VirtualBoard::afterWrite() {
     for (auto it = strays_.begin(); it != strays_.end();) {
         if (it->afterWrite == writes_) {
-            for (uint8_t b : it->bytes) enqueue(b, 0);
+            const auto at = arrival();
+            for (uint8_t b : it->bytes) enqueue(b, 0, at);
             it = strays_.erase(it);
         } else {
             ++it;
@@ -365,7 +372,8 @@ void VirtualBoard::failWrite(unsigned nth, FT_STATUS status) {
 
 void VirtualBoard::injectStrayBytes(unsigned afterNthWrite, std::vector<uint8_t> bytes) {
     if (afterNthWrite == 0) {
-        for (uint8_t b : bytes) enqueue(b, 0);
+        const auto at = arrival();
+        for (uint8_t b : bytes) enqueue(b, 0, at);
         return;
     }
     strays_.push_back(StrayBytes{writes_ + afterNthWrite, std::move(bytes)});

@@ -246,7 +246,8 @@ private:
     FT_STATUS portFor(FT_HANDLE handle, int& port) const;
     FT_STATUS configFault(ConfigCall call);
     void deliver();
-    void enqueue(uint8_t value, uint64_t visibleAtQuery);
+    std::chrono::steady_clock::time_point arrival() const;
+    void enqueue(uint8_t value, uint64_t visibleAtQuery, std::chrono::steady_clock::time_point at);
     std::size_t visibleBytes(std::chrono::steady_clock::time_point now) const;
     void afterWrite();
 
