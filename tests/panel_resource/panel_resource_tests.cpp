@@ -274,6 +274,22 @@ TEST(PanelHeader, ArrayConstantsAgreeWithResource) {
     }
 }
 
+// The keyboard walks the DAC rows from row 0, then every other control that
+// takes input, each once.
+TEST(PanelLayout, TabOrder) {
+    const QStringList& order = resource().tabStops;
+    ASSERT_GE(order.size(), 3);
+    EXPECT_EQ(order.mid(0, 3), (QStringList{"LAB_0", "DAC1_0", "ADDR_1"}));
+    std::multiset<QString> listed(order.begin(), order.end());
+    for (const UirControl& c : resource().controls) {
+        const std::string kind = str(c.dyn("ctrlKind"));
+        const bool takesInput =
+            kind != "textmsg" && kind != "picture" && kind != "splitter" && kind != "led";
+        EXPECT_EQ(listed.count(c.name), takesInput ? 1u : 0u) << c.name.toStdString();
+    }
+    EXPECT_EQ(listed.size(), 171u - 15 - 1 - 7 - 2);
+}
+
 // --- layout ---------------------------------------------------------------
 
 bool drawsCaptionAbove(const UirControl& c) {

@@ -119,6 +119,8 @@ bool readUir(const QString& path, UirPanel* out, QString* error) {
             havePanel = true;
         } else if (xml.name() == QLatin1String("customwidgets")) {
             readCustomWidgets(xml, out);
+        } else if (xml.name() == QLatin1String("tabstops")) {
+            while (xml.readNextStartElement()) out->tabStops << xml.readElementText();
         } else {
             xml.skipCurrentElement();
         }

@@ -28,6 +28,7 @@ struct UirPanel {
     UirControl panel;                         // the top-level widget
     std::vector<UirControl> controls;         // its direct children, in file order
     QMap<QString, QString> customWidgetBase;  // custom class -> class it extends
+    QStringList tabStops;                     // keyboard focus order
 };
 
 // Returns false with a message when the file cannot be read or is not a form.

@@ -231,6 +231,11 @@ def s(text):
     return f"<string>{escape(text)}</string>"
 
 
+def code_s(text):
+    """A string for the run-time, not for people: Designer leaves it out of translation."""
+    return f'<string notr="true">{escape(text)}</string>'
+
+
 def prop(name, value_xml, dynamic=False, indent=3):
     stdset = ' stdset="0"' if dynamic else ""
     pad = " " * indent
@@ -289,29 +294,44 @@ def widget_xml(c, ctrl_id):
         out += prop("frameShape", f"<enum>QFrame::{shape}</enum>")
         out += prop("frameShadow", "<enum>QFrame::Sunken</enum>")
     out += prop("ctrlId", num(ctrl_id), True)
-    out += prop("ctrlKind", s(kind), True)
-    out += prop("dataType", s(c["dtype"]), True)
+    out += prop("ctrlKind", code_s(kind), True)
+    out += prop("dataType", code_s(c["dtype"]), True)
     if c["caption"] is not None:
         out += prop("caption", s(c["caption"]), True)
     if c["callback"]:
-        out += prop("callback", s(c["callback"]), True)
+        out += prop("callback", code_s(c["callback"]), True)
     if c.get("array"):
-        out += prop("ctrlArray", s(c["array"][0]), True)
+        out += prop("ctrlArray", code_s(c["array"][0]), True)
         out += prop("ctrlArrayIndex", num(c["array"][1]), True)
     if kind in ("ring", "ringslide"):
-        out += prop("ringValues", s(",".join(str(v) for v, _ in c["items"])), True)
+        out += prop("ringValues", code_s(",".join(str(v) for v, _ in c["items"])), True)
     if kind == "ringslide":
         items = "".join(s(t) for _, t in c["items"])
         out += prop("ringItems", f"<stringlist>{items}</stringlist>", True)
     if kind in ("ringslide", "led"):
         out += prop("value", num(c["init"]), True)
     if kind == "led":
-        out += prop("onColor", s(c["on_color"]), True)
+        out += prop("onColor", code_s(c["on_color"]), True)
     if kind == "ring":
         for _, text in c["items"]:
             out += f'   <item>\n    <property name="text">\n     {s(text)}\n    </property>\n   </item>\n'
     out += "  </widget>\n"
     return out
+
+
+def tab_order():
+    """DAC rows first, row by row, then the other controls in reading order."""
+    by_name = {c["name"]: c for c in controls}
+    order = []
+    for row in range(32):
+        order += [f"LAB_{row}", f"DAC1_{row}", f"ADDR_{row + 1}"]
+    rest = [c for c in controls if c["name"] not in order
+            and c["kind"] not in ("textmsg", "picture", "splitter", "led")]
+    # Reading order by band: bands on the right are read left to right.
+    rest.sort(key=lambda c: (c["geom"][0] >= 872 and c["geom"][1] > 430, c["geom"][1] // 30,
+                             c["geom"][0], c["geom"][1]))
+    assert all(n in by_name for n in order)
+    return order + [c["name"] for c in rest]
 
 
 def write_uir(path):
@@ -323,12 +343,14 @@ def write_uir(path):
     out += prop("geometry", rect(p["left"], p["top"], p["width"], p["height"]), indent=2)
     out += prop("windowTitle", s(p["title"]), indent=2)
     sheet = f"QWidget#{p['name']} {{ background-color: {p['background']}; }}"
-    out += prop("styleSheet", s(sheet), indent=2)
+    out += prop("styleSheet", code_s(sheet), indent=2)
     out += prop("panelResourceId", num(p["resource_id"]), True, indent=2)
-    out += prop("ctrlArrays", s(arrays), True, indent=2)
+    out += prop("ctrlArrays", code_s(arrays), True, indent=2)
     for i, c in enumerate(controls):
         out += widget_xml(c, FIRST_ID + i)
-    out += " </widget>\n <customwidgets>\n"
+    out += " </widget>\n"
+    out += " <tabstops>\n" + "".join(f"  <tabstop>{n}</tabstop>\n" for n in tab_order())
+    out += " </tabstops>\n <customwidgets>\n"
     out += ("  <customwidget>\n   <class>RingSlide</class>\n   <extends>QWidget</extends>\n"
             "   <header>ringslide.h</header>\n  </customwidget>\n")
     out += ("  <customwidget>\n   <class>Led</class>\n   <extends>QWidget</extends>\n"
