@@ -49,16 +49,6 @@ TEST_F(ConfigurationTest, LinkConfigurationMapsToLibftdiCallsInOrder) {
     EXPECT_EQ(status, FT_OK);
 }
 
-TEST_F(ConfigurationTest, OtherFlowControlAndCharacterSettings) {
-    EXPECT_CALL(*seam, setFlowControl(kPort, SIO_DISABLE_FLOW_CTRL, 0, 0)).WillOnce(Return(0));
-    EXPECT_CALL(*seam, setFlowControl(kPort, SIO_XON_XOFF_HS, 0x11, 0x13)).WillOnce(Return(0));
-    EXPECT_CALL(*seam, setEventChar(kPort, 0x0D, true)).WillOnce(Return(0));
-    EXPECT_CALL(*seam, setErrorChar(kPort, 0x7E, true)).WillOnce(Return(0));
-    EXPECT_EQ(FT_SetFlowControl(handle, FT_FLOW_NONE, 0, 0), FT_OK);
-    EXPECT_EQ(FT_SetFlowControl(handle, 0x0400, 0x11, 0x13), FT_OK);
-    EXPECT_EQ(FT_SetChars(handle, 0x0D, 1, 0x7E, 1), FT_OK);
-}
-
 TEST_F(ConfigurationTest, EverySettingFailureIsAnErrorStatus) {
     EXPECT_CALL(*seam, setChunkSizes(kPort, _, _)).WillOnce(Return(-1));
     EXPECT_CALL(*seam, setEventChar(kPort, _, _)).WillOnce(Return(-1));  // error char not tried
@@ -72,19 +62,6 @@ TEST_F(ConfigurationTest, EverySettingFailureIsAnErrorStatus) {
     EXPECT_NE(FT_SetLatencyTimer(handle, 1), FT_OK);
     EXPECT_NE(FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, 0, 0), FT_OK);
     EXPECT_NE(FT_SetBitMode(handle, 0x00, FT_BITMODE_MPSSE), FT_OK);
-}
-
-TEST_F(ConfigurationTest, FailedTimeOutSettingKeepsThePreviousReadTimeOut) {
-    EXPECT_CALL(*seam, setTimeouts(kPort, _, _)).WillOnce(Return(-1));
-    ASSERT_NE(FT_SetTimeouts(handle, 0, 5000), FT_OK);
-    // Still the time-out a fresh port has: a short read waits for data.
-    serveReadsFromArrivals();
-    arrivals = {{}, {0x33}};
-    UCHAR byte = 0;
-    DWORD got = 0;
-    EXPECT_EQ(FT_Read(handle, &byte, 1, &got), FT_OK);
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(byte, 0x33);
 }
 
 TEST_F(ConfigurationTest, ValuesTheChipCannotTakeAreRefusedBeforeUsb) {

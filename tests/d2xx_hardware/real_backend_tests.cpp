@@ -36,14 +36,5 @@ TEST_F(RealBackendTest, NoDeviceMeansCountZeroAndOpenFailsCleanly) {
     EXPECT_EQ(FT_Close(handle), FT_INVALID_HANDLE);
 }
 
-TEST_F(RealBackendTest, ChosenForUsbSetting) {
-    auto backend = makeBackendFor("usb");
-    ASSERT_NE(backend, nullptr);
-    EXPECT_NE(dynamic_cast<hw::HardwareBackend*>(backend.get()), nullptr);
-    DWORD count = 1;
-    EXPECT_EQ(backend->createDeviceInfoList(&count), FT_OK);
-    EXPECT_EQ(count, 0u);
-}
-
 }  // namespace
 }  // namespace kovra610::d2xx

@@ -170,15 +170,6 @@ TEST_F(ReceiveQueueTest, FullQueueLeavesTheRestInTheDeviceUntilRead) {
     EXPECT_EQ(got, total);
 }
 
-TEST_F(ReceiveQueueTest, ReadWithoutACountOrBufferIsRefused) {
-    std::uint8_t byte = 0;
-    DWORD got = 0;
-    EXPECT_EQ(backend->read(handle, &byte, 1, nullptr), FT_INVALID_PARAMETER);
-    EXPECT_EQ(backend->read(handle, nullptr, 1, &got), FT_INVALID_PARAMETER);
-    EXPECT_EQ(backend->getQueueStatus(handle, nullptr), FT_INVALID_PARAMETER);
-    EXPECT_TRUE(pollTimes.empty());
-}
-
 using WriteTest = BackendTest;
 
 TEST_F(WriteTest, PartialWritesAreRepeatedUntilEveryByteIsSent) {

@@ -13,8 +13,8 @@ namespace {
 // list of FTDI product ids). Owns the list and the context it came from.
 class DeviceList {
 public:
-    explicit DeviceList(ftdi_context* context) : context_(context) {
-        count_ = ftdi_usb_find_all(context_, &list_, 0, 0);
+    explicit DeviceList(ftdi_context* context) {
+        count_ = ftdi_usb_find_all(context, &list_, 0, 0);
     }
     ~DeviceList() { ftdi_list_free(&list_); }
     DeviceList(const DeviceList&) = delete;
@@ -24,7 +24,6 @@ public:
     ftdi_device_list* head() const { return list_; }
 
 private:
-    ftdi_context* context_;
     ftdi_device_list* list_ = nullptr;
     int count_ = 0;
 };
