@@ -59,12 +59,9 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            if (!acceptText()) {
-                event->accept();
-                return;
-            }
-            Base::keyPressEvent(event);
-            edited_ = false;
+            event->accept();
+            if (!takeText()) return;
+            this->selectAll();
             commit();
             return;
         }
@@ -72,36 +69,33 @@ protected:
     }
 
     void focusOutEvent(QFocusEvent* event) override {
-        const bool wasEdited = edited_;
-        const bool ok = !wasEdited || acceptText();
-        edited_ = false;
+        const bool commits = edited_ && takeText();
         Base::focusOutEvent(event);
-        if (wasEdited && ok) commit();
+        if (commits) commit();
     }
 
 private:
-    // Checks the typed text; refuses it (previous value shown again) when it
-    // is not a number inside the range.
-    bool acceptText() {
+    // Takes the typed text as the new value when it is a number inside the
+    // range; otherwise refuses it: a beep, and the previous value shown again.
+    bool takeText() {
         const QString text = this->cleanText();
         bool ok = false;
         double v = 0;
         if constexpr (std::is_same_v<Base, QDoubleSpinBox>) {
             v = this->locale().toDouble(text, &ok);
             if (!ok) v = text.toDouble(&ok);
-            if (ok) {
-                const double scale = std::pow(10.0, this->decimals());
-                v = std::round(v * scale) / scale;
-            }
         } else {
             v = static_cast<double>(text.toLongLong(&ok, this->displayIntegerBase()));
         }
-        if (ok && std::isfinite(v) && v >= this->minimum() && v <= this->maximum()) return true;
-        QApplication::beep();
         const QSignalBlocker block(this);
-        this->setValue(this->value());
-        this->lineEdit()->setText(this->textFromValue(this->value()));
         edited_ = false;
+        if (ok && std::isfinite(v) && v >= this->minimum() && v <= this->maximum()) {
+            this->setValue(static_cast<decltype(this->value())>(v));
+            this->lineEdit()->setText(this->textFromValue(this->value()));
+            return true;
+        }
+        QApplication::beep();
+        this->lineEdit()->setText(this->textFromValue(this->value()));
         return false;
     }
 

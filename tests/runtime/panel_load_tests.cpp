@@ -1,0 +1,212 @@
+// Loading panels: controls, captions, accessible texts, control arrays, and
+// every way a panel file can be wrong.
+#include <unistd.h>
+
+#include <QAccessible>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include "runtime_fixture.h"
+
+namespace {
+
+QByteArray testPanelText() {
+    QFile f(KOVRA610_RUNTIME_TEST_PANEL);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+}
+
+std::string writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& data) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    return path.toStdString();
+}
+
+struct Failed {
+    int result;
+    std::string err;
+};
+
+Failed loadCapturing(const std::string& path, int id) {
+    ::testing::internal::CaptureStderr();
+    const int result = LoadPanel(0, path.c_str(), id);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    if (result > 0) DiscardPanel(result);
+    return {result, err};
+}
+
+void expectOneLine(const Failed& f, const std::string& path, const std::string& problem) {
+    EXPECT_LT(f.result, 0);
+    EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+    EXPECT_NE(f.err.find(path), std::string::npos) << f.err;
+    EXPECT_NE(f.err.find(problem), std::string::npos) << f.err;
+}
+
+}  // namespace
+
+TEST_F(RuntimeTest, LoadsControlsWithTheirInitialValues) {
+    unsigned clk = 0;
+    EXPECT_EQ(GetCtrlVal(panel, CLK, &clk), UIE_NO_ERROR);
+    EXPECT_EQ(clk, 15u);
+    EXPECT_EQ(rt::shownText(panel, VOLTS), "1.000");
+    EXPECT_EQ(rt::shownText(panel, RANGES), "4");
+    EXPECT_EQ(rt::shownText(panel, FORCE), "0");
+    EXPECT_EQ(rt::shownText(panel, BOX), "None Loaded");
+    EXPECT_EQ(rt::shownText(panel, GO), "Go");
+    EXPECT_EQ(rt::shownText(panel, LED), "0");
+    int v = 0;
+    EXPECT_EQ(GetCtrlVal(panel, 99, &v), UIE_INVALID_CONTROL);
+    EXPECT_EQ(GetCtrlVal(12345, CLK, &v), UIE_INVALID_PANEL);
+}
+
+TEST_F(RuntimeTest, CaptionsDrawnAboveControlsAndAccessibleTexts) {
+    QWidget* volts = widget(VOLTS);
+    ASSERT_NE(volts, nullptr);
+    QLabel* caption = nullptr;
+    for (auto* label : volts->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        if (label->buddy() == volts) caption = label;
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "Volts");
+    EXPECT_EQ(caption->geometry().bottom() + 1, volts->geometry().top() - 2);
+    EXPECT_EQ(caption->x(), volts->x());
+    EXPECT_EQ(caption->height(), 16);
+
+    EXPECT_EQ(volts->accessibleName(), "Volts");
+    EXPECT_EQ(volts->accessibleDescription(), "VOLTS");
+    EXPECT_EQ(widget(NAME)->accessibleName(), "NAME");  // no caption
+    EXPECT_EQ(widget(GO)->accessibleName(), "Go");
+    EXPECT_EQ(widget(CLC)->accessibleName(), "Drv CLC ");  // exactly as written
+
+    // A numeric tells its value; a ring slide lists its items.
+    QAccessibleInterface* code = QAccessible::queryAccessibleInterface(widget(CODE));
+    ASSERT_NE(code, nullptr);
+    ASSERT_NE(code->valueInterface(), nullptr);
+    EXPECT_EQ(code->valueInterface()->currentValue().toInt(), 16384);
+    QAccessibleInterface* slide = QAccessible::queryAccessibleInterface(widget(FORCE));
+    ASSERT_NE(slide, nullptr);
+    EXPECT_EQ(slide->role(), QAccessible::List);
+    ASSERT_EQ(slide->childCount(), 5);
+    EXPECT_EQ(slide->child(2)->text(QAccessible::Name), "Vh");
+    EXPECT_EQ(slide->child(2)->text(QAccessible::Value), "3");
+    EXPECT_TRUE(slide->child(0)->state().selected);
+    EXPECT_EQ(slide->indexOfChild(slide->child(4)), 4);
+    // Pressing an item through accessibility selects and commits it.
+    slide->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(deliveredValues(FORCE), std::vector<double>{5});
+    EXPECT_EQ(slide->text(QAccessible::Value), "HiZ");
+}
+
+TEST_F(RuntimeTest, RelativeNameIsFoundBesideTheProgramNotInTheWorkingDirectory) {
+    QTemporaryDir elsewhere;
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    const int second = LoadPanel(0, "runtime_test_panel.uir", kTestPanelId);
+    QDir::setCurrent(old);
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, panel);
+    DiscardPanel(second);
+}
+
+TEST_F(RuntimeTest, BadPanelFilesFailWithOneClearLine) {
+    QTemporaryDir dir;
+    const QByteArray good = testPanelText();
+
+    const std::string missing = dir.filePath("absent.uir").toStdString();
+    Failed f = loadCapturing(missing, kTestPanelId);
+    expectOneLine(f, missing, "file not found");
+    EXPECT_EQ(f.result, UIE_FILE_ERROR);
+
+    const std::string garbage = writeFile(dir, "garbage.uir", QByteArray("\x01\x02 not a panel"));
+    expectOneLine(loadCapturing(garbage, kTestPanelId), garbage, "not a readable panel resource");
+
+    const std::string cut = writeFile(dir, "cut.uir", good.left(good.size() / 2));
+    expectOneLine(loadCapturing(cut, kTestPanelId), cut, "not a readable panel resource");
+
+    const std::string path = writeFile(dir, "good.uir", good);
+    f = loadCapturing(path, 9);
+    expectOneLine(f, path, "no panel with resource ID 9");
+    EXPECT_EQ(f.result, UIE_INVALID_PANEL);
+
+    QByteArray unknown = good;
+    unknown.replace("<string>on_commit</string>", "<string>no_such_callback</string>");
+    const std::string unknownPath = writeFile(dir, "unknown.uir", unknown);
+    f = loadCapturing(unknownPath, kTestPanelId);
+    expectOneLine(f, unknownPath, "\"no_such_callback\", which is not registered");
+    EXPECT_EQ(f.result, UIE_CALLBACK_NOT_FOUND);
+
+    QByteArray twice = good;
+    twice.replace("<number>13</number>", "<number>2</number>");
+    const std::string twicePath = writeFile(dir, "twice.uir", twice);
+    expectOneLine(loadCapturing(twicePath, kTestPanelId), twicePath, "control ID 2 is used by");
+
+    QByteArray unlisted = good;
+    unlisted.replace("<string>7,6,5,4,0</string>", "<string>7,6,5,3,0</string>");
+    const std::string unlistedPath = writeFile(dir, "unlisted.uir", unlisted);
+    expectOneLine(loadCapturing(unlistedPath, kTestPanelId), unlistedPath,
+                  "starts at value 4, which is not one of its items");
+
+    QByteArray gap = good;
+    gap.replace("\"ctrlArrayIndex\" stdset=\"0\"><number>2<",
+                "\"ctrlArrayIndex\" stdset=\"0\"><number>5<");
+    ASSERT_NE(gap, good);
+    const std::string gapPath = writeFile(dir, "gap.uir", gap);
+    expectOneLine(loadCapturing(gapPath, kTestPanelId), gapPath,
+                  "control array NUMS has no item at index 2");
+
+    // The good file still loads afterwards.
+    f = loadCapturing(path, kTestPanelId);
+    EXPECT_GT(f.result, 0);
+}
+
+TEST_F(RuntimeTest, UnregisteredCallbackIsAnErrorNotASilentNoOp) {
+    RegisterCtrlCallback("on_commit", nullptr);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId), UIE_CALLBACK_NOT_FOUND);
+    ::testing::internal::GetCapturedStderr();
+}
+
+TEST_F(RuntimeTest, ControlArraysKeepItemOrder) {
+    const int nums = GetCtrlArrayFromResourceID(panel, 1);
+    const int rings = GetCtrlArrayFromResourceID(panel, 2);
+    ASSERT_GT(nums, 0);
+    ASSERT_GT(rings, 0);
+    EXPECT_NE(nums, rings);
+    EXPECT_EQ(GetCtrlArrayFromResourceID(panel, 1), nums);
+    EXPECT_EQ(GetCtrlArrayFromResourceID(panel, 3), UIE_INVALID_ARRAY);
+
+    int n = 0;
+    ASSERT_EQ(GetNumCtrlArrayItems(nums, &n), UIE_NO_ERROR);
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 0), CODE);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 1), VOLTS);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 2), NAME);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 3), UIE_INVALID_INDEX);
+    EXPECT_EQ(GetCtrlArrayItem(nums, -1), UIE_INVALID_INDEX);
+    EXPECT_EQ(GetCtrlArrayItem(rings, 0), FORCE);
+    EXPECT_EQ(GetCtrlArrayItem(rings, 1), CLC);
+    EXPECT_EQ(GetCtrlArrayItem(rings, 2), RANGES);
+
+    int index = 99;
+    EXPECT_EQ(GetCtrlArrayIndex(rings, panel, RANGES, &index), UIE_NO_ERROR);
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(GetCtrlArrayIndex(rings, panel, CODE, &index), UIE_INVALID_CONTROL);
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(GetCtrlArrayIndex(rings, panel, CLC, nullptr), UIE_INVALID_INDEX);
+
+    // Arrays of a second panel are its own; a discarded panel's arrays are gone.
+    const int other = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(other, 0);
+    const int otherNums = GetCtrlArrayFromResourceID(other, 1);
+    EXPECT_NE(otherNums, nums);
+    EXPECT_EQ(GetCtrlArrayIndex(otherNums, panel, CODE, &index), UIE_INVALID_PANEL);
+    EXPECT_EQ(DiscardPanel(other), UIE_NO_ERROR);
+    EXPECT_EQ(GetNumCtrlArrayItems(otherNums, &n), UIE_INVALID_ARRAY);
+    EXPECT_EQ(GetCtrlArrayItem(otherNums, 0), UIE_INVALID_ARRAY);
+    EXPECT_EQ(DiscardPanel(other), UIE_INVALID_PANEL);
+    EXPECT_EQ(SetCtrlVal(other, CODE, 1u), UIE_INVALID_PANEL);
+}

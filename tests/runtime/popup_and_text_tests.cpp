@@ -1,0 +1,186 @@
+// Popups answered from a script, text formatting, the working directory,
+// waits and pictures of the panel.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstring>
+
+#include "runtime_fixture.h"
+
+namespace {
+class PopupTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        rt::clearShownMessagePopups();
+        calls0 = rt::filePopupCalls().size();
+    }
+    std::size_t calls0 = 0;
+};
+}  // namespace
+
+TEST_F(PopupTest, FilePopupTakesScriptedAnswersAndRecordsItsArguments) {
+    QTemporaryDir dir;
+    const std::string existing = dir.filePath("old.sbus").toStdString();
+    QFile(QString::fromStdString(existing)).open(QIODevice::WriteOnly);
+    rt::answerNextFilePopup(existing);
+    rt::answerNextFilePopup(dir.filePath("new.sbus").toStdString());
+    rt::answerNextFilePopup("");
+
+    char path[260];
+    EXPECT_EQ(FileSelectPopup(dir.path().toUtf8().constData(), "*.sbus", "*.sbus",
+                              "Select SBUS Setup File", VAL_LOAD_BUTTON, 0, 0, 1, 1, path),
+              VAL_EXISTING_FILE_SELECTED);
+    EXPECT_EQ(std::string(path), existing);
+    EXPECT_EQ(FileSelectPopup("/tmp", "None Loaded", "*.sbus", "Save As", VAL_SAVE_BUTTON, 0, 1, 1,
+                              1, path),
+              VAL_NEW_FILE_SELECTED);
+    EXPECT_EQ(std::string(path), dir.filePath("new.sbus").toStdString());
+    std::strcpy(path, "stale");
+    EXPECT_EQ(
+        FileSelectPopup("/tmp", "*.sbus", "*.sbus", "Again", VAL_LOAD_BUTTON, 0, 0, 1, 1, path),
+        VAL_NO_FILE_SELECTED);
+    EXPECT_STREQ(path, "");
+    // No answer left: scripted popups cancel instead of blocking.
+    EXPECT_EQ(
+        FileSelectPopup("/tmp", "*.sbus", "*.sbus", "None left", VAL_LOAD_BUTTON, 0, 0, 1, 1, path),
+        VAL_NO_FILE_SELECTED);
+
+    const auto calls = rt::filePopupCalls();
+    ASSERT_EQ(calls.size(), calls0 + 4);
+    const rt::FilePopupCall& save = calls[calls0 + 1];
+    EXPECT_EQ(save.directory, "/tmp");
+    EXPECT_EQ(save.fileSpec, "None Loaded");
+    EXPECT_EQ(save.typeList, "*.sbus");
+    EXPECT_EQ(save.title, "Save As");
+    EXPECT_EQ(save.buttonLabel, VAL_SAVE_BUTTON);
+    EXPECT_EQ(save.restrictDirectory, 0);
+    EXPECT_EQ(save.restrictExtension, 1);
+    EXPECT_EQ(save.allowCancel, 1);
+    EXPECT_EQ(save.allowMakeDirectory, 1);
+    EXPECT_EQ(calls[calls0].title, "Select SBUS Setup File");
+    EXPECT_EQ(calls[calls0].buttonLabel, VAL_LOAD_BUTTON);
+}
+
+TEST_F(PopupTest, RestrictedExtensionIsForcedAndLongPathsAreRefused) {
+    QTemporaryDir dir;
+    char path[260];
+    rt::answerNextFilePopup(dir.filePath("mysetup").toStdString());
+    ASSERT_NE(FileSelectPopup("", "", "*.sbus", "Save As", 1, 0, 1, 1, 1, path), 0);
+    EXPECT_EQ(std::string(path), dir.filePath("mysetup.sbus").toStdString());
+    rt::answerNextFilePopup(dir.filePath("mysetup.SBUS").toStdString());
+    ASSERT_NE(FileSelectPopup("", "", "*.sbus", "Save As", 1, 0, 1, 1, 1, path), 0);
+    EXPECT_EQ(std::string(path), dir.filePath("mysetup.SBUS").toStdString());
+    rt::answerNextFilePopup(dir.filePath("notes.txt").toStdString());
+    ASSERT_NE(FileSelectPopup("", "", "*.sbus", "Load", 2, 0, 0, 1, 1, path), 0);
+    EXPECT_EQ(std::string(path), dir.filePath("notes.txt").toStdString());  // not restricted
+
+    // A relative answer is taken in the popup's directory.
+    rt::answerNextFilePopup("rel.sbus");
+    ASSERT_NE(
+        FileSelectPopup(dir.path().toUtf8().constData(), "", "*.sbus", "Load", 2, 0, 0, 1, 1, path),
+        0);
+    EXPECT_EQ(std::string(path), dir.filePath("rel.sbus").toStdString());
+
+    // A path that does not fit is refused, never cut into another name.
+    char tiny[16];
+    rt::answerNextFilePopup("/a/rather/long/path/name.sbus");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(FileSelectPopup("", "", "*.sbus", "Save As", 1, 0, 1, 1, 1, tiny), 0);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("longer than 15 characters"),
+              std::string::npos);
+    EXPECT_STREQ(tiny, "");
+}
+
+TEST_F(PopupTest, MessagePopupsAreRecordedAndAcknowledged) {
+    EXPECT_EQ(MessagePopup("Error", "Unable to Create  /x/y.sbus"), 0);
+    EXPECT_EQ(MessagePopup("Note", ""), 0);
+    const auto shown = rt::shownMessagePopups();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].title, "Error");
+    EXPECT_EQ(shown[0].message, "Unable to Create  /x/y.sbus");
+    EXPECT_EQ(shown[1].title, "Note");
+    rt::clearShownMessagePopups();
+    EXPECT_TRUE(rt::shownMessagePopups().empty());
+}
+
+TEST(RuntimeText, FmtWritesBoundedText) {
+    char buf[64];
+    EXPECT_EQ(Fmt(buf, "%s<Unable to Create  %s", "/tmp/a.sbus"), 29);
+    EXPECT_STREQ(buf, "Unable to Create  /tmp/a.sbus");
+    EXPECT_EQ(Fmt(buf, "%s<%d,%X,%5.2f", 12, 255, 3.14159), 11);
+    EXPECT_STREQ(buf, "12,FF, 3.14");
+
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    EXPECT_EQ(Fmt(small, "%s<Unable to Create  %s", "/tmp/a.sbus"), 7);
+    EXPECT_STREQ(small, "Unable ");
+    char exact[4];
+    EXPECT_EQ(Fmt(exact, "%s<abc"), 3);
+    EXPECT_STREQ(exact, "abc");
+
+    EXPECT_EQ(Fmt(buf, "plain %d", 1), -1);  // not a "%s<" format
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(Fmt(buf, sizeof buf, nullptr), -1);
+    EXPECT_EQ(Fmt(static_cast<char*>(nullptr), 0, "%s<x"), -1);
+}
+
+TEST(RuntimeText, GetDirGivesTheWorkingDirectoryWithoutTrailingSeparator) {
+    QTemporaryDir dir;
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    char path[4096];
+    const int result = GetDir(path);
+    const QString expected = QDir::currentPath();
+    char tiny[4];
+    ::testing::internal::CaptureStderr();
+    const int tinyResult = GetDir(tiny);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    QDir::setCurrent(old);
+
+    EXPECT_EQ(result, UIE_NO_ERROR);
+    EXPECT_EQ(std::string(path), expected.toStdString());
+    EXPECT_NE(path[std::strlen(path) - 1], '/');
+    EXPECT_LT(tinyResult, 0);  // never a cut directory
+    EXPECT_STREQ(tiny, "");
+    EXPECT_NE(err.find("GetDir"), std::string::npos);
+}
+
+TEST(RuntimeText, DelayBlocksForTheTimeGiven) {
+    QElapsedTimer t;
+    t.start();
+    Delay(0.05);
+    EXPECT_GE(t.elapsed(), 49);
+    t.restart();
+    Delay(-1);
+    Delay(std::nan(""));
+    EXPECT_LT(t.elapsed(), 1000);
+}
+
+TEST_F(RuntimeTest, PanelPictureIsSavedAsPng) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("panel.png").toStdString();
+    SetCtrlVal(panel, LED, 1);
+    ASSERT_TRUE(rt::savePng(panel, file));
+    QImage image(QString::fromStdString(file));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 400);
+    EXPECT_EQ(image.height(), 380);
+    // The panel's own grey background, and the lit red LED at its place.
+    EXPECT_EQ(image.pixelColor(5, 5), QColor(0xC0, 0xC0, 0xC0));
+    const QColor lamp = image.pixelColor(150, 320);
+    EXPECT_GT(lamp.red(), 150);
+    EXPECT_LT(lamp.green(), 100);
+    EXPECT_FALSE(rt::savePng(panel, ""));
+    EXPECT_FALSE(rt::savePng(9999, file));
+}
+
+TEST(RuntimeStart, InitialisingTwiceIsHarmless) {
+    char name[] = "again";
+    char* argv[] = {name, nullptr};
+    EXPECT_NE(InitCVIRTE(nullptr, argv, nullptr), 0);
+    EXPECT_EQ(SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1), UIE_NO_ERROR);
+}
