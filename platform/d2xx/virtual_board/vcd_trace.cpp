@@ -12,7 +12,9 @@ constexpr char kIds[8] = {'!', '"', '#', '$', '%', '&', '\'', '('};
 }  // namespace
 
 VcdTrace::~VcdTrace() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ == nullptr) return;
+    flush();
+    std::fclose(file_);
 }
 
 bool VcdTrace::open(const std::string& path, uint64_t now, uint8_t levels, std::string& error) {
@@ -42,27 +44,44 @@ bool VcdTrace::open(const std::string& path, uint64_t now, uint8_t levels, std::
     if (std::fputs("$end\n", f) < 0) failed_ = true;
     lastStamp_ = 0;
     stamped_ = true;
+    used_ = 0;
     return true;
+}
+
+void VcdTrace::flush() {
+    if (used_ == 0) return;
+    if (std::fwrite(buffer_, 1, used_, file_) != used_) failed_ = true;
+    used_ = 0;
 }
 
 void VcdTrace::stamp(uint64_t now) {
     const uint64_t t = ticksToPicoseconds(now >= start_ ? now - start_ : 0);
-    if (!stamped_ || t > lastStamp_) {
-        std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(t));
-        lastStamp_ = t;
-        stamped_ = true;
-    }
+    if (stamped_ && t <= lastStamp_) return;
+    lastStamp_ = t;
+    stamped_ = true;
+    char digits[24];
+    std::size_t n = 0;
+    uint64_t v = t;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    buffer_[used_++] = '#';
+    while (n > 0) buffer_[used_++] = digits[--n];
+    buffer_[used_++] = '\n';
 }
 
 void VcdTrace::change(uint64_t now, uint8_t levels) {
     if (file_ == nullptr || levels == levels_) return;
+    // Room for one time stamp and eight changes.
+    if (used_ > sizeof buffer_ - 64) flush();
     stamp(now);
     const uint8_t diff = levels ^ levels_;
     for (int i = 0; i < 8; ++i) {
         if ((diff >> i) & 1) {
-            std::fputc('0' + ((levels >> i) & 1), file_);
-            if (std::fputc(kIds[i], file_) == EOF) failed_ = true;
-            std::fputc('\n', file_);
+            buffer_[used_++] = static_cast<char>('0' + ((levels >> i) & 1));
+            buffer_[used_++] = kIds[i];
+            buffer_[used_++] = '\n';
         }
     }
     levels_ = levels;
@@ -70,7 +89,9 @@ void VcdTrace::change(uint64_t now, uint8_t levels) {
 
 bool VcdTrace::close(uint64_t now) {
     if (file_ == nullptr) return true;
+    flush();
     stamp(now);
+    flush();
     if (std::ferror(file_) != 0) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;

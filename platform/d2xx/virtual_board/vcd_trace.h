@@ -5,6 +5,7 @@
 // picoseconds (timescale 1 ps), relative to the moment the trace started.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -31,10 +32,15 @@ public:
     bool isOpen() const { return file_ != nullptr; }
     const std::string& path() const { return path_; }
 
-    static uint64_t ticksToPicoseconds(uint64_t ticks) { return ticks * 50000 / 3; }
+    // 16 666.67 ps a tick; saturates (after some 200 days of board time).
+    static uint64_t ticksToPicoseconds(uint64_t ticks) {
+        const unsigned __int128 ps = static_cast<unsigned __int128>(ticks) * 50000u / 3u;
+        return ps > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(ps);
+    }
 
 private:
     void stamp(uint64_t now);
+    void flush();
 
     std::FILE* file_ = nullptr;
     std::string path_;
@@ -43,6 +49,8 @@ private:
     bool stamped_ = false;
     uint8_t levels_ = 0;
     bool failed_ = false;
+    char buffer_[1 << 16];
+    std::size_t used_ = 0;
 };
 
 }  // namespace kovra610::vboard

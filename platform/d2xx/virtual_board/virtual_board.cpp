@@ -350,7 +350,8 @@ double VirtualBoard::elapsedSeconds() const {
 
 void VirtualBoard::idle(std::chrono::nanoseconds span) {
     if (span.count() <= 0) return;
-    engine_.idle(static_cast<uint64_t>(span.count()) * 60 / 1000);
+    const auto ns = static_cast<uint64_t>(span.count());  // at most ~292 years: no overflow
+    engine_.idle(ns / 1000 * 60 + ns % 1000 * 60 / 1000);
 }
 
 // --- Faults -------------------------------------------------------------------
