@@ -4,11 +4,13 @@
 // A file is a run of records with no line breaks, each six fields followed
 // by a comma ("%s ,%f ,%d,%d,%d,%d,": name, volts, addr, rw, ch, data), and
 // the end marker "EOF".
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,28 @@ namespace {
 constexpr size_t kFileReadLimit = 6096;  // bytes of a file the reader looks at
 constexpr size_t kFieldSize = 512;       // a field holds at most 511 characters
 constexpr int kFieldsPerRecord = 6;
+
+// Setup files always use the decimal point, whatever locale the panel
+// run-time or the operator's environment set: a decimal comma would split
+// the level across two fields.
+class DecimalPointNumbers {
+public:
+    DecimalPointNumbers()
+        : c_(newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))),
+          previous_(c_ != static_cast<locale_t>(nullptr) ? uselocale(c_)
+                                                         : static_cast<locale_t>(nullptr)) {}
+    ~DecimalPointNumbers() {
+        if (c_ == static_cast<locale_t>(nullptr)) return;
+        uselocale(previous_);
+        freelocale(c_);
+    }
+    DecimalPointNumbers(const DecimalPointNumbers&) = delete;
+    DecimalPointNumbers& operator=(const DecimalPointNumbers&) = delete;
+
+private:
+    locale_t c_;
+    locale_t previous_;
+};
 
 // Takes the field that starts at `pos`: the characters up to the next comma,
 // of which at most 511 are kept. Returns false when the data ends before the
@@ -62,6 +86,7 @@ void stripTrailingBlanks(char* text) {
 // failed save never leaves a half-written setup file. Returns false on any
 // failure.
 bool writeSetupFile(const char* path, int count) {
+    const DecimalPointNumbers numbers;
     const std::string target = path;
     std::string temporary = target + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
@@ -125,6 +150,7 @@ int write_setup_file_to_sbus_structure(const char* path) {
     const size_t size = std::fread(data, 1, sizeof data, file);
 
     SBUS_STRUCTURE* const image = &sbus_structure;
+    const DecimalPointNumbers numbers;
     size_t pos = 0;
     for (int i = 0; i < SBUS_MAX_REGISTERS; ++i) {
         if (size - pos >= 3 && std::memcmp(data + pos, "EOF", 3) == 0) break;
