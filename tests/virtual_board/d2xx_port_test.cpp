@@ -107,23 +107,25 @@ TEST_F(PortTest, ReceiveQueueGivesBytesWholeAndInOrder) {
 
 TEST_F(PortTest, RepliesAppearAfterTheSetLatency) {
     openMpsse();
-    board->setReplyLatency(std::chrono::milliseconds(30));
+    board->setReplyLatency(std::chrono::milliseconds(250));
     send({0xAB});
     DWORD waiting = 0;
     ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     EXPECT_EQ(waiting, 0u);
     EXPECT_EQ(board->queuedBytes(), 2u);
-    // A read with a time-out waits for them.
-    ASSERT_EQ(FT_SetTimeouts(handle, 2000, 5000), FT_OK);
+    // A read time-out of 0 does not wait; a longer one waits for them.
     uint8_t buf[2] = {};
-    DWORD got = 0;
+    DWORD got = 9;
+    ASSERT_EQ(FT_Read(handle, buf, 2, &got), FT_OK);
+    EXPECT_EQ(got, 0u);
+    ASSERT_EQ(FT_SetTimeouts(handle, 5000, 5000), FT_OK);
     ASSERT_EQ(FT_Read(handle, buf, 2, &got), FT_OK);
     EXPECT_EQ(got, 2u);
     EXPECT_EQ(buf[1], 0xAB);
 
     // A query after the latency sees them.
     send({0x00});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     do {
         ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     } while (waiting == 0 && std::chrono::steady_clock::now() < deadline);
