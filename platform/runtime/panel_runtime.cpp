@@ -193,7 +193,13 @@ void RegisterCtrlCallback(const char* name, CtrlCallbackPtr function) {
 }
 
 int InitCVIRTE(void*, char* argv[], void*) {
-    if (QApplication::instance()) return 1;
+    if (QApplication::instance()) {
+        // A new session of the same process: a quit left over from the last
+        // one (its main quits once more after its loop ended) does not end
+        // this session's first loop.
+        state().quitPending = false;
+        return 1;
+    }
     if (!platformCanStart()) return 0;
     char** args = argv && argv[0] ? argv : g_defaultArgv;
     g_argc = 0;

@@ -17,7 +17,7 @@ enum { EVENT_NONE = 0, EVENT_COMMIT = 1 };
 // Attributes understood by the run-time.
 enum {
     ATTR_SUPPRESS_EVENT_PROCESSING = 1850,  // SetSystemPopupsAttribute: accepted, remembered
-    ATTR_LED_BUSY = 630,                    // SetCtrlAttribute on an LED: busy (blinking) look
+    ATTR_LED_BUSY = 630,  // SetCtrlAttribute on an LED: busy look (amber rim, blinks amber)
 };
 
 // FileSelectPopup button codes and results.
@@ -63,6 +63,9 @@ int GetCtrlArrayItem(int ctrlArray, int index);  // control ID, or negative erro
 int GetCtrlArrayIndex(int ctrlArray, int panel, int control, int* index);
 int GetNumCtrlArrayItems(int ctrlArray, int* numberOfItems);
 
+// Runs the event loop until QuitUserInterface; returns the code given there.
+// A quit asked for while no loop runs ends the next loop at once. Closing the
+// panel window asks to quit with 0, as an "Exit" button would.
 int RunUserInterface(void);
 int QuitUserInterface(int returnCode);
 
@@ -77,7 +80,10 @@ int GetCtrlVal(int panel, int control, char (&buf)[N]) {
     return GetCtrlVal(panel, control, buf, N);
 }
 
-// Values written here raise no event.
+// Values written here raise no event. A numeric shows a value outside its
+// range as the nearest end of the range. A ring or ring slide takes only one
+// of its listed values: any other leaves it unchanged and gives
+// UIE_OUT_OF_RANGE.
 int SetCtrlVal(int panel, int control, double value);
 int SetCtrlVal(int panel, int control, unsigned int value);
 int SetCtrlVal(int panel, int control, int value);
@@ -89,7 +95,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value);
 // Modal file dialog. buttonLabel VAL_SAVE_BUTTON asks for a file to save,
 // VAL_LOAD_BUTTON for an existing file. Returns VAL_NO_FILE_SELECTED when the
 // operator cancels, else VAL_EXISTING_FILE_SELECTED or VAL_NEW_FILE_SELECTED
-// with the full path in pathName (cut safely to size).
+// with the full path in pathName. A path that does not fit pathName is never
+// cut: the choice is refused (VAL_NO_FILE_SELECTED, one line on stderr).
+// With restrictExtension, a name without one of the listed extensions gets
+// the first one appended.
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     const char* fileTypeList, const char* title, int buttonLabel,
                     int restrictDirectory, int restrictExtension, int allowCancel,
@@ -106,7 +115,9 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
 
 int MessagePopup(const char* title, const char* message);
 
-// Current working directory without a trailing separator, cut safely to size.
+// Current working directory without a trailing separator. A directory that
+// does not fit is never cut: the result is UIE_OUT_OF_RANGE and "" (and one
+// line on stderr).
 int GetDir(char* directory, std::size_t size);
 template <std::size_t N>
 int GetDir(char (&directory)[N]) {
@@ -115,6 +126,8 @@ int GetDir(char (&directory)[N]) {
 
 void Delay(double seconds);
 int ProcessSystemEvents(void);
+// Suspensions nest; the run-time's own timer work (the busy LED's blink)
+// pauses until every suspension is resumed.
 int SuspendTimerCallbacks(void);
 int ResumeTimerCallbacks(void);
 

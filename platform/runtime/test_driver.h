@@ -10,8 +10,11 @@ namespace kovra610::runtime::testing {
 
 // Puts the value into the control as an operator's edit would and then
 // delivers the commit event to its callback (if it has one). A numeric
-// refuses a value outside its range the way the panel does. Returns the
-// callback's result, or a negative run-time error.
+// refuses a value outside its range (or not a whole number for a whole-number
+// numeric) the way the panel does, and a ring a value it does not list: then
+// nothing is delivered and the result is UIE_OUT_OF_RANGE. Otherwise returns
+// the callback's result (0 when the control has none), or a negative
+// run-time error (UIE_INVALID_TYPE for controls an operator cannot edit).
 int commit(int panel, int control, double value);
 int commit(int panel, int control, unsigned int value);
 int commit(int panel, int control, int value);

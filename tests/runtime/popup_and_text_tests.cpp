@@ -1,10 +1,14 @@
 // Popups answered from a script, text formatting, the working directory,
 // waits and pictures of the panel.
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cmath>
 #include <cstring>
 
@@ -93,6 +97,97 @@ TEST_F(PopupTest, RestrictedExtensionIsForcedAndLongPathsAreRefused) {
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("longer than 15 characters"),
               std::string::npos);
     EXPECT_STREQ(tiny, "");
+}
+
+namespace {
+// The modal dialog of the given type once it is up.
+template <typename Dialog>
+Dialog* openDialog() {
+    if (auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget())) return d;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* d = qobject_cast<Dialog*>(w); d && d->isVisible()) return d;
+    }
+    return nullptr;
+}
+}  // namespace
+
+TEST_F(PopupTest, RealFileDialogIsSetUpFromTheArguments) {
+    QTemporaryDir dir;
+    rt::setScriptedPopups(false);
+    struct Seen {
+        bool found = false;
+        QString title, directory;
+        QFileDialog::AcceptMode accept = QFileDialog::AcceptOpen;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QStringList filters, selected;
+        bool readOnly = false;
+    } seen;
+    auto inspect = [&seen](const char* answer) {
+        QTimer::singleShot(0, [&seen, answer] {
+            QFileDialog* d = openDialog<QFileDialog>();
+            if (!d) return;
+            seen.found = true;
+            seen.title = d->windowTitle();
+            seen.directory = d->directory().absolutePath();
+            seen.accept = d->acceptMode();
+            seen.mode = d->fileMode();
+            seen.filters = d->nameFilters();
+            seen.selected = d->selectedFiles();
+            seen.readOnly = d->testOption(QFileDialog::ReadOnly);
+            if (answer) {
+                d->selectFile(answer);
+                static_cast<QDialog*>(d)->accept();
+            } else {
+                d->reject();
+            }
+        });
+    };
+
+    char path[260];
+    inspect("mine");
+    const int saved = FileSelectPopup(dir.path().toUtf8().constData(), "None Loaded", "*.sbus",
+                                      "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 0, path);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.title, "Save As");
+    EXPECT_EQ(seen.directory, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(seen.accept, QFileDialog::AcceptSave);
+    EXPECT_EQ(seen.filters, QStringList{"*.sbus"});  // restricted: no "All files"
+    EXPECT_EQ(seen.selected, QStringList{dir.filePath("None Loaded")});
+    EXPECT_TRUE(seen.readOnly);  // no new directories
+    EXPECT_EQ(saved, VAL_NEW_FILE_SELECTED);
+    EXPECT_EQ(std::string(path), dir.filePath("mine.sbus").toStdString());
+
+    seen = Seen{};
+    inspect(nullptr);
+    const int cancelled =
+        FileSelectPopup(dir.path().toUtf8().constData(), "*.sbus", "*.sbus",
+                        "Select SBUS Setup File", VAL_LOAD_BUTTON, 0, 0, 1, 1, path);
+    rt::setScriptedPopups(true);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(cancelled, VAL_NO_FILE_SELECTED);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(seen.accept, QFileDialog::AcceptOpen);
+    EXPECT_EQ(seen.mode, QFileDialog::ExistingFile);
+    EXPECT_TRUE(seen.filters.contains("*.sbus"));
+    EXPECT_TRUE(seen.filters.contains("All files (*)"));
+    EXPECT_FALSE(seen.readOnly);
+}
+
+TEST_F(PopupTest, RealMessageBoxShowsTitleAndText) {
+    rt::setScriptedPopups(false);
+    QString title, text;
+    QTimer::singleShot(0, [&] {
+        if (QMessageBox* box = openDialog<QMessageBox>()) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    MessagePopup("Error", "Unable to Create  /x");
+    rt::setScriptedPopups(true);
+    EXPECT_EQ(title, "Error");
+    EXPECT_EQ(text, "Unable to Create  /x");
+    ASSERT_EQ(rt::shownMessagePopups().size(), 1u);
 }
 
 TEST_F(PopupTest, MessagePopupsAreRecordedAndAcknowledged) {
