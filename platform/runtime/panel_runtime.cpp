@@ -220,7 +220,6 @@ int DisplayPanel(int panel) {
     Panel* p = findPanel(panel);
     if (!p) return UIE_INVALID_PANEL;
     p->widget->show();
-    p->widget->raise();
     return UIE_NO_ERROR;
 }
 

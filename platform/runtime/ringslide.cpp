@@ -1,5 +1,6 @@
 #include "ringslide.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -31,7 +32,16 @@ int RingSlide::itemValue(int index) const {
 void RingSlide::setCurrentIndex(int index) {
     if (index < 0 || index >= count() || index == current_) return;
     current_ = index;
+    selectionChanged();
+}
+
+void RingSlide::selectionChanged() {
     update();
+    if (QAccessible::isActive() && current_ >= 0) {
+        QAccessibleEvent event(this, QAccessible::Selection);
+        event.setChild(current_);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 int RingSlide::indexOfValue(int value) const {
@@ -43,7 +53,7 @@ void RingSlide::operatorSelect(int index, bool force) {
     if (index < 0 || index >= count()) return;
     const bool changed = index != current_;
     current_ = index;
-    update();
+    if (changed) selectionChanged();
     if (changed || force) emit selectedByOperator(index);
 }
 
@@ -73,8 +83,8 @@ void RingSlide::paintEvent(QPaintEvent*) {
     const int bottom = kMargin + (n - 1) * kRowHeight + kRowHeight / 2;
 
     // Track: a sunken groove with a tick per item.
-    p.setPen(QPen(palette().color(QPalette::Dark), 1));
-    p.setBrush(palette().color(QPalette::Mid));
+    p.setPen(QPen(palette().color(QPalette::Shadow), 1));
+    p.setBrush(palette().color(QPalette::Dark));
     p.drawRoundedRect(QRectF(trackX, top - 3, 4, bottom - top + 6), 2, 2);
     for (int i = 0; i < n; ++i) {
         const int y = kMargin + i * kRowHeight + kRowHeight / 2;
@@ -128,6 +138,7 @@ void RingSlide::mouseMoveEvent(QMouseEvent* event) {
 void RingSlide::mouseReleaseEvent(QMouseEvent* event) {
     if (!dragging_ || event->button() != Qt::LeftButton) return;
     dragging_ = false;
+    if (current_ != pressIndex_) selectionChanged();
     // One commit per press-drag-release, and only when the item changed.
     if (current_ != pressIndex_) emit selectedByOperator(current_);
 }

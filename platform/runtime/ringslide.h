@@ -54,6 +54,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void selectionChanged();
+
     QStringList captions_;
     std::vector<int> values_;
     int current_ = -1;

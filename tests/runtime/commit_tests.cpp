@@ -3,6 +3,7 @@
 // value outside its range; a ring slide delivers exactly its listed values.
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include "ringslide.h"
 #include "runtime_fixture.h"
@@ -212,4 +213,12 @@ TEST_F(RuntimeTest, EventLoopReturnsTheQuitCode) {
     // A quit asked for before the loop runs ends the next loop at once.
     QuitUserInterface(4);
     EXPECT_EQ(RunUserInterface(), 4);
+
+    // Closing the panel's window asks to quit with 0 and keeps the panel.
+    DisplayPanel(panel);
+    QWidget* window = widget(GO)->window();
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(rt::press(panel, GO), GO * 10);
 }
