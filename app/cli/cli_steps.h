@@ -1,0 +1,80 @@
+// The command line of kovra610-cli: options, sub-commands and bench scripts,
+// read and checked in full before the board is touched.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kovra610::cli {
+
+enum class StepKind {
+    Load,     // load FILE
+    Save,     // save FILE
+    ReadAll,  // read-all
+    Write,    // write CH RW ADDR DATA
+    Read,     // read CH ADDR
+    Bits,     // bits BITSTRING
+    OvdMask,  // ovd-mask
+    Reset,    // reset
+    Clock,    // clock DIVISOR
+    Level,    // level ROW VOLTS
+    Code,     // code ROW CODE
+};
+
+// Limits of the arguments, as the panel and the serial-bus word have them.
+inline constexpr unsigned kChannelMin = 1, kChannelMax = 3;
+inline constexpr unsigned kAddressMax = 127;
+inline constexpr unsigned kDataMax = 65535;
+inline constexpr unsigned kDivisorMax = 59;
+inline constexpr unsigned kRowMax = 31;
+inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
+inline constexpr std::size_t kWordBits = 26;
+
+// Bench scripts: how deep `script` may nest, and how big a script may be.
+inline constexpr int kScriptDepthLimit = 8;
+inline constexpr std::size_t kScriptSizeLimit = 1 << 20;
+inline constexpr std::size_t kScriptLineLimit = 4096;
+
+struct Step {
+    StepKind kind = StepKind::Reset;
+    // Where the step came from, for messages: "3 (load missing.sbus)", or for
+    // a line of a script "2 (script bench.txt), line 5 (level 3 1.25)".
+    std::string label;
+    std::string path;  // load, save
+    std::string bits;  // bits
+    unsigned ch = 0, rw = 0, addr = 0, data = 0;
+    unsigned row = 0, code = 0, divisor = 0;
+    double volts = 0.0;
+};
+
+struct Invocation {
+    bool help = false;
+    bool json = false;
+    std::vector<Step> steps;
+};
+
+// Result of reading the command line: the invocation, or the one line that
+// says what is wrong with it (without the program name).
+struct Parsed {
+    std::optional<Invocation> invocation;
+    std::string error;
+};
+
+// Reads the arguments after the program name. Scripts named by `script`
+// are read here, so that a script with a bad line runs nothing at all.
+Parsed parseCommandLine(const std::vector<std::string>& args);
+
+// Number parsing, shared with the tests. Decimal or 0x hexadecimal, no sign,
+// the whole text, at most `max`.
+std::optional<unsigned> parseNumber(const std::string& text, unsigned max);
+// A level in volts: decimal, optional minus sign, finite.
+std::optional<double> parseVolts(const std::string& text);
+// Splits a script line into words; "double quotes" keep blanks in one word,
+// `#` outside quotes starts a comment. False for an unterminated quote.
+bool splitScriptLine(const std::string& line, std::vector<std::string>* words);
+
+// The text of --help.
+const char* helpText();
+
+}  // namespace kovra610::cli
