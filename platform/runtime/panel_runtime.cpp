@@ -4,8 +4,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QLibraryInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,9 +93,16 @@ bool platformCanStart() {
     if (!name.empty() && name.rfind("xcb", 0) != 0) return true;  // offscreen, wayland, vnc ...
     const char* display = std::getenv("DISPLAY");
     const bool haveX = display && *display;
-    if (name.empty()) {
+    if (name.empty() && !haveX) {
+        // Without X, Qt starts on Wayland only when its Wayland plugin is there.
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        if (wayland && *wayland) return true;
+        const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                           QStringLiteral("/platforms"));
+        if (wayland && *wayland &&
+            !plugins.entryList({QStringLiteral("*wayland*")}, QDir::Files).isEmpty()) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return true;
+        }
     }
     if (!haveX) {
         reportError("InitCVIRTE", "no display to show the panel on (DISPLAY is not set)");
