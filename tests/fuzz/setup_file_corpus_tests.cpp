@@ -1,0 +1,214 @@
+// The setup-file reader on every file of the fuzz corpus: the image stays
+// sound and survives a save and load for all of them, and the files that
+// stand for a known case give the entries that case calls for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "setup_reader_checks.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCorpus = SETUP_CORPUS_DIR;
+
+std::string bytesOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads a corpus file into the start-up image and returns the result.
+SBUS_STRUCTURE load(const std::string& name) {
+    panelHandle = 0;  // no panel: the file name shown goes nowhere
+    sbus_structure = setup_checks::startup_image();
+    write_setup_file_to_sbus_structure((kCorpus / name).c_str());
+    return sbus_structure;
+}
+
+int code(double volts) {
+    const SBUS_STRUCTURE image = setup_checks::startup_image();
+    return sbus_volts_to_code(volts, &image.dac_scale[0]);
+}
+
+void expectUntouchedFrom(const SBUS_STRUCTURE& image, int first) {
+    const SBUS_STRUCTURE fresh = setup_checks::startup_image();
+    for (int i = first; i < SBUS_MAX_REGISTERS; ++i) {
+        if (i == 8 || i == 9) continue;
+        EXPECT_TRUE(setup_checks::same_entry(fresh, image, i)) << "entry " << i;
+    }
+}
+
+TEST(SetupFileCorpus, EveryFileLeavesASoundImageThatSurvivesSaveAndLoad) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(kCorpus))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 10u);
+
+    const std::string saveFile =
+        (fs::temp_directory_path() / ("setup-corpus-" + std::to_string(getpid()) + ".sbus"))
+            .string();
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const std::string bytes = bytesOf(file);
+        const SBUS_STRUCTURE before = setup_checks::startup_image();
+        panelHandle = 0;
+        sbus_structure = before;
+        write_setup_file_to_sbus_structure(file.c_str());
+        const int records = setup_checks::whole_records(bytes.data(), bytes.size());
+        for (const std::string& fault : setup_checks::image_faults(before, sbus_structure, records))
+            ADD_FAILURE() << fault;
+        for (const std::string& fault : setup_checks::round_trip_faults(saveFile))
+            ADD_FAILURE() << fault;
+    }
+}
+
+TEST(SetupFileCorpus, WholeFilesFillTheirEntries) {
+    SBUS_STRUCTURE image = load("valid_40_records.sbus");
+    EXPECT_STREQ(image.name[0], "DVH_Ch0");
+    EXPECT_EQ(image.data[0], 36044);
+    EXPECT_STREQ(image.name[39], "Load Reg");
+    EXPECT_EQ(image.addr[39], 27);
+    EXPECT_EQ(image.ch[39], 2);
+    EXPECT_EQ(image.data[8], code(5.0));
+    EXPECT_EQ(image.data[9], code(-1.0));
+    expectUntouchedFrom(image, 40);
+
+    // Without the end marker the data simply ends after the last record.
+    const SBUS_STRUCTURE noMarker = load("no_eof.sbus");
+    for (int i = 0; i < SBUS_MAX_REGISTERS; ++i)
+        EXPECT_TRUE(setup_checks::same_entry(image, noMarker, i)) << "entry " << i;
+
+    image = load("records_64.sbus");
+    EXPECT_STREQ(image.name[40], "Spare40");
+    EXPECT_STREQ(image.name[63], "Spare63");
+    EXPECT_EQ(image.addr[63], 103);
+    EXPECT_EQ(image.ch[63], 3);
+    EXPECT_EQ(image.data[63], 1063);
+    EXPECT_DOUBLE_EQ(image.volts[63], 15.75);
+}
+
+TEST(SetupFileCorpus, FilesWithoutRecordsOnlyRemakeTheConvertedCodes) {
+    for (const char* name : {"only_eof.sbus", "empty.sbus", "marker_past_limit.sbus"}) {
+        SCOPED_TRACE(name);
+        const SBUS_STRUCTURE image = load(name);
+        expectUntouchedFrom(image, 0);
+        EXPECT_EQ(image.data[8], code(1.0));
+        EXPECT_EQ(image.data[9], code(1.0));
+    }
+}
+
+TEST(SetupFileCorpus, OverlongTextIsCutAndTheFollowingFieldsStillLineUp) {
+    SBUS_STRUCTURE image = load("name_over_80.sbus");
+    EXPECT_EQ(std::string(image.name[0]), std::string(80, 'N'));
+    EXPECT_DOUBLE_EQ(image.volts[0], 2.5);
+    EXPECT_EQ(image.addr[0], 7);
+    EXPECT_EQ(image.rw[0], 1);
+    EXPECT_EQ(image.ch[0], 2);
+    EXPECT_EQ(image.data[0], 4242);
+    EXPECT_STREQ(image.name[1], "Next");
+    EXPECT_EQ(image.addr[1], 8);
+    EXPECT_EQ(image.rw[1], 0);
+
+    // Fields of 550 to 700 characters: the number fields saturate, the
+    // record's short fields and the next record are read as written.
+    image = load("fields_over_511.sbus");
+    EXPECT_EQ(std::string(image.name[0]), std::string(80, 'A'));
+    EXPECT_EQ(image.addr[0], INT_MAX);
+    EXPECT_EQ(image.rw[0], 1);
+    EXPECT_EQ(image.ch[0], INT_MIN);
+    EXPECT_EQ(image.data[0], 77);
+    EXPECT_STREQ(image.name[1], "Short");
+    EXPECT_DOUBLE_EQ(image.volts[1], 0.5);
+    EXPECT_EQ(image.data[1], 100);
+    expectUntouchedFrom(image, 2);
+}
+
+TEST(SetupFileCorpus, EmptyAndOddNumberFields) {
+    SBUS_STRUCTURE image = load("empty_numeric_fields.sbus");
+    EXPECT_STREQ(image.name[0], "Blank");
+    EXPECT_EQ(image.volts[0], 0.0);
+    EXPECT_EQ(image.addr[0], 0);
+    EXPECT_EQ(image.rw[0], 0);
+    EXPECT_EQ(image.ch[0], 0);
+    EXPECT_EQ(image.data[0], 0);
+    EXPECT_STREQ(image.name[1], "Half");
+    EXPECT_EQ(image.rw[1], 1);
+    EXPECT_EQ(image.ch[1], 0);
+    EXPECT_EQ(image.data[1], 5);
+
+    image = load("extreme_numbers.sbus");
+    EXPECT_EQ(image.addr[0], INT_MAX);
+    EXPECT_EQ(image.rw[0], INT_MIN);
+    EXPECT_EQ(image.ch[0], 7);
+    EXPECT_EQ(image.data[0], 0);  // "0x1F": the number ends at the x
+    EXPECT_TRUE(std::isnan(image.volts[1]));
+    EXPECT_TRUE(std::isinf(image.volts[2]));
+    EXPECT_TRUE(std::isinf(image.volts[4]));
+    // Levels beyond the converter's span give its end codes, never a code
+    // that would wrap on the wire.
+    EXPECT_STREQ(image.name[8], "Clamp8");
+    EXPECT_EQ(image.data[8], 65535);
+    EXPECT_EQ(image.data[9], 0);
+
+    // A decimal comma splits the level; the fields after it move along by one.
+    image = load("decimal_comma.sbus");
+    EXPECT_DOUBLE_EQ(image.volts[0], 1.0);
+    EXPECT_EQ(image.addr[0], 5);
+    EXPECT_EQ(image.rw[0], 3);
+    EXPECT_EQ(image.data[0], 1);
+    expectUntouchedFrom(image, 1);
+}
+
+TEST(SetupFileCorpus, BlanksBreaksAndNulsInNames) {
+    SBUS_STRUCTURE image = load("blanks_and_breaks.sbus");
+    EXPECT_STREQ(image.name[0], "  Lead and trail");
+    EXPECT_DOUBLE_EQ(image.volts[0], 1.5);
+    EXPECT_EQ(image.addr[0], 3);
+    EXPECT_EQ(image.rw[0], 1);
+    EXPECT_EQ(image.ch[0], 2);
+    EXPECT_EQ(image.data[0], -4);
+    EXPECT_STREQ(image.name[1], "Two\r\n");
+
+    image = load("embedded_nul.sbus");
+    EXPECT_STREQ(image.name[0], "Ab");
+    EXPECT_EQ(image.addr[0], 3);
+    EXPECT_EQ(image.data[0], 10);
+}
+
+TEST(SetupFileCorpus, ReadingStopsAtTheMarkerTheLimitOrACutRecord) {
+    // A record named "EOF..." is the end marker.
+    SBUS_STRUCTURE image = load("eof_named_record.sbus");
+    EXPECT_STREQ(image.name[0], "Zero");
+    expectUntouchedFrom(image, 1);
+
+    // A record cut off by the end of the file is not used.
+    image = load("cut_mid_record.sbus");
+    EXPECT_STREQ(image.name[7], "IOL_Ch0");
+    expectUntouchedFrom(image, 8);
+
+    // Only the first 6096 bytes count: the records wholly inside them.
+    const std::string bytes = bytesOf(kCorpus / "over_6096_bytes.sbus");
+    ASSERT_GT(bytes.size(), 6096u);
+    const size_t lastComma = bytes.rfind(',', 6095);
+    size_t commas = std::count(bytes.begin(), bytes.begin() + lastComma + 1, ',');
+    const int inside = static_cast<int>(commas / 6);
+    ASSERT_GT(inside, 0);
+    ASSERT_LT(inside, 64);
+    image = load("over_6096_bytes.sbus");
+    char expected[24];
+    std::snprintf(expected, sizeof expected, "Filler%05d", inside - 1);
+    EXPECT_EQ(std::string(image.name[inside - 1]).substr(0, 11), expected);
+    EXPECT_EQ(std::strlen(image.name[inside - 1]), 80u);
+    expectUntouchedFrom(image, inside);
+}
+
+}  // namespace
