@@ -82,7 +82,7 @@ public:
             }
             ++number;
             const Command* command = findCommand(words[i]);
-            std::size_t count = command ? command->arguments : 0;
+            std::size_t count = command ? command->arguments : words[i] == "script" ? 1 : 0;
             if (i + 1 + count > words.size()) count = words.size() - i - 1;
             const std::vector<std::string> these(words.begin() + static_cast<long>(i),
                                                  words.begin() + static_cast<long>(i + 1 + count));

@@ -1,0 +1,241 @@
+// kovra610-cli end to end on the virtual board, run as a child process:
+// output, JSON lines, exit status and what is left on disk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "cli_process.h"
+#include "flat_json.h"
+
+using namespace kovra610::cli::testing;
+
+namespace {
+
+const char kStartupLine[] = "Checking for FTDI devices...";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The records of a setup file: name, volts, addr, rw, ch, data.
+struct Record {
+    std::string name;
+    double volts;
+    int addr, rw, ch, data;
+};
+std::vector<Record> records(const std::string& text) {
+    std::vector<Record> out;
+    std::size_t pos = 0;
+    while (pos < text.size() && text.compare(pos, 3, "EOF") != 0) {
+        std::string f[6];
+        for (std::string& field : f) {
+            const std::size_t comma = text.find(',', pos);
+            if (comma == std::string::npos) return out;
+            field = text.substr(pos, comma - pos);
+            pos = comma + 1;
+        }
+        while (!f[0].empty() && f[0].back() == ' ') f[0].pop_back();
+        out.push_back({f[0], std::stod(f[1]), std::stoi(f[2]), std::stoi(f[3]), std::stoi(f[4]),
+                       std::stoi(f[5])});
+    }
+    return out;
+}
+
+TEST(CliRun, HelpDocumentsEverySubCommandAndTheExitStatus) {
+    WorkDir dir;
+    const Outcome r = dir.run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word :
+         {"load FILE", "save FILE", "read-all", "write CH RW ADDR DATA", "read CH ADDR",
+          "bits BITSTRING", "ovd-mask", "reset", "clock DIVISOR", "level ROW VOLTS",
+          "code ROW CODE", "script FILE", "--json", "Exit status", "NOFILE"})
+        EXPECT_TRUE(contains(r.out, word)) << word;
+    EXPECT_FALSE(contains(r.out, kStartupLine));
+}
+
+TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
+    WorkDir dir;
+    const Outcome r = dir.run({"--json", "level", "3", "1.25", "read-all", "read", "2", "0x1A"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 41u) << r.out;
+
+    const std::vector<Record> defaults = records(readWhole(dir / "Dac" / "kovra610_defaults.sbus"));
+    ASSERT_GE(defaults.size(), 30u);
+    for (int i = 0; i < 40; ++i) {
+        const auto o = parseJsonLine(out[static_cast<std::size_t>(i)]);
+        ASSERT_TRUE(o) << "not JSON: " << out[static_cast<std::size_t>(i)];
+        ASSERT_EQ(o->size(), 7u);
+        EXPECT_EQ(o->at("index").number, i);
+        const double data = o->at("data").number;
+        EXPECT_GE(data, 0);
+        EXPECT_LE(data, 65535);
+        // The level is the code read back, converted and rounded to mV.
+        const double volts = std::floor(1000 * ((data - 16384) * (10.0 / 65535) + 0.0005)) / 1000;
+        EXPECT_NEAR(o->at("volts").number, volts, 1e-9) << i;
+        if (i < 30) {
+            EXPECT_EQ(o->at("name").text, defaults[static_cast<std::size_t>(i)].name);
+            EXPECT_EQ(o->at("ch").number, defaults[static_cast<std::size_t>(i)].ch);
+            EXPECT_EQ(o->at("addr").number, defaults[static_cast<std::size_t>(i)].addr);
+            if (i != 3) {
+                EXPECT_EQ(data, defaults[static_cast<std::size_t>(i)].data) << i;
+            }
+        }
+    }
+    // Row 3 took the committed level: 1.25 V is code 24575.
+    EXPECT_EQ(parseJsonLine(out[3])->at("data").number, 24575);
+    EXPECT_EQ(parseJsonLine(out[30])->at("name").text, "DrvRegCh0");
+    EXPECT_EQ(parseJsonLine(out[30])->at("addr").number, 0x19);
+
+    // The single read answers with channel 1 (select 2) and address 0x1A,
+    // the data of entry 35 (CompReg of channel 1).
+    const auto read = parseJsonLine(out[40]);
+    ASSERT_TRUE(read) << out[40];
+    EXPECT_EQ(read->at("ch").number, 2);
+    EXPECT_EQ(read->at("addr").number, 0x1A);
+    EXPECT_EQ(read->at("rw").number, 0);
+    EXPECT_EQ(read->at("data").number, parseJsonLine(out[35])->at("data").number);
+    EXPECT_EQ(read->at("word").number,
+              (2 << 24) | (0x1A << 17) | static_cast<int>(read->at("data").number));
+
+    // The console (link progress and the listing) went to standard error.
+    EXPECT_TRUE(contains(r.err, kStartupLine));
+    EXPECT_TRUE(contains(r.err, "CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x5FFF 24575"));
+}
+
+TEST(CliRun, WithoutJsonTheListingIsOnStandardOutput) {
+    WorkDir dir;
+    const Outcome r = dir.run({"read-all", "read", "1", "0x1D"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, kStartupLine));
+    EXPECT_TRUE(contains(r.out, "DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data=0x8CCC 36044\n"));
+    EXPECT_TRUE(contains(r.out, "Load Reg   ch=0x2 addr=0x1B rw=0x0 data="));
+    EXPECT_TRUE(contains(r.out, "\nch=0x1 addr=0x1D rw=0x0 data=0x"));
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '{'), 0);
+}
+
+TEST(CliRun, UsageErrorsRunNothing) {
+    WorkDir dir;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"save", "first.sbus", "level", "3", "9.0"},
+          std::vector<std::string>{"save", "first.sbus", "frobnicate"},
+          std::vector<std::string>{}}) {
+        const Outcome r = dir.run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_TRUE(contains(r.err, "kovra610-cli: ")) << r.err;
+        EXPECT_FALSE(contains(r.out, kStartupLine));
+    }
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(CliRun, AFailedStepEndsTheRunWithItsNameAndStatus4) {
+    WorkDir dir;
+    Outcome r = dir.run({"reset", "load", "missing.sbus", "save", "after.sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err.substr(r.err.find("kovra610-cli:")),
+              "kovra610-cli: step 2 (load missing.sbus): no such file\n");
+    EXPECT_TRUE(dir.entries().empty());  // the steps after it did not run
+
+    fs::create_directory(dir / "folder.sbus");
+    r = dir.run({"load", "folder.sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err, "step 1 (load folder.sbus): not a setup file")) << r.err;
+}
+
+TEST(CliRun, AFailedSaveLeavesNoFileBehind) {
+    WorkDir dir;
+    const std::string target = (dir / "no-such-folder" / "out.sbus").string();
+    Outcome r = dir.run({"save", target});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err, "kovra610-cli: step 1 (save " + target +
+                                    "): Error: Unable to Create  " + target + "\n"))
+        << r.err;
+
+    // A folder in the way: the temporary file beside it is removed again.
+    fs::create_directory(dir / "taken.sbus");
+    r = dir.run({"save", "taken.sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err, "Unable to Create  " + (dir / "taken.sbus").string())) << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken.sbus"});
+    EXPECT_TRUE(fs::is_empty(dir / "taken.sbus"));
+
+    // A path too long for the setup file routines is refused before them.
+    const std::string longName(300, 'n');
+    r = dir.run({"save", longName + ".sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err, "the path is longer than 259 characters")) << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken.sbus"});
+}
+
+TEST(CliRun, SaveWritesAll64EntriesAndLoadSendsThemBack) {
+    WorkDir dir;
+    Outcome r = dir.run({"level", "0", "2.0", "save", "Dac/changed.sbus"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string saved = readWhole(dir / "Dac" / "changed.sbus");
+    EXPECT_EQ(records(saved).size(), 64u);
+    EXPECT_EQ(saved.substr(saved.size() - 3), "EOF");
+    EXPECT_EQ(records(saved)[0].data, 29491);
+
+    // A fresh start sends the defaults; loading the saved file brings 2.0 V back.
+    r = dir.run({"--json", "load", "Dac/changed.sbus", "read-all"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("data").number, 29491);
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("volts").number, 2.0);
+}
+
+TEST(CliRun, NofileLoadsNothingAndIsNoError) {
+    WorkDir dir;
+    const Outcome r = dir.run({"--json", "level", "0", "2.0", "load", "NOFILE", "read-all"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "step 2 (load NOFILE): NOFILE: nothing loaded, nothing sent"));
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("data").number, 29491);  // still 2.0 V
+}
+
+TEST(CliRun, LinkDownIsStatus3BeforeAnyStep) {
+    WorkDir dir;
+    const Outcome r = dir.run({"save", "never.sbus"}, {"KOVRA610_BOARD=none"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.out, "Check Board Power"));  // the program's own start-up text
+    EXPECT_TRUE(contains(r.err, "kovra610-cli: start-up: link down")) << r.err;
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
+    WorkDir dir;
+    writeWhole(dir / "bench.txt",
+               "# levels for the comparator test\n"
+               "level 3 1.25\n"
+               "code 4 0x6000\n"
+               "save \"Dac/bench out.sbus\"\n"
+               "load missing.sbus\n"
+               "save never.sbus\n");
+    const Outcome r = dir.run({"script", "bench.txt"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err,
+                         "kovra610-cli: step 1 (script bench.txt), line 5 (load missing.sbus): "
+                         "no such file\n"))
+        << r.err;
+    const std::vector<Record> saved = records(readWhole(dir / "Dac" / "bench out.sbus"));
+    ASSERT_EQ(saved.size(), 64u);
+    EXPECT_EQ(saved[3].data, 24575);
+    EXPECT_EQ(saved[4].data, 0x6000);
+    EXPECT_DOUBLE_EQ(saved[4].volts, 1.25);  // the level of code 0x6000, to the mV
+    EXPECT_FALSE(fs::exists(dir / "never.sbus"));
+}
+
+TEST(CliRun, RunsWithoutADisplayAndFindsThePanelThroughALink) {
+    WorkDir dir;
+    // Started through a symbolic link in another folder, as bin/ holds it.
+    fs::create_directory(dir / "bin");
+    fs::create_symlink(KOVRA610_CLI_PATH, dir / "bin" / "kovra610-cli");
+    const std::string command = "cd " + quoted(dir.path().string()) +
+                                " && env -u DISPLAY -u QT_QPA_PLATFORM KOVRA610_BOARD=virtual " +
+                                "bin/kovra610-cli reset >/dev/null 2>&1";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+}
+
+}  // namespace
