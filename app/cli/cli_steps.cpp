@@ -339,7 +339,7 @@ Options:
              {"index":0,"name":"DVH_Ch0","ch":1,"addr":0,"rw":1,"data":36044,"volts":3}
            per entry (the entry's name, channel, address and read/write flag,
            the data read back and its level), read gives the answer word
-             {"ch":1,"addr":25,"rw":0,"data":6687,"word":16974367}
+             {"ch":1,"addr":25,"rw":0,"data":6687,"word":20060703}
            Everything else (link progress, the read-back listing) then goes
            to standard error, so standard output holds JSON only.
   --help   show this text
