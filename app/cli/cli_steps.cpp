@@ -315,7 +315,8 @@ Sub-commands:
   save FILE              write all 64 entries of the image to a setup file
   read-all               "Read all Regs": read every entry back and list it
   write CH RW ADDR DATA  send one serial-bus word
-  read CH ADDR           read one register and print the answer word
+  read CH ADDR           read one register and print the answer word (no
+                         answer from the chip fails the step)
   bits BITSTRING         send one word given as exactly 26 characters of 0/1:
                          2 channel select, 7 address, 1 read/write, 16 data
   ovd-mask               mask the over-voltage alarm of both channels

@@ -238,4 +238,21 @@ TEST(CliRun, RunsWithoutADisplayAndFindsThePanelThroughALink) {
     EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
+TEST(CliRun, APanelFileMissingBesideTheProgramIsStatus4) {
+    WorkDir dir;
+    fs::create_directory(dir / "bin");
+    fs::copy_file(KOVRA610_CLI_PATH, dir / "bin" / "kovra610-cli");
+    const std::string command = "cd " + quoted(dir.path().string()) +
+                                " && KOVRA610_BOARD=virtual bin/kovra610-cli reset >out 2>err";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 4);
+    const std::string err = readWhole(dir / "err");
+    EXPECT_TRUE(contains(err,
+                         "kovra610-cli: start-up: the panel \"kovra610 evaluation board "
+                         "uir.uir\" could not be loaded from the program's folder"))
+        << err;
+    EXPECT_FALSE(contains(readWhole(dir / "out"), kStartupLine));  // the board was not touched
+}
+
 }  // namespace
