@@ -107,7 +107,42 @@ private:
 };
 
 using CommitIntSpin = CommitSpin<QSpinBox>;
-using CommitDoubleSpin = CommitSpin<QDoubleSpinBox>;
+// A double numeric keeps the value the operator typed or the program wrote
+// to kKeptDecimals decimals, while it shows as few as its resource asks for
+// (trailing zeros beyond those are not shown): a level typed as 1.23456 is
+// 1.23456, not the 1.235 a three-decimal field would round it to.
+class CommitDoubleSpin : public CommitSpin<QDoubleSpinBox> {
+public:
+    static constexpr int kKeptDecimals = 6;
+    using CommitSpin<QDoubleSpinBox>::CommitSpin;
+
+    // Called once the resource's properties are applied.
+    void keepPrecision() {
+        shownDecimals_ = decimals();
+        if (decimals() < kKeptDecimals) {
+            const double v = value();
+            setDecimals(kKeptDecimals);
+            const QSignalBlocker block(this);
+            setValue(v);
+        }
+    }
+    int shownDecimals() const { return shownDecimals_; }
+
+    QString textFromValue(double v) const override {
+        QString text = locale().toString(v, 'f', decimals());
+        const QChar point = locale().decimalPoint().at(0);
+        const int pointAt = text.indexOf(point);
+        if (pointAt < 0) return text;
+        int keep = text.size();
+        while (keep > pointAt + 1 + shownDecimals_ && text.at(keep - 1) == QLatin1Char('0')) --keep;
+        if (keep == pointAt + 1) --keep;  // no decimals asked for: no point either
+        text.truncate(keep);
+        return text;
+    }
+
+private:
+    int shownDecimals_ = 2;
+};
 
 class CommitLineEdit : public QLineEdit {
 public:

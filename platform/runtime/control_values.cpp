@@ -181,9 +181,18 @@ namespace kovra610::runtime::detail {
 
 std::string numericText(const Control& c) {
     if (auto* d = qobject_cast<QDoubleSpinBox*>(c.widget)) {
-        char buf[64];
+        // As the field shows it, with a decimal point.
+        char buf[400];
         std::snprintf(buf, sizeof buf, "%.*f", d->decimals(), d->value());
-        return buf;
+        std::string text = buf;
+        const auto* level = dynamic_cast<const CommitDoubleSpin*>(d);
+        const size_t point = text.find('.');
+        if (level != nullptr && point != std::string::npos) {
+            const size_t shown = static_cast<size_t>(level->shownDecimals());
+            while (text.size() > point + 1 + shown && text.back() == '0') text.pop_back();
+            if (text.back() == '.') text.pop_back();
+        }
+        return text;
     }
     Value v;
     readValue(c, &v);

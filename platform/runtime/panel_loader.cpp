@@ -183,6 +183,7 @@ std::string readControl(QWidget* w, Control& c) {
         if (!parseValues(w->property("ringValues").toString(), &c.ringValues))
             return label + " has ring values that are not whole numbers";
     }
+    if (auto* level = dynamic_cast<CommitDoubleSpin*>(w)) level->keepPrecision();
     if (c.kind == Kind::Ring) {
         auto* combo = qobject_cast<QComboBox*>(w);
         if (combo->count() == 0) return label + " is a ring without items";

@@ -19,7 +19,13 @@ TEST_F(RuntimeTest, GetCtrlValConvertsToTheAskedType) {
 
     ASSERT_EQ(SetCtrlVal(panel, VOLTS, 2.4567), UIE_NO_ERROR);
     EXPECT_EQ(GetCtrlVal(panel, VOLTS, &s), UIE_NO_ERROR);
-    EXPECT_EQ(s, "2.457");  // as shown, 3 decimals
+    EXPECT_EQ(s, "2.4567");  // kept as written, not rounded to the 3 decimals shown
+    EXPECT_EQ(GetCtrlVal(panel, VOLTS, &d), UIE_NO_ERROR);
+    EXPECT_EQ(d, 2.4567);
+    ASSERT_EQ(SetCtrlVal(panel, VOLTS, 2.5), UIE_NO_ERROR);
+    EXPECT_EQ(GetCtrlVal(panel, VOLTS, &s), UIE_NO_ERROR);
+    EXPECT_EQ(s, "2.500");  // at least the 3 decimals the resource asks for
+    ASSERT_EQ(SetCtrlVal(panel, VOLTS, 2.4567), UIE_NO_ERROR);
     EXPECT_EQ(GetCtrlVal(panel, VOLTS, &u), UIE_NO_ERROR);
     EXPECT_EQ(u, 2u);  // rounded to the nearest whole number
 

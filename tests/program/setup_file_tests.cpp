@@ -1,0 +1,276 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+
+#include "codec/codec.h"
+#include "program_fixture.h"
+
+namespace kovra610::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The image as start-up leaves it before anything is loaded.
+void startUpImage() {
+    sbus_structure = sbus_structure_initial_contents();
+    sbus_structure.number_dacs = 30;
+    sbus_structure.number_registers = 40;
+    sbus_structure.dac_scale[0] = {16384.0, 10.0 / 65535.0};
+    for (int k = 1; k < 4; ++k) sbus_structure.dac_scale[k] = {16384.0, 0.000152590219};
+}
+
+std::string record(const std::string& name, double volts, int addr, int rw, int ch, int data) {
+    char text[700];
+    std::snprintf(text, sizeof text, "%s ,%f ,%d,%d,%d,%d,", name.c_str(), volts, addr, rw, ch,
+                  data);
+    return text;
+}
+
+class SetupFileTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        startUpImage();
+    }
+    void load(const std::string& contents) {
+        write_setup_file_to_sbus_structure(writeSetupFile("t.sbus", contents).c_str());
+    }
+};
+
+TEST_F(SetupFileTest, SixtyFourRecordsFillTheSpareEntriesToo) {
+    std::string text;
+    for (int i = 0; i < 70; ++i) text += record("R" + std::to_string(i), 0.5, i, 1, 2, 100 + i);
+    load(text + "EOF");
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(std::string(sbus_structure.name[i]), "R" + std::to_string(i));
+        EXPECT_EQ(sbus_structure.addr[i], i);
+        EXPECT_EQ(sbus_structure.ch[i], 2);
+        if (i != 8 && i != 9) {
+            EXPECT_EQ(sbus_structure.data[i], 100 + i);
+        }
+    }
+    EXPECT_EQ(sbus_structure.data[8], 19660);  // the code of 0.5 V
+}
+
+TEST_F(SetupFileTest, OnlyTheEndMarkerChangesNothingButTheConvertedCodes) {
+    const SBUS_STRUCTURE before = sbus_structure;
+    load("EOF");
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_STREQ(sbus_structure.name[i], before.name[i]);
+        EXPECT_EQ(sbus_structure.volts[i], before.volts[i]);
+        EXPECT_EQ(sbus_structure.data[i], (i == 8 || i == 9) ? 22937 : before.data[i]) << i;
+    }
+}
+
+TEST_F(SetupFileTest, FewerRecordsLeaveTheRestAsTheyWere) {
+    load(record("A", 2.0, 5, 0, 2, 77) + record("B", -1.0, 6, 1, 1, 88) + "EOF");
+    EXPECT_STREQ(sbus_structure.name[0], "A");
+    EXPECT_EQ(sbus_structure.volts[0], 2.0);
+    EXPECT_EQ(sbus_structure.addr[0], 5);
+    EXPECT_EQ(sbus_structure.rw[0], 0);
+    EXPECT_EQ(sbus_structure.ch[0], 2);
+    EXPECT_EQ(sbus_structure.data[0], 77);
+    EXPECT_EQ(sbus_structure.data[1], 88);
+    EXPECT_STREQ(sbus_structure.name[2], "");
+    EXPECT_EQ(sbus_structure.data[2], 1);
+}
+
+TEST_F(SetupFileTest, LongNamesAreCutAndTheFollowingFieldsStillRead) {
+    const std::string eighty(80, 'n');
+    load(record(eighty + "tail beyond eighty", 1.5, 9, 1, 2, 4321) + record(eighty, 0, 1, 1, 1, 5) +
+         "EOF");
+    EXPECT_EQ(std::string(sbus_structure.name[0]), eighty);
+    EXPECT_EQ(sbus_structure.volts[0], 1.5);
+    EXPECT_EQ(sbus_structure.addr[0], 9);
+    EXPECT_EQ(sbus_structure.data[0], 4321);
+    EXPECT_EQ(std::string(sbus_structure.name[1]), eighty);
+}
+
+TEST_F(SetupFileTest, EmptyAndSloppyNumericFieldsReadAsTheStandardConversionsDo) {
+    load("A ,,,,,,B ,  2.5volts , 7x,+1, -3,99999999999,C\n ,1e0 ,0x1F,1,1,12,EOF");
+    EXPECT_EQ(sbus_structure.volts[0], 0.0);
+    EXPECT_EQ(sbus_structure.addr[0], 0);
+    EXPECT_EQ(sbus_structure.data[0], 0);
+    EXPECT_EQ(sbus_structure.volts[1], 2.5);
+    EXPECT_EQ(sbus_structure.addr[1], 7);
+    EXPECT_EQ(sbus_structure.rw[1], 1);
+    EXPECT_EQ(sbus_structure.ch[1], -3);
+    EXPECT_EQ(sbus_structure.data[1], 2147483647);  // saturates, never overflows
+    EXPECT_STREQ(sbus_structure.name[2], "C\n");    // every character but the comma counts
+    EXPECT_EQ(sbus_structure.addr[2], 0);           // "0x1F" in decimal is 0
+}
+
+TEST_F(SetupFileTest, DataWithoutTheEndMarkerEndsAtTheLastWholeRecord) {
+    const std::string one = record(std::string(130, 'f'), 0.25, 3, 1, 1, 7);
+    std::string text;
+    while (text.size() < 7000) text += one;
+    // 6096 bytes cut the file inside a record: the whole records before it
+    // are read, the cut one is not used
+    const size_t whole = 6096 / one.size();
+    ASSERT_LT(whole, 64u);
+    ASSERT_NE(6096 % one.size(), 0u);
+    sbus_structure.addr[whole] = 55;
+    load(text);
+    for (size_t i = 0; i < whole; ++i) EXPECT_EQ(sbus_structure.addr[i], 3) << i;
+    EXPECT_EQ(sbus_structure.addr[whole], 55);
+    // a file that simply stops mid-record
+    startUpImage();
+    load(record("X", 1, 2, 1, 1, 3) + "Y ,1.0 ,4,1");
+    EXPECT_STREQ(sbus_structure.name[0], "X");
+    EXPECT_STREQ(sbus_structure.name[1], "");
+    EXPECT_EQ(sbus_structure.addr[1], 1);
+}
+
+TEST_F(SetupFileTest, OverlongFieldsAndBinaryGarbageNeverOverflow) {
+    load(std::string(3000, '7') + "," + std::string(600, ' ') + "1.25," + "2,1,1,9,EOF");
+    EXPECT_EQ(std::strlen(sbus_structure.name[0]), 80u);
+    EXPECT_EQ(sbus_structure.volts[0], 0.0);  // 511 blanks of a 600-blank field: no number
+    EXPECT_EQ(sbus_structure.addr[0], 2);
+
+    std::string garbage;
+    for (int i = 0; i < 6200; ++i) garbage += static_cast<char>((i * 131 + 7) % 256);
+    load(garbage);
+    for (int i = 0; i < 64; ++i) EXPECT_LT(std::strlen(sbus_structure.name[i]), 81u);
+    EXPECT_GE(sbus_structure.data[8], 0);
+    EXPECT_LE(sbus_structure.data[8], 65535);
+}
+
+TEST_F(SetupFileTest, ConvertingEntriesTakeTheCodeOfTheirLevelSaturated) {
+    std::string text;
+    for (int i = 0; i < 10; ++i)
+        text += record("D", i == 8 ? 7.6 : (i == 9 ? -3.0 : 1.0), i, 1, 1, 5);
+    load(text + "EOF");
+    EXPECT_EQ(sbus_structure.data[7], 5);      // not converting: the file's code
+    EXPECT_EQ(sbus_structure.data[8], 65535);  // 7.6 V does not wrap round to near -2.5 V
+    EXPECT_EQ(sbus_structure.data[9], 0);
+}
+
+TEST_F(SetupFileTest, AReadOnlySetupFileLoadsLikeAnyOther) {
+    const std::string path = writeSetupFile("ro.sbus", record("RO", 0.0, 4, 1, 2, 16384) + "EOF");
+    chmod(path.c_str(), 0444);
+    write_setup_file_to_sbus_structure(path.c_str());
+    EXPECT_STREQ(sbus_structure.name[0], "RO");
+    EXPECT_EQ(sbus_structure.addr[0], 4);
+}
+
+TEST_F(SetupFileTest, NofileIsExactAndCaseSensitive) {
+    EXPECT_EQ(sbus_test_setup_write("NOFILE"), 1);
+    EXPECT_STREQ(sbus_structure.name[1], "");
+    // another spelling is a file name like any other (here a missing one)
+    EXPECT_EQ(sbus_test_setup_write("NoFile"), 0);
+}
+
+TEST_F(ProgramTest, SaveThenLoadRestoresEverythingTheFormatKeeps) {
+    runProgram([&] {
+        // an operator's edits: a label with trailing blanks, a level, a ring
+        driver::commit(panelHandle, GetCtrlArrayItem(LabelArr, 2), std::string("Trimmed   "));
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 4), 1.23456);
+        driver::commit(panelHandle, DRVFORCE, 5);
+        const SBUS_STRUCTURE edited = sbus_structure;
+
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            const std::string path = (setupDir / "bench.sbus").string();
+            driver::answerNextFilePopup(path);
+            driver::press(panelHandle, SBUSLRN);
+            EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), "bench.sbus");
+            const std::string saved = readFile(path);
+            EXPECT_EQ(saved.substr(saved.size() - 3), "EOF");
+
+            // scramble the image, then load the file back
+            for (int i = 0; i < 40; ++i) sbus_structure.data[i] = 7;
+            board->clearWords();
+            driver::answerNextFilePopup(path);
+            EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 0);
+            for (int i = 0; i < 40; ++i) {
+                std::string name = edited.name[i];
+                while (!name.empty() && name.back() == ' ') name.pop_back();
+                EXPECT_EQ(sbus_structure.name[i], name) << i;
+                EXPECT_NEAR(sbus_structure.volts[i], edited.volts[i], 5e-7) << i;
+                EXPECT_EQ(sbus_structure.data[i], edited.data[i]) << i;
+                EXPECT_EQ(sbus_structure.addr[i], edited.addr[i]) << i;
+                EXPECT_EQ(sbus_structure.ch[i], edited.ch[i]) << i;
+                EXPECT_EQ(chipValueOf(i), edited.data[i] & 0xFFFF) << i;
+            }
+            EXPECT_STREQ(sbus_structure.name[2], "Trimmed");
+            EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), path);
+        }
+        // the dialogs were asked with the setup directory and their texts
+        const auto calls = driver::filePopupCalls();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[calls.size() - 2].title, "Save As");
+        EXPECT_EQ(calls[calls.size() - 2].typeList, "*.sbus");
+        EXPECT_EQ(calls.back().title, "Select SBUS Setup File");
+        EXPECT_EQ(calls.back().directory, setupDir.string() + "/");
+    });
+}
+
+TEST_F(ProgramTest, SavedFilesHoldTheEntriesInUseOrAllSixtyFour) {
+    runProgram([&] {
+        const std::string path = (setupDir / "forty.sbus").string();
+        driver::answerNextFilePopup(path);
+        driver::press(panelHandle, SBUSLRN);
+        const std::string saved = readFile(path);
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), ','), 40 * 6);
+        EXPECT_EQ(saved.rfind("DVH_Ch0 ,3.000000 ,0,1,1,36044,", 0), 0u);
+
+        const fs::path elsewhere = workDir / "other" / "all.sbus";
+        fs::create_directories(elsewhere.parent_path());
+        write_structure_to_sbus_setupfile_pass_filename(elsewhere.c_str());
+        const std::string all = readFile(elsewhere);
+        EXPECT_EQ(std::count(all.begin(), all.end(), ','), 64 * 6);
+        // a file outside the setup directory shows with its whole path
+        EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), elsewhere.string());
+    });
+}
+
+TEST_F(ProgramTest, AFileThatCannotBeCreatedIsReportedByEitherWriter) {
+    runProgram([&] {
+        const std::string bad = (workDir / "no-such-folder" / "x.sbus").string();
+        driver::clearShownMessagePopups();
+        driver::answerNextFilePopup(bad);
+        driver::press(panelHandle, SBUSLRN);
+        write_structure_to_sbus_setupfile_pass_filename(bad.c_str());
+        const auto popups = driver::shownMessagePopups();
+        ASSERT_EQ(popups.size(), 2u);
+        for (const auto& p : popups) {
+            EXPECT_EQ(p.title, "Error");
+            EXPECT_EQ(p.message, "Unable to Create  " + bad);
+        }
+        EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX),
+                  (setupDir / "kovra610_defaults.sbus").string());
+    });
+}
+
+TEST_F(ProgramTest, CancelledDialogsChangeNothing) {
+    runProgram([&] {
+        const SBUS_STRUCTURE before = sbus_structure;
+        board->clearWords();
+        driver::answerNextFilePopup("");
+        EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 1);
+        driver::answerNextFilePopup("");
+        EXPECT_EQ(driver::press(panelHandle, SBUSLRN), 0);
+        EXPECT_EQ(std::memcmp(&before, &sbus_structure, sizeof before), 0);
+        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_EQ(std::distance(fs::directory_iterator(setupDir), fs::directory_iterator()), 1);
+    });
+}
+
+TEST_F(ProgramTest, NamesWithCommasAndDecimalCommaLocalesKeepTheFileReadable) {
+    runProgram([&] {
+        driver::commit(panelHandle, GetCtrlArrayItem(LabelArr, 0), std::string("VH, ch0"));
+        const char* comma = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        const std::string path = (setupDir / "c.sbus").string();
+        driver::answerNextFilePopup(path);
+        driver::press(panelHandle, SBUSLRN);
+        std::setlocale(LC_NUMERIC, "C");
+        const std::string saved = readFile(path);
+        EXPECT_EQ(saved.rfind("VH; ch0 ,3.000000 ,0,1,1,36044,", 0), 0u) << saved.substr(0, 60);
+        if (comma == nullptr) GTEST_LOG_(INFO) << "no decimal-comma locale here";
+    });
+}
+
+}  // namespace
+}  // namespace kovra610::testing

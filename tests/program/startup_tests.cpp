@@ -1,0 +1,154 @@
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "program_fixture.h"
+
+namespace kovra610::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kSuccessfulOpen[] =
+    "Checking for FTDI devices...\n"
+    "2 FTDI devices found - the count includes individual ports on a single chip\n"
+    "\nAssume first device has the MPSSE and open it...\n"
+    "\nConfiguring port for MPSSE use...\n"
+    "MPSSE Initialize Successfull, 0\n"
+    "Synchronize Completed\n";
+
+const char kCheckBoardPower[] =
+    " \n **** Check Board Power \n **** Check to see if the FT2332 Device USB cable is "
+    "connected and/or FT2332 driver is installed  ****\n";
+
+TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
+    std::string textBox;
+    EXPECT_EQ(runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); }), 0);
+
+    EXPECT_EQ(console, kSuccessfulOpen);
+    EXPECT_EQ(board->chipResets(), 1u);
+    EXPECT_EQ(textBox, (setupDir / "kovra610_defaults.sbus").string());
+    EXPECT_EQ(g_DACSETUPFILES, workDir.string() + "/Dac/");
+
+    const auto& words = board->decodedWords();
+    ASSERT_EQ(words.size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(words[i].ch, static_cast<unsigned>(sbus_structure.ch[i])) << i;
+        EXPECT_EQ(words[i].addr, static_cast<unsigned>(sbus_structure.addr[i])) << i;
+        EXPECT_EQ(words[i].rw, 1u) << i;
+        EXPECT_EQ(words[i].data, static_cast<unsigned>(sbus_structure.data[i])) << i;
+    }
+    // What the default file says: DVH 3.0 V on both channels, the converting
+    // entries 8 and 9 (5.0 V and -1.0 V) as the codes of their levels, the
+    // driver enabled and the thermal alarm at 125 degrees.
+    EXPECT_EQ(board->reg(0, 0x00), 36044);
+    EXPECT_EQ(board->reg(1, 0x00), 36044);
+    EXPECT_EQ(board->reg(0, 0x08), 49151);
+    EXPECT_EQ(board->reg(0, 0x09), 9830);
+    EXPECT_EQ(board->reg(0, 0x19), 0x0001);
+    EXPECT_EQ(board->reg(1, 0x1D), 0x00A0);
+    // exit: the link is closed, the port back in reset mode
+    EXPECT_FALSE(board->portConfig(0).open);
+}
+
+TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed) {
+    runProgram([&] {
+        board->clearWords();
+        sbus_structure_write_to_testequip();
+        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_EQ(driver::shownText(panelHandle, LED), "0");
+
+        // a change to one entry sends that entry alone, with the LED lit
+        // while the word goes out
+        std::string ledDuring;
+        sbus_structure.data[3] = 1234;
+        atNextEvents([&] { ledDuring = driver::shownText(panelHandle, LED); });
+        sbus_structure_write_to_testequip();
+        ASSERT_EQ(board->decodedWords().size(), 1u);
+        EXPECT_EQ(board->decodedWords()[0].data, 1234u);
+        EXPECT_EQ(ledDuring, "1");
+        EXPECT_EQ(driver::shownText(panelHandle, LED), "0");
+    });
+}
+
+TEST_F(ProgramTest, WithoutTheDefaultFileTheInitialImageGoesOut) {
+    removeDefaultSetupFile();
+    std::string textBox;
+    runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); });
+    EXPECT_EQ(textBox, "None Loaded");
+    ASSERT_EQ(board->decodedWords().size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+        const auto& w = board->decodedWords()[i];
+        EXPECT_EQ(w.ch, 1u);
+        EXPECT_EQ(w.addr, 1u);
+        // entries 8 and 9 go out as the code of their 1.0 V
+        EXPECT_EQ(w.data, (i == 8 || i == 9) ? 22937u : 1u) << i;
+    }
+}
+
+TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {
+    board->setDevicePresent(false);
+    std::string textBox;
+    EXPECT_EQ(runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); }), 0);
+    EXPECT_EQ(console, std::string("Checking for FTDI devices...\n"
+                                   "There are no FTDI devices installed\n") +
+                           kCheckBoardPower);
+    EXPECT_EQ(textBox, "None Loaded");
+    EXPECT_TRUE(board->decodedWords().empty());
+}
+
+TEST_F(ProgramTest, AFailingLinkOpenIsReportedAndThePanelRunsOn) {
+    board->setEchoFault(vboard::EchoFault::Missing, vboard::VirtualBoard::kAlways);
+    int result = -2;
+    result = runProgram([&] {
+        // single words fail in the link and the panel keeps working
+        driver::press(panelHandle, SINGLEREAD);
+        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "1");
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(console.find("Error in synchronizing the MPSSE\n"), std::string::npos);
+    EXPECT_NE(console.find(kCheckBoardPower), std::string::npos);
+    EXPECT_NE(console.find("Error - GPIO cannot be read\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ASetupDirectoryTooLongForTheDefaultPathIsSaidOnTheConsole) {
+    fs::path deep = workDir;
+    while (deep.string().size() < 120) deep /= "a-rather-long-folder-name";
+    fs::create_directories(deep / "Dac");
+    fs::copy_file(setupDir / "kovra610_defaults.sbus", deep / "Dac/kovra610_defaults.sbus");
+    fs::current_path(deep);
+    runProgram();
+    EXPECT_NE(console.find("Default setup file not loaded: its path is longer than 127 "
+                           "characters: " +
+                           deep.string() + "/Dac/kovra610_defaults.sbus\n"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(board->reg(0, 0x01), 1);  // the initial image went out instead
+    EXPECT_EQ(board->reg(0, 0x00), 0);
+}
+
+// The real program as a process: it ends with -1 when the panel cannot be
+// brought up.
+int runProcess(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ProgramTest, ProgramEndsWithMinusOneWithoutItsPanelFileOrADisplay) {
+    const fs::path lone = workDir / "lone";
+    fs::create_directories(lone);
+    fs::copy_file(KOVRA610_PROGRAM, lone / "kovra610");
+    EXPECT_EQ(runProcess("cd '" + workDir.string() +
+                         "' && KOVRA610_BOARD=virtual QT_QPA_PLATFORM=offscreen '" +
+                         (lone / "kovra610").string() + "' > out.txt 2>&1"),
+              255);
+    EXPECT_EQ(runProcess("cd '" + workDir.string() +
+                         "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                         "KOVRA610_BOARD=virtual '" KOVRA610_PROGRAM "' > out.txt 2>&1"),
+              255);
+    EXPECT_TRUE(readFile(workDir / "out.txt").find("Checking for FTDI") == std::string::npos);
+}
+
+}  // namespace
+}  // namespace kovra610::testing
