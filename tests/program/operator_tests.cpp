@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <sstream>
 
 #include "codec/codec.h"
@@ -330,6 +331,36 @@ TEST_F(ProgramTest, BitStringWritesTheSameWordAsTheOverVoltageMask) {
         EXPECT_EQ(board->reg(0, 0x1D), 12);
         EXPECT_EQ(board->reg(1, 0x1D), 12);
     });
+}
+
+}  // namespace
+}  // namespace kovra610::testing
+
+namespace kovra610::testing {
+namespace {
+
+// The session the README walks through: load a setup, change a level, read
+// everything back, save. KOVRA610_SESSION_SCREENSHOT=FILE.png keeps a
+// picture of the panel after the read-back.
+TEST_F(ProgramTest, AShortSessionAtThePanel) {
+    runProgram([&] {
+        driver::answerNextFilePopup((setupDir / "kovra610_defaults.sbus").string());
+        driver::press(panelHandle, SBUSSEL);
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
+        EXPECT_EQ(board->reg(0, 0x00), 38010);
+        driver::commit(panelHandle, DRVFORCE, 3);
+        driver::press(panelHandle, ALL_2);
+        EXPECT_EQ(driver::shownText(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, 0)), "38010");
+        EXPECT_EQ(driver::shownText(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0)), "3.300");
+        if (const char* picture = std::getenv("KOVRA610_SESSION_SCREENSHOT"))
+            EXPECT_TRUE(driver::savePng(panelHandle, picture));
+        driver::answerNextFilePopup((setupDir / "session.sbus").string());
+        driver::press(panelHandle, SBUSLRN);
+        EXPECT_EQ(readFile(setupDir / "session.sbus").rfind("DVH_Ch0 ,3.300000 ,0,1,1,38010,", 0),
+                  0u);
+    });
+    EXPECT_NE(console.find("DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data=0x947A 38010\n"),
+              std::string::npos);
 }
 
 }  // namespace
