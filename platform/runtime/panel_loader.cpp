@@ -325,6 +325,9 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
                     "cannot open the file (" + file.errorString().toStdString() + ")");
 
     PanelUiLoader loader;
+    // The panel's custom widgets are made here; scanning for Qt Designer
+    // plugins would only cost start-up time.
+    loader.clearPluginPaths();
     loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
     QStringList messages;
     g_loadMessages = &messages;
