@@ -216,3 +216,22 @@ TEST_F(LinkTest, CloseAfterAFailedOpenPrintsNothingAndLeavesTheDriverAlone) {
 
 }  // namespace
 }  // namespace kovra610::testing
+
+namespace kovra610::testing {
+namespace {
+
+// The real libftdi1 backend on a machine without an FTDI device.
+TEST(LinkOnHardware, WithoutAnyFtdiDeviceTheOpenSaysSoAndTouchesNothing) {
+    d2xx::installBackend(d2xx::makeBackendFor("usb"));
+    DWORD count = 0;
+    ASSERT_EQ(FT_CreateDeviceInfoList(&count), static_cast<FT_STATUS>(FT_OK));
+    if (count > 0) GTEST_SKIP() << "an FTDI device is attached to this machine";
+    StdoutCapture out;
+    EXPECT_EQ(OpenandConfigFT2232Hdevice(), 1);
+    EXPECT_EQ(out.text(), "Checking for FTDI devices...\nThere are no FTDI devices installed\n");
+    EXPECT_EQ(CloseFT2232HDevice(), 0);
+    d2xx::installBackend(nullptr);
+}
+
+}  // namespace
+}  // namespace kovra610::testing

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "program_fixture.h"
+#include "recording_backend.h"
 
 namespace kovra610::testing {
 namespace {
@@ -50,6 +51,16 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
     EXPECT_EQ(board->reg(1, 0x1D), 0x00A0);
     // exit: the link is closed, the port back in reset mode
     EXPECT_FALSE(board->portConfig(0).open);
+}
+
+TEST_F(ProgramTest, ASecondStartUpElsewhereKeepsTheSetupDirectoryOfTheFirst) {
+    runProgram([&] {
+        fs::current_path(setupDir);
+        StdoutCapture quiet;
+        sbus_initialize();
+        EXPECT_EQ(g_DACSETUPFILES, workDir.string() + "/Dac/");
+        fs::current_path(workDir);
+    });
 }
 
 TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed) {
