@@ -113,6 +113,15 @@ bool writeSetupFile(const char* path, int count) {
         }
     }
     if (std::fputs("EOF", file) < 0) ok = false;
+    // The reader looks at the first 6096 bytes only: say so when records
+    // (long names, wide numbers) push the end marker past them.
+    const long size = std::ftell(file);
+    if (ok && size > static_cast<long>(kFileReadLimit)) {
+        std::printf(
+            "Setup file %s is %ld bytes: records past its first %d bytes will not load "
+            "back\n",
+            path, size, static_cast<int>(kFileReadLimit));
+    }
     if (std::fflush(file) != 0) ok = false;
     if (std::fclose(file) != 0) ok = false;
     if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false;

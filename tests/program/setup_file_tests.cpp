@@ -7,6 +7,7 @@
 
 #include "codec/codec.h"
 #include "program_fixture.h"
+#include "recording_backend.h"
 
 namespace kovra610::testing {
 namespace {
@@ -270,6 +271,22 @@ TEST_F(ProgramTest, NamesWithCommasAndDecimalCommaLocalesKeepTheFileReadable) {
         EXPECT_EQ(saved.rfind("VH; ch0 ,3.000000 ,0,1,1,36044,", 0), 0u) << saved.substr(0, 60);
         if (comma == nullptr) GTEST_LOG_(INFO) << "no decimal-comma locale here";
     });
+}
+
+}  // namespace
+}  // namespace kovra610::testing
+
+namespace kovra610::testing {
+namespace {
+
+TEST_F(SetupFileTest, ASavedFileTooLongToLoadBackWhollyIsSaidOnTheConsole) {
+    for (int i = 0; i < 64; ++i) sbus_set_name(&sbus_structure, i, std::string(80, 'x').c_str());
+    const std::string path = (setupDir / "long.sbus").string();
+    StdoutCapture out;
+    write_structure_to_sbus_setupfile_pass_filename(path.c_str());
+    const std::string size = std::to_string(std::filesystem::file_size(path));
+    EXPECT_EQ(out.text(), "Setup file " + path + " is " + size +
+                              " bytes: records past its first 6096 bytes will not load back\n");
 }
 
 }  // namespace
