@@ -282,11 +282,15 @@ namespace {
 TEST_F(SetupFileTest, ASavedFileTooLongToLoadBackWhollyIsSaidOnTheConsole) {
     for (int i = 0; i < 64; ++i) sbus_set_name(&sbus_structure, i, std::string(80, 'x').c_str());
     const std::string path = (setupDir / "long.sbus").string();
-    StdoutCapture out;
-    write_structure_to_sbus_setupfile_pass_filename(path.c_str());
+    std::string console;
+    {
+        StdoutCapture out;
+        write_structure_to_sbus_setupfile_pass_filename(path.c_str());
+        console = out.text();
+    }
     const std::string size = std::to_string(std::filesystem::file_size(path));
-    EXPECT_EQ(out.text(), "Setup file " + path + " is " + size +
-                              " bytes: records past its first 6096 bytes will not load back\n");
+    EXPECT_EQ(console, "Setup file " + path + " is " + size +
+                           " bytes: records past its first 6096 bytes will not load back\n");
 }
 
 }  // namespace
