@@ -76,6 +76,16 @@ int sbus_initialize(void) {
     return 0;
 }
 
+void fetch_control_arrays(void) {
+    HexDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, HEXARR);
+    VoltDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, VOLTARR);
+    DrvRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, DRVREG);
+    PMURegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, PMUREG);
+    CmpRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, CMPREG);
+    AlarmRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, ALARMREG);
+    LabelArr = GetCtrlArrayFromResourceID(panelHandle, LABARR);
+}
+
 int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
                    int eventData2) {
     (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
@@ -94,13 +104,7 @@ int main(int argc, char* argv[]) {
     if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) return -1;
     DisplayPanel(panelHandle);
 
-    HexDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, HEXARR);
-    VoltDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, VOLTARR);
-    DrvRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, DRVREG);
-    PMURegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, PMUREG);
-    CmpRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, CMPREG);
-    AlarmRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, ALARMREG);
-    LabelArr = GetCtrlArrayFromResourceID(panelHandle, LABARR);
+    fetch_control_arrays();
 
     sbus_initialize();
 

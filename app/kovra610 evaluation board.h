@@ -23,6 +23,9 @@ struct SBUS_LAST_SENT {
 };
 extern SBUS_LAST_SENT sbus_last_sent;
 
+// Fetches the seven control arrays of the panel `panelHandle` into their
+// globals, in the order start-up takes them.
+void fetch_control_arrays(void);
 int sbus_initialize(void);
 int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
                    int eventData2);

@@ -285,13 +285,7 @@ bool bringUpPanel(char* program) {
                  "\" could not be loaded from the program's folder");
         return false;
     }
-    HexDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, HEXARR);
-    VoltDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, VOLTARR);
-    DrvRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, DRVREG);
-    PMURegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, PMUREG);
-    CmpRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, CMPREG);
-    AlarmRegCtrlArr = GetCtrlArrayFromResourceID(panelHandle, ALARMREG);
-    LabelArr = GetCtrlArrayFromResourceID(panelHandle, LABARR);
+    fetch_control_arrays();
     return true;
 }
 

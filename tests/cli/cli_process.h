@@ -70,11 +70,19 @@ public:
     Outcome run(const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {}) const {
         const fs::path out = path_ / ".out", err = path_ / ".err";
-        std::string command = "cd " + quoted(path_.string()) + " && env KOVRA610_BOARD=virtual";
-        for (const std::string& e : environment) command += " " + quoted(e);
-        command += " " + quoted(KOVRA610_CLI_PATH);
-        for (const std::string& a : args) command += " " + quoted(a);
-        command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
+        std::string command = "cd ";
+        command += quoted(path_.string());
+        command += " && env KOVRA610_BOARD=virtual";
+        auto add = [&command](const char* separator, const std::string& word) {
+            command += separator;
+            command += quoted(word);
+        };
+        for (const std::string& e : environment) add(" ", e);
+        add(" ", KOVRA610_CLI_PATH);
+        for (const std::string& a : args) add(" ", a);
+        add(" >", out.string());
+        add(" 2>", err.string());
+        command += " </dev/null";
         Outcome run;
         const int raw = std::system(command.c_str());
         if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);

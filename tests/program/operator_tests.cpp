@@ -352,8 +352,9 @@ TEST_F(ProgramTest, AShortSessionAtThePanel) {
         driver::press(panelHandle, ALL_2);
         EXPECT_EQ(driver::shownText(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, 0)), "38010");
         EXPECT_EQ(driver::shownText(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0)), "3.300");
-        if (const char* picture = std::getenv("KOVRA610_SESSION_SCREENSHOT"))
+        if (const char* picture = std::getenv("KOVRA610_SESSION_SCREENSHOT")) {
             EXPECT_TRUE(driver::savePng(panelHandle, picture));
+        }
         driver::answerNextFilePopup((setupDir / "session.sbus").string());
         driver::press(panelHandle, SBUSLRN);
         EXPECT_EQ(readFile(setupDir / "session.sbus").rfind("DVH_Ch0 ,3.300000 ,0,1,1,38010,", 0),

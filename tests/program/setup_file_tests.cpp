@@ -43,10 +43,11 @@ protected:
 
 TEST_F(SetupFileTest, SixtyFourRecordsFillTheSpareEntriesToo) {
     std::string text;
-    for (int i = 0; i < 70; ++i) text += record("R" + std::to_string(i), 0.5, i, 1, 2, 100 + i);
+    auto name = [](int i) { return std::string("R").append(std::to_string(i)); };
+    for (int i = 0; i < 70; ++i) text += record(name(i), 0.5, i, 1, 2, 100 + i);
     load(text + "EOF");
     for (int i = 0; i < 64; ++i) {
-        EXPECT_EQ(std::string(sbus_structure.name[i]), "R" + std::to_string(i));
+        EXPECT_EQ(std::string(sbus_structure.name[i]), name(i));
         EXPECT_EQ(sbus_structure.addr[i], i);
         EXPECT_EQ(sbus_structure.ch[i], 2);
         if (i != 8 && i != 9) {
