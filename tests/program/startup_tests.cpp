@@ -1,5 +1,6 @@
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -159,6 +160,27 @@ TEST_F(ProgramTest, ProgramEndsWithMinusOneWithoutItsPanelFileOrADisplay) {
                          "KOVRA610_BOARD=virtual '" KOVRA610_PROGRAM "' > out.txt 2>&1"),
               255);
     EXPECT_TRUE(readFile(workDir / "out.txt").find("Checking for FTDI") == std::string::npos);
+}
+
+// An engineer watching the console through a pipe or a log sees each line
+// as it is printed, not when the program ends.
+TEST_F(ProgramTest, ConsoleLinesReachAPipeAsTheyArePrinted) {
+    const std::string command = "cd '" + workDir.string() +
+                                "' && KOVRA610_BOARD=virtual QT_QPA_PLATFORM=offscreen "
+                                "timeout -s KILL 5 '" KOVRA610_PROGRAM "' 2>/dev/null";
+    const auto started = std::chrono::steady_clock::now();
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[256];
+    std::string seen;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        seen += line;
+        if (seen.find("Synchronize Completed\n") != std::string::npos) break;
+    }
+    const auto waited = std::chrono::steady_clock::now() - started;
+    pclose(pipe);  // the program runs its event loop until the time-out ends it
+    EXPECT_NE(seen.find("Synchronize Completed\n"), std::string::npos) << seen;
+    EXPECT_LT(waited, std::chrono::seconds(4));
 }
 
 }  // namespace
