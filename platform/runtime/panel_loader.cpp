@@ -332,7 +332,14 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
     QStringList messages;
     g_loadMessages = &messages;
     const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
+    // While the form is read no plugin is needed either: its pictures are
+    // PNG, which Qt reads itself, and trying every image-format plugin on
+    // them costs start-up time. Plugins stay available for what comes later
+    // (the file dialog's icons).
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
     std::unique_ptr<QWidget> panelWidget(loader.load(&file, parentWidget));
+    QCoreApplication::setLibraryPaths(libraryPaths);
     qInstallMessageHandler(previous);
     g_loadMessages = nullptr;
 
