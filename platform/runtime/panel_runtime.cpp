@@ -5,9 +5,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QLibraryInfo>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,9 @@ void installAccessibility();
 using namespace kovra610::runtime::detail;
 
 namespace {
+
+// How long showing a panel waits for the window system to expose it.
+constexpr qint64 kExposeWaitMs = 200;
 
 struct State {
     std::map<int, std::unique_ptr<Panel>> panels;
@@ -229,6 +234,15 @@ int DisplayPanel(int panel) {
     Panel* p = findPanel(panel);
     if (!p) return UIE_INVALID_PANEL;
     p->widget->show();
+    // The operator sees the panel now, not at the next event processing:
+    // wait (briefly) for the window system to expose it and paint it once.
+    // Operator input waits for the event loop.
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    } while (p->widget->windowHandle() != nullptr && !p->widget->windowHandle()->isExposed() &&
+             waited.elapsed() < kExposeWaitMs);
     return UIE_NO_ERROR;
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <algorithm>
 
 #include "runtime_fixture.h"
@@ -209,4 +210,14 @@ TEST_F(RuntimeTest, ControlArraysKeepItemOrder) {
     EXPECT_EQ(GetCtrlArrayItem(otherNums, 0), UIE_INVALID_ARRAY);
     EXPECT_EQ(DiscardPanel(other), UIE_INVALID_PANEL);
     EXPECT_EQ(SetCtrlVal(other, CODE, 1u), UIE_INVALID_PANEL);
+}
+
+// The operator sees a panel as soon as it is displayed, before whatever the
+// program does next.
+TEST_F(RuntimeTest, DisplayPanelShowsThePanelAtOnce) {
+    QWidget* w = kovra610::runtime::detail::findPanel(panel)->widget;
+    ASSERT_FALSE(w->isVisible());
+    ASSERT_EQ(DisplayPanel(panel), UIE_NO_ERROR);
+    ASSERT_NE(w->windowHandle(), nullptr);
+    EXPECT_TRUE(w->windowHandle()->isExposed());
 }
