@@ -1,5 +1,6 @@
 #include <sys/wait.h>
 
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +139,27 @@ TEST_F(ProgramTest, ASetupDirectoryTooLongForTheDefaultPathIsSaidOnTheConsole) {
         << console;
     EXPECT_EQ(board->reg(0, 0x01), 1);  // the initial image went out instead
     EXPECT_EQ(board->reg(0, 0x00), 0);
+}
+
+// "Exit" pressed while start-up still runs ends the program as soon as the
+// event loop would start: start-up finishes, nothing hangs.
+TEST_F(ProgramTest, ExitPressedDuringStartUpEndsTheProgramOnceStartUpIsDone) {
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+        pressed = true;
+        driver::press(panelHandle, COMMANDBUTTON_7);
+    });
+    static char arg0[] = "kovra610";
+    static char* argv[] = {arg0, nullptr};
+    int result = -2;
+    {
+        StdoutCapture quiet;
+        result = kovra610_main(1, argv);
+    }
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(board->decodedWords().size(), 40u);
+    EXPECT_FALSE(board->portConfig(0).open);
 }
 
 // The real program as a process: it ends with -1 when the panel cannot be
