@@ -11,6 +11,7 @@
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "tests/virtual_board/word_streams.h"
 
 namespace {
 
@@ -18,64 +19,6 @@ using kovra610::vboard::SerialWord;
 using kovra610::vboard::VirtualBoard;
 
 constexpr int kWords = 40;
-
-std::array<uint8_t, 18> writeStream(uint32_t w) {
-    return {0x80,
-            0x50,
-            0xFB,
-            0x11,
-            0x02,
-            0x00,
-            static_cast<uint8_t>(w >> 18),
-            static_cast<uint8_t>(w >> 10),
-            static_cast<uint8_t>(w >> 2),
-            0x13,
-            0x01,
-            static_cast<uint8_t>((w & 3u) << 6),
-            0x80,
-            0x18,
-            0xFB,
-            0x8F,
-            0x08,
-            0x00};
-}
-
-std::array<uint8_t, 34> readStream(uint32_t w) {
-    return {0x85,
-            0x80,
-            0x50,
-            0xFB,
-            0x11,
-            0x02,
-            0x00,
-            static_cast<uint8_t>(w >> 18),
-            static_cast<uint8_t>(w >> 10),
-            static_cast<uint8_t>(w >> 2),
-            0x13,
-            0x01,
-            static_cast<uint8_t>((w & 3u) << 6),
-            0x80,
-            0x18,
-            0xFB,
-            0x8E,
-            0x02,
-            0x00,
-            0x80,
-            0x30,
-            0xFB,
-            0x87,
-            0x24,
-            0x02,
-            0x00,
-            0x26,
-            0x01,
-            0x80,
-            0x38,
-            0xFB,
-            0x8F,
-            0x08,
-            0x00};
-}
 
 // Entry i of an image: 30 DAC levels on both channels, then ten registers.
 uint32_t imageWord(int i, uint16_t data) {
@@ -113,9 +56,10 @@ void perWord(benchmark::State& state) {
 // 40 write streams, each followed by the queue check the link makes.
 void BM_ImageWrite(benchmark::State& state) {
     OpenBoard b(state.range(0) != 0);
-    std::array<std::array<uint8_t, 18>, kWords> streams{};
+    std::array<kovra610::vboard::testing::Bytes, kWords> streams{};
     for (int i = 0; i < kWords; ++i)
-        streams[i] = writeStream(imageWord(i, static_cast<uint16_t>(0x4000 + i)));
+        streams[i] =
+            kovra610::vboard::testing::writeStream(imageWord(i, static_cast<uint16_t>(0x4000 + i)));
     uint8_t reply[64];
     for (auto _ : state) {
         for (auto& s : streams) {
@@ -134,8 +78,9 @@ BENCHMARK(BM_ImageWrite)->ArgName("trace")->Arg(0)->Arg(1);
 // 40 read streams, each with its six-byte reply taken.
 void BM_ImageRead(benchmark::State& state) {
     OpenBoard b(state.range(0) != 0);
-    std::array<std::array<uint8_t, 34>, kWords> streams{};
-    for (int i = 0; i < kWords; ++i) streams[i] = readStream(imageWord(i, 0) & ~(1u << 16));
+    std::array<kovra610::vboard::testing::Bytes, kWords> streams{};
+    for (int i = 0; i < kWords; ++i)
+        streams[i] = kovra610::vboard::testing::readStreamOf(imageWord(i, 0) & ~(1u << 16));
     uint8_t reply[64];
     uint32_t sum = 0;
     for (auto _ : state) {

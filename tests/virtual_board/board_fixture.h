@@ -11,75 +11,9 @@
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "word_streams.h"
 
 namespace kovra610::vboard::testing {
-
-using Bytes = std::vector<uint8_t>;
-
-inline uint32_t wordOf(unsigned ch, unsigned rw, unsigned addr, unsigned data) {
-    return SerialWord{ch & 3u, addr & 0x7Fu, rw & 1u, data & 0xFFFFu}.raw();
-}
-
-// The 18-byte write stream of one word.
-inline Bytes writeStream(uint32_t w) {
-    return {0x80,
-            0x50,
-            0xFB,
-            0x11,
-            0x02,
-            0x00,
-            static_cast<uint8_t>(w >> 18),
-            static_cast<uint8_t>(w >> 10),
-            static_cast<uint8_t>(w >> 2),
-            0x13,
-            0x01,
-            static_cast<uint8_t>((w & 3u) << 6),
-            0x80,
-            0x18,
-            0xFB,
-            0x8F,
-            0x08,
-            0x00};
-}
-
-// The 34-byte read stream of one word (read/write bit 0).
-inline Bytes readStream(unsigned ch, unsigned addr) {
-    const uint32_t w = wordOf(ch, 0, addr, 0);
-    return {0x85,
-            0x80,
-            0x50,
-            0xFB,
-            0x11,
-            0x02,
-            0x00,
-            static_cast<uint8_t>(w >> 18),
-            static_cast<uint8_t>(w >> 10),
-            static_cast<uint8_t>(w >> 2),
-            0x13,
-            0x01,
-            static_cast<uint8_t>((w & 3u) << 6),
-            0x80,
-            0x18,
-            0xFB,
-            0x8E,
-            0x02,
-            0x00,
-            0x80,
-            0x30,
-            0xFB,
-            0x87,
-            0x24,
-            0x02,
-            0x00,
-            0x26,
-            0x01,
-            0x80,
-            0x38,
-            0xFB,
-            0x8F,
-            0x08,
-            0x00};
-}
 
 // The answer word in bytes 2 to 5 of a read stream's reply.
 inline uint32_t answerOf(const Bytes& reply) {
