@@ -324,20 +324,20 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
         return fail(UIE_FILE_ERROR,
                     "cannot open the file (" + file.errorString().toStdString() + ")");
 
+    // No plugin is needed while the form is read. The panel's custom widgets
+    // are made here, and its pictures are PNG, which Qt reads itself.
+    // Loading Qt Designer's widget plugins (which a form loader does as it
+    // is made, from the library paths) and trying every image-format plugin
+    // on the pictures would only cost start-up time. Plugins stay available
+    // for what comes later (the file dialog's icons).
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
     PanelUiLoader loader;
-    // The panel's custom widgets are made here; scanning for Qt Designer
-    // plugins would only cost start-up time.
     loader.clearPluginPaths();
     loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
     QStringList messages;
     g_loadMessages = &messages;
     const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
-    // While the form is read no plugin is needed either: its pictures are
-    // PNG, which Qt reads itself, and trying every image-format plugin on
-    // them costs start-up time. Plugins stay available for what comes later
-    // (the file dialog's icons).
-    const QStringList libraryPaths = QCoreApplication::libraryPaths();
-    QCoreApplication::setLibraryPaths({});
     std::unique_ptr<QWidget> panelWidget(loader.load(&file, parentWidget));
     QCoreApplication::setLibraryPaths(libraryPaths);
     qInstallMessageHandler(previous);

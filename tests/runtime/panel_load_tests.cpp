@@ -221,3 +221,22 @@ TEST_F(RuntimeTest, DisplayPanelShowsThePanelAtOnce) {
     ASSERT_NE(w->windowHandle(), nullptr);
     EXPECT_TRUE(w->windowHandle()->isExposed());
 }
+
+// Reading a panel makes its own widgets: no Qt Designer widget plugin (some
+// pull in a whole QML engine) is loaded on the way, and the library paths
+// that later dialogs use come back unchanged.
+TEST_F(RuntimeTest, ReadingAPanelLoadsNoDesignerPlugin) {
+    const QStringList before = QCoreApplication::libraryPaths();
+    bool pluginsPresent = false;
+    for (const QString& dir : before)
+        pluginsPresent |= !QDir(dir + QStringLiteral("/designer")).entryList(QDir::Files).isEmpty();
+    if (!pluginsPresent) GTEST_SKIP() << "no Qt Designer plugins installed here";
+
+    const int again = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(again, 0);
+    DiscardPanel(again);
+    EXPECT_EQ(QCoreApplication::libraryPaths(), before);
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("/designer/")) << "a Qt Designer plugin was loaded";
+}
