@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/sbus_image.h"
+#include "platform/runtime/panel_runtime.h"
 
 FT_HANDLE ftHandle = nullptr;
 
@@ -169,7 +170,7 @@ int OpenandConfigFT2232Hdevice(void) {
     }
     printf("MPSSE Initialize Successfull, %d\n", static_cast<int>(ftStatus));
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Delay(0.2);
 
     writeBytes(&kLoopbackOn, 1);
     ftStatus = queueStatus(&waiting);
@@ -290,7 +291,7 @@ unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data) {
     };
     writeBytes(stream, sizeof stream);
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Delay(0.01);
 
     std::vector<UCHAR> reply;
     FT_STATUS status = queueStatus(&waiting);

@@ -46,6 +46,7 @@
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/runtime/test_driver.h"
+#include "watched_backend.h"
 
 int kovra610_main(int argc, char* argv[]);
 
@@ -141,62 +142,15 @@ private:
     int saved_;
 };
 
-// Passes every driver call on to the virtual board and notes the wall time
-// of the first and the last, which splits start-up into the panel coming up
-// (before the link is opened) and the link's part (open, reset, default
-// file, send).
-class TimedBoard : public kovra610::d2xx::Backend {
-public:
-    explicit TimedBoard(std::shared_ptr<kovra610::vboard::VirtualBoard> board)
-        : board_(std::move(board)) {}
-
-    Clock::time_point first() const { return first_; }
-    Clock::time_point last() const { return last_; }
-
-    FT_STATUS createDeviceInfoList(DWORD* count) override {
-        return note(), board_->createDeviceInfoList(count);
-    }
-    FT_STATUS open(int index, FT_HANDLE* handle) override {
-        return note(), board_->open(index, handle);
-    }
-    FT_STATUS close(FT_HANDLE handle) override { return note(), board_->close(handle); }
-    FT_STATUS resetDevice(FT_HANDLE handle) override { return note(), board_->resetDevice(handle); }
-    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override {
-        return note(), board_->getQueueStatus(handle, rxBytes);
-    }
-    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) override {
-        return note(), board_->read(handle, buffer, toRead, returned);
-    }
-    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) override {
-        return note(), board_->write(handle, buffer, toWrite, written);
-    }
-    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) override {
-        return note(), board_->setUSBParameters(handle, inSize, outSize);
-    }
-    FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
-                       UCHAR errorEnabled) override {
-        return note(), board_->setChars(handle, eventChar, eventEnabled, errorChar, errorEnabled);
-    }
-    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) override {
-        return note(), board_->setTimeouts(handle, readMs, writeMs);
-    }
-    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) override {
-        return note(), board_->setLatencyTimer(handle, ms);
-    }
-    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override {
-        return note(), board_->setFlowControl(handle, flow, xon, xoff);
-    }
-    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override {
-        return note(), board_->setBitMode(handle, mask, mode);
-    }
-
-private:
+// Notes the wall time of the first and the last driver call, which splits
+// start-up into the panel coming up (before the link is opened) and the
+// link's part (open, reset, default file, send).
+struct DriverCallTimes {
+    Clock::time_point first{}, last{};
     void note() {
-        last_ = Clock::now();
-        if (first_ == Clock::time_point{}) first_ = last_;
+        last = Clock::now();
+        if (first == Clock::time_point{}) first = last;
     }
-    std::shared_ptr<kovra610::vboard::VirtualBoard> board_;
-    Clock::time_point first_{}, last_{};
 };
 
 // Runs the program's main in-process on a fresh virtual board, calls
@@ -215,8 +169,9 @@ StartupTimes runProgram(const std::shared_ptr<kovra610::vboard::VirtualBoard>& b
     g_DACSETUPFILES = nullptr;
     sbus_structure = sbus_structure_initial_contents();
     std::memset(&sbus_last_sent, 0xFF, sizeof sbus_last_sent);
-    auto timed = std::make_shared<TimedBoard>(board);
-    kovra610::d2xx::installBackend(timed);
+    auto timed = std::make_shared<DriverCallTimes>();
+    kovra610::d2xx::installBackend(std::make_shared<kovra610::testing::WatchedBackend>(
+        board, [timed](const char*) { timed->note(); }));
 
     StartupTimes times;
     const Clock::time_point t0 = Clock::now();
@@ -228,10 +183,10 @@ StartupTimes runProgram(const std::shared_ptr<kovra610::vboard::VirtualBoard>& b
             return;
         }
         times.operatingMs = msSince(t0);
-        if (timed->first() != Clock::time_point{}) {
-            times.panelMs = std::chrono::duration<double, std::milli>(timed->first() - t0).count();
+        if (timed->first != Clock::time_point{}) {
+            times.panelMs = std::chrono::duration<double, std::milli>(timed->first - t0).count();
             times.linkMs =
-                std::chrono::duration<double, std::milli>(timed->last() - timed->first()).count();
+                std::chrono::duration<double, std::milli>(timed->last - timed->first).count();
         }
         if (operate) operate();
         driver::press(panelHandle, COMMANDBUTTON_7);

@@ -5,7 +5,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QLibraryInfo>
@@ -14,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "runtime_internal.h"
@@ -25,9 +26,6 @@ void installAccessibility();
 using namespace kovra610::runtime::detail;
 
 namespace {
-
-// How long showing a panel waits for the window system to expose it.
-constexpr qint64 kExposeWaitMs = 200;
 
 struct State {
     std::map<int, std::unique_ptr<Panel>> panels;
@@ -42,6 +40,7 @@ struct State {
     std::vector<QEventLoop*> loops;  // running RunUserInterface loops, innermost last
     int quitCode = 0;
     bool quitPending = false;
+    std::set<int> awaitingScreen;  // displayed panels not yet put on screen
 };
 
 State& state() {
@@ -234,17 +233,39 @@ int DisplayPanel(int panel) {
     Panel* p = findPanel(panel);
     if (!p) return UIE_INVALID_PANEL;
     p->widget->show();
-    // The operator sees the panel now, not at the next event processing:
-    // wait (briefly) for the window system to expose it and paint it once.
-    // Operator input waits for the event loop.
-    QElapsedTimer waited;
-    waited.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    } while (p->widget->windowHandle() != nullptr && !p->widget->windowHandle()->isExposed() &&
-             waited.elapsed() < kExposeWaitMs);
+    // The window system exposes the window and it is painted at the next
+    // moment the program waits (a Delay, such as the link's settling wait)
+    // or processes events, so that painting costs no time of its own.
+    state().awaitingScreen.insert(panel);
     return UIE_NO_ERROR;
 }
+
+namespace kovra610::runtime::detail {
+
+void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline) {
+    State& s = state();
+    if (s.awaitingScreen.empty() || !QApplication::instance()) return;
+    auto stillHidden = [&s] {
+        for (int handle : s.awaitingScreen) {
+            const Panel* p = findPanel(handle);
+            if (p != nullptr && p->widget != nullptr && p->widget->isVisible() &&
+                p->widget->windowHandle() != nullptr && !p->widget->windowHandle()->isExposed())
+                return true;
+        }
+        return false;
+    };
+    // Only the window system's events and posted events: no operator
+    // input and no timer, so no callback runs inside a wait.
+    constexpr auto kFlags = QEventLoop::ExcludeUserInputEvents | QEventLoop::X11ExcludeTimers;
+    while (stillHidden()) {
+        QCoreApplication::processEvents(kFlags);
+        if (!stillHidden() || std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    s.awaitingScreen.clear();
+}
+
+}  // namespace kovra610::runtime::detail
 
 int DiscardPanel(int panel) {
     State& s = state();
@@ -258,6 +279,7 @@ int DiscardPanel(int panel) {
     for (auto a = s.arrays.begin(); a != s.arrays.end();) {
         a = a->second.panel == panel ? s.arrays.erase(a) : std::next(a);
     }
+    s.awaitingScreen.erase(panel);
     s.panels.erase(it);
     return UIE_NO_ERROR;
 }
@@ -307,6 +329,7 @@ int RunUserInterface(void) {
         s.quitPending = false;
         return s.quitCode;
     }
+    s.awaitingScreen.clear();  // the loop puts them on screen
     QEventLoop loop;
     s.loops.push_back(&loop);
     loop.exec();
@@ -328,6 +351,7 @@ int QuitUserInterface(int returnCode) {
 
 int ProcessSystemEvents(void) {
     if (!QApplication::instance()) return UIE_NOT_INITIALISED;
+    state().awaitingScreen.clear();  // put on screen here
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     return UIE_NO_ERROR;

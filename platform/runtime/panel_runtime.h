@@ -55,6 +55,8 @@ int SetSystemPopupsAttribute(int attribute, int value);
 // file name is looked up in the directory of the running executable. Returns
 // the panel handle (> 0) or a negative error.
 int LoadPanel(int parentPanel, const char* fileName, int panelResourceId);
+// Shows the panel. It goes on screen (exposed and painted) at the next Delay,
+// event processing or event loop, whichever comes first.
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 
@@ -124,6 +126,8 @@ int GetDir(char (&directory)[N]) {
     return GetDir(directory, N);
 }
 
+// Blocks for the time given and runs no callback; a panel displayed since
+// the last event processing goes on screen during the wait.
 void Delay(double seconds);
 int ProcessSystemEvents(void);
 // Suspensions nest; the run-time's own timer work (the busy LED's blink)

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -94,5 +95,10 @@ std::string numericText(const Control& c);
 
 // Prints one line on stderr: "<context>: <message>".
 void reportError(const char* context, const std::string& message);
+
+// Puts panels displayed since the last event processing on screen (exposed
+// and painted), processing no operator input and no timer; gives up at
+// `deadline`. Delay calls it so that the first paint uses waiting time.
+void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace kovra610::runtime::detail

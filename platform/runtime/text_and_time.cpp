@@ -58,7 +58,11 @@ int GetDir(char* directory, std::size_t size) {
 
 void Delay(double seconds) {
     if (!(seconds > 0)) return;  // also NaN
-    // Bounded at one day; the wait blocks and runs no events.
-    const double bounded = std::min(seconds, 86400.0);
-    std::this_thread::sleep_for(std::chrono::duration<double>(bounded));
+    // Bounded at one day. The wait runs no callbacks; a panel displayed just
+    // before is put on screen within it.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(std::min(seconds, 86400.0)));
+    kovra610::runtime::detail::putDisplayedPanelsOnScreen(deadline);
+    std::this_thread::sleep_until(deadline);
 }

@@ -1,12 +1,16 @@
 #include <sys/wait.h>
 
+#include <QApplication>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "program_fixture.h"
 #include "recording_backend.h"
+#include "watched_backend.h"
 
 namespace kovra610::testing {
 namespace {
@@ -53,6 +57,25 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
     EXPECT_EQ(board->reg(1, 0x1D), 0x00A0);
     // exit: the link is closed, the port back in reset mode
     EXPECT_FALSE(board->portConfig(0).open);
+}
+
+// The operator sees the panel, with its resource defaults, before the link
+// is in use: the panel is on screen by the link's first byte to the MPSSE.
+TEST_F(ProgramTest, ThePanelIsOnScreenBeforeTheLinkSendsItsFirstByte) {
+    int writes = 0;
+    bool onScreen = false;
+    std::string boxAtFirstWrite;
+    d2xx::installBackend(std::make_shared<WatchedBackend>(board, [&](const char* call) {
+        if (std::string(call) != "write" || writes++ > 0) return;
+        for (const QWidget* w : QApplication::topLevelWidgets())
+            onScreen |=
+                w->isVisible() && w->windowHandle() != nullptr && w->windowHandle()->isExposed();
+        boxAtFirstWrite = driver::shownText(panelHandle, DAC1TEXTBOX);
+    }));
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_GT(writes, 40);
+    EXPECT_TRUE(onScreen);
+    EXPECT_EQ(boxAtFirstWrite, "None Loaded");
 }
 
 TEST_F(ProgramTest, ASecondStartUpElsewhereKeepsTheSetupDirectoryOfTheFirst) {
