@@ -250,6 +250,17 @@ def dbl(v):
     return f"<double>{v!r}</double>"
 
 
+def palette_xml(colour):
+    """A palette whose window colour is `colour` ("#RRGGBB") in every state."""
+    r, g, b = (int(colour[i:i + 2], 16) for i in (1, 3, 5))
+    role = ('     <colorrole role="Window">\n      <brush brushstyle="SolidPattern">\n'
+            f'       <color alpha="255">\n        <red>{r}</red>\n        <green>{g}</green>\n'
+            f'        <blue>{b}</blue>\n       </color>\n      </brush>\n     </colorrole>\n')
+    groups = "".join(f"    <{state}>\n{role}    </{state}>\n"
+                     for state in ("active", "inactive", "disabled"))
+    return f"<palette>\n{groups}   </palette>"
+
+
 def rect(x, y, w, h):
     return (f"<rect>\n     <x>{x}</x>\n     <y>{y}</y>\n     <width>{w}</width>\n"
             f"     <height>{h}</height>\n    </rect>")
@@ -342,8 +353,11 @@ def write_uir(path):
     out += f' <widget class="QWidget" name="{p["name"]}">\n'
     out += prop("geometry", rect(p["left"], p["top"], p["width"], p["height"]), indent=2)
     out += prop("windowTitle", s(p["title"]), indent=2)
-    sheet = f"QWidget#{p['name']} {{ background-color: {p['background']}; }}"
-    out += prop("styleSheet", code_s(sheet), indent=2)
+    # The background is the panel's palette, not a style sheet: a style sheet
+    # on the panel makes Qt style every control through its slow style-sheet
+    # engine, which costs start-up time for nothing.
+    out += prop("autoFillBackground", "<bool>true</bool>", indent=2)
+    out += prop("palette", palette_xml(p["background"]), indent=2)
     out += prop("panelResourceId", num(p["resource_id"]), True, indent=2)
     out += prop("ctrlArrays", code_s(arrays), True, indent=2)
     for i, c in enumerate(controls):
