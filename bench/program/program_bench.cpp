@@ -247,61 +247,96 @@ long long monotonicNs() {
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-void StartupProcess(benchmark::State& state) {
-    const WorkDir work;
-    const std::string report = (work.path() / "operating.txt").string();
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string s = *e;
-        if (s.rfind("KOVRA610_BOARD=", 0) == 0 || s.rfind("QT_QPA_PLATFORM=", 0) == 0 ||
-            s.rfind("LD_PRELOAD=", 0) == 0)
-            continue;
-        env.push_back(s);
-    }
-    env.push_back("KOVRA610_BOARD=virtual");
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back(std::string("LD_PRELOAD=") + KOVRA610_EXIT_HOOK);
-    env.push_back("KOVRA610_BENCH_REPORT=" + report);
-    std::vector<char*> envp;
-    for (std::string& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    char program[] = KOVRA610_PROGRAM;
-    char* argv[] = {program, nullptr};
+// One run of the real program: process start to its end after the exit
+// hook's "Exit" press, with what the hook noted. Times in ms from the start.
+struct ProcessRun {
+    bool ok = false;
+    double qtUp = 0, operating = 0, whole = 0, peakOperatingMb = 0, peakMb = 0;
+};
 
-    const std::string console = (work.path() / "console.txt").string();
-    std::vector<double> qtUp, operating, whole, rssOperating, rss;
-    for (auto _ : state) {
-        fs::remove(report);
+class ProgramProcess {
+public:
+    explicit ProgramProcess(const fs::path& dir)
+        : report_((dir / "operating.txt").string()), console_((dir / "console.txt").string()) {
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string s = *e;
+            if (s.rfind("KOVRA610_BOARD=", 0) == 0 || s.rfind("QT_QPA_PLATFORM=", 0) == 0 ||
+                s.rfind("LD_PRELOAD=", 0) == 0)
+                continue;
+            env_.push_back(s);
+        }
+        env_.push_back("KOVRA610_BOARD=virtual");
+        env_.push_back("QT_QPA_PLATFORM=offscreen");
+        env_.push_back(std::string("LD_PRELOAD=") + KOVRA610_EXIT_HOOK);
+        env_.push_back("KOVRA610_BENCH_REPORT=" + report_);
+    }
+
+    ProcessRun run() {
+        std::vector<char*> envp;
+        for (std::string& s : env_) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        char program[] = KOVRA610_PROGRAM;
+        char* argv[] = {program, nullptr};
+
+        fs::remove(report_);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, console.c_str(),
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, console_.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const long long t0 = monotonicNs();
         pid_t pid = 0;
         const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
         posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            state.SkipWithError("cannot start the program");
-            return;
-        }
+        ProcessRun r;
+        if (spawned != 0) return r;
         int status = 0;
         waitpid(pid, &status, 0);
         const long long tEnd = monotonicNs();
-        const HookReport hook = readHookReport(report);
+        const HookReport hook = readHookReport(report_);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || hook.operating < t0) {
-            std::ifstream in(console);
+            std::ifstream in(console_);
             std::fprintf(stderr, "--- the program's standard error ---\n%s\n",
                          std::string(std::istreambuf_iterator<char>(in), {}).c_str());
+            return r;
+        }
+        r.ok = true;
+        r.qtUp = static_cast<double>(hook.applicationMade - t0) / 1e6;
+        r.operating = static_cast<double>(hook.operating - t0) / 1e6;
+        r.whole = static_cast<double>(tEnd - t0) / 1e6;
+        r.peakOperatingMb = static_cast<double>(hook.peakAtOperatingKb) / 1024.0;
+        r.peakMb = static_cast<double>(hook.peakKb) / 1024.0;
+        return r;
+    }
+
+private:
+    std::string report_, console_;
+    std::vector<std::string> env_;
+};
+
+void StartupProcess(benchmark::State& state) {
+    const WorkDir work;
+    ProgramProcess program(work.path());
+    // One run first, not timed: the measure is a start with the program and
+    // its libraries in the page cache, as an engineer starting the tool
+    // again meets it, not a read from disk after a cold boot.
+    if (!program.run().ok) {
+        state.SkipWithError("the program did not reach its event loop and end with 0");
+        return;
+    }
+    std::vector<double> qtUp, operating, whole, rssOperating, rss;
+    for (auto _ : state) {
+        const ProcessRun r = program.run();
+        if (!r.ok) {
             state.SkipWithError("the program did not reach its event loop and end with 0");
             return;
         }
-        qtUp.push_back(static_cast<double>(hook.applicationMade - t0) / 1e6);
-        operating.push_back(static_cast<double>(hook.operating - t0) / 1e6);
-        whole.push_back(static_cast<double>(tEnd - t0) / 1e6);
-        rssOperating.push_back(static_cast<double>(hook.peakAtOperatingKb) / 1024.0);
-        rss.push_back(static_cast<double>(hook.peakKb) / 1024.0);
-        state.SetIterationTime(operating.back() / 1000.0);
+        qtUp.push_back(r.qtUp);
+        operating.push_back(r.operating);
+        whole.push_back(r.whole);
+        rssOperating.push_back(r.peakOperatingMb);
+        rss.push_back(r.peakMb);
+        state.SetIterationTime(r.operating / 1000.0);
     }
     reportAgainstFloor(state, percentile(operating, 0.5), kStartupFloorMs, 0.15);
     state.counters["best_ms"] = percentile(operating, 0.0);
@@ -407,7 +442,7 @@ BENCHMARK(StartupInProcess)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(StartupProcess)
     ->Name("Startup/process")
-    ->Iterations(5)
+    ->Iterations(9)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RegisterCommit)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);
