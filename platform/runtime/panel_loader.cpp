@@ -1,6 +1,11 @@
 // LoadPanel: reads a panel resource (a Qt Designer form), checks it, builds
-// the control table and the control arrays, binds the callbacks by name and
-// wires each control's commits.
+// the control table and the control arrays and binds the callbacks by name.
+// The panel's widgets are made from the same text later (makePanel): in the
+// first wait or event processing after LoadPanel, or when the panel or one
+// of its controls is first used. Making the few hundred widgets of a large
+// panel then uses time the program spends waiting anyway (at start-up, the
+// link's settling wait) instead of coming before it.
+#include <QBuffer>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QUiLoader>
+#include <QXmlStreamReader>
 #include <algorithm>
 #include <set>
 
@@ -68,10 +74,10 @@ const std::map<std::string, Kind>& kindNames() {
     return names;
 }
 
-DataType defaultType(Kind kind, QWidget* w) {
+DataType defaultType(Kind kind, const QString& className) {
     switch (kind) {
         case Kind::Numeric:
-            return qobject_cast<QDoubleSpinBox*>(w) ? DataType::Double : DataType::Int;
+            return className == QLatin1String("QDoubleSpinBox") ? DataType::Double : DataType::Int;
         case Kind::String:
         case Kind::TextBox:
         case Kind::TextMsg:
@@ -109,121 +115,275 @@ bool parseValues(const QString& s, std::vector<int>* out) {
     return true;
 }
 
-// Checks a widget against its kind; returns an empty string when it fits.
-std::string classMismatch(Kind kind, QWidget* w) {
-    bool fits = true;
-    const char* expected = "";
-    switch (kind) {
-        case Kind::Numeric:
-            fits = dynamic_cast<NumericEntry*>(w) != nullptr;
-            expected = "QSpinBox or QDoubleSpinBox";
-            break;
-        case Kind::Command:
-            fits = qobject_cast<QPushButton*>(w);
-            expected = "QPushButton";
-            break;
-        case Kind::Ring:
-            fits = qobject_cast<QComboBox*>(w);
-            expected = "QComboBox";
-            break;
-        case Kind::RingSlide:
-            fits = qobject_cast<RingSlide*>(w);
-            expected = "RingSlide";
-            break;
-        case Kind::String:
-            fits = dynamic_cast<CommitLineEdit*>(w) != nullptr;
-            expected = "QLineEdit";
-            break;
-        case Kind::TextBox:
-            fits = dynamic_cast<CommitTextBox*>(w) != nullptr;
-            expected = "QPlainTextEdit";
-            break;
-        case Kind::TextMsg:
-        case Kind::Picture:
-            fits = qobject_cast<QLabel*>(w);
-            expected = "QLabel";
-            break;
-        case Kind::Led:
-            fits = qobject_cast<Led*>(w);
-            expected = "Led";
-            break;
-        case Kind::Splitter:
-            fits = qobject_cast<QFrame*>(w);
-            expected = "QFrame";
-            break;
+// What the panel file says about one widget: its class, its name, its
+// properties (as Qt Designer's loader would set them) and, for a combo box,
+// how many items it lists.
+struct WidgetSpec {
+    QString className;
+    QString name;
+    QVariantMap props;
+    int items = 0;
+};
+
+struct FormSpec {
+    WidgetSpec panel;
+    std::vector<WidgetSpec> children;  // the panel's direct children
+};
+
+// Positioned on the value element inside <property>.
+QVariant readValue(QXmlStreamReader& xml) {
+    const QStringView tag = xml.name();
+    if (tag == u"number") {
+        const QString text = xml.readElementText();
+        bool ok = false;
+        const int v = text.trimmed().toInt(&ok);
+        return ok ? QVariant(v) : QVariant(text);
     }
-    if (fits) return {};
-    return std::string("is a ") + w->metaObject()->className() + ", its kind needs a " + expected;
+    if (tag == u"double") {
+        const QString text = xml.readElementText();
+        bool ok = false;
+        const double v = text.trimmed().toDouble(&ok);
+        return ok ? QVariant(v) : QVariant(text);
+    }
+    if (tag == u"string" || tag == u"cstring" || tag == u"enum" || tag == u"set")
+        return xml.readElementText();
+    if (tag == u"bool") return xml.readElementText().trimmed() == QLatin1String("true");
+    if (tag == u"stringlist") {
+        QStringList list;
+        while (xml.readNextStartElement()) {
+            if (xml.name() == u"string")
+                list << xml.readElementText();
+            else
+                xml.skipCurrentElement();
+        }
+        return list;
+    }
+    xml.skipCurrentElement();
+    return {};
 }
 
-// Reads one control's properties into c; returns an error text or "".
-std::string readControl(QWidget* w, Control& c) {
+// Positioned on <property>.
+void readProperty(QXmlStreamReader& xml, QVariantMap* into) {
+    const QString name = xml.attributes().value(QLatin1String("name")).toString();
+    QVariant value;
+    bool first = true;
+    while (xml.readNextStartElement()) {
+        if (first)
+            value = readValue(xml);
+        else
+            xml.skipCurrentElement();
+        first = false;
+    }
+    if (!name.isEmpty() && value.isValid()) into->insert(name, value);
+}
+
+// Positioned on <widget>: its properties and items; deeper widgets are not
+// controls of the panel and are left to the form loader.
+void readWidget(QXmlStreamReader& xml, WidgetSpec* w, std::vector<WidgetSpec>* children) {
+    w->className = xml.attributes().value(QLatin1String("class")).toString();
+    w->name = xml.attributes().value(QLatin1String("name")).toString();
+    while (xml.readNextStartElement()) {
+        if (xml.name() == u"property") {
+            readProperty(xml, &w->props);
+        } else if (xml.name() == u"item") {
+            ++w->items;
+            xml.skipCurrentElement();
+        } else if (xml.name() == u"widget" && children != nullptr) {
+            WidgetSpec child;
+            readWidget(xml, &child, nullptr);
+            children->push_back(std::move(child));
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+}
+
+// Reads the form's panel and its direct children; false with the reason
+// when the text is not a readable form.
+bool readForm(const QByteArray& text, FormSpec* form, QString* why) {
+    QXmlStreamReader xml(text);
+    if (!xml.readNextStartElement() || xml.name() != u"ui") {
+        *why = xml.hasError() ? xml.errorString() : QStringLiteral("not a Qt Designer form");
+        return false;
+    }
+    bool havePanel = false;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == u"widget" && !havePanel) {
+            havePanel = true;
+            readWidget(xml, &form->panel, &form->children);
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    if (xml.hasError()) {
+        *why = QStringLiteral("%1 at line %2").arg(xml.errorString()).arg(xml.lineNumber());
+        return false;
+    }
+    if (!havePanel) {
+        *why = QStringLiteral("the form holds no widget");
+        return false;
+    }
+    return true;
+}
+
+// The widget classes each kind may be made of, as the form names them.
+bool classFits(Kind kind, const QString& className, const char** expected) {
+    auto any = [&className](std::initializer_list<const char*> names) {
+        for (const char* n : names)
+            if (className == QLatin1String(n)) return true;
+        return false;
+    };
+    switch (kind) {
+        case Kind::Numeric:
+            *expected = "QSpinBox or QDoubleSpinBox";
+            return any({"QSpinBox", "QDoubleSpinBox"});
+        case Kind::Command:
+            *expected = "QPushButton";
+            return any({"QPushButton", "QCommandLinkButton"});
+        case Kind::Ring:
+            *expected = "QComboBox";
+            return any({"QComboBox", "QFontComboBox"});
+        case Kind::RingSlide:
+            *expected = "RingSlide";
+            return any({"RingSlide"});
+        case Kind::String:
+            *expected = "QLineEdit";
+            return any({"QLineEdit"});
+        case Kind::TextBox:
+            *expected = "QPlainTextEdit";
+            return any({"QPlainTextEdit"});
+        case Kind::TextMsg:
+        case Kind::Picture:
+            *expected = "QLabel";
+            return any({"QLabel"});
+        case Kind::Led:
+            *expected = "Led";
+            return any({"Led"});
+        case Kind::Splitter:
+            *expected = "QFrame";
+            return any({"QFrame", "QLabel"});
+    }
+    return false;
+}
+
+// Checks one control as the file describes it and fills in c; returns an
+// error text or "".
+std::string readControl(const WidgetSpec& w, Control& c) {
     const std::string label = "control " + c.name;
-    const std::string kindText = w->property("ctrlKind").toString().toStdString();
+    const std::string kindText = w.props.value(QStringLiteral("ctrlKind")).toString().toStdString();
     auto k = kindNames().find(kindText);
     if (k == kindNames().end()) return label + " has unknown kind \"" + kindText + "\"";
     c.kind = k->second;
-    if (std::string m = classMismatch(c.kind, w); !m.empty()) return label + " " + m;
+    const char* expected = "";
+    if (!classFits(c.kind, w.className, &expected))
+        return label + " is a " + w.className.toStdString() + ", its kind needs a " + expected;
 
-    c.type = defaultType(c.kind, w);
-    const QVariant typeProp = w->property("dataType");
+    c.type = defaultType(c.kind, w.className);
+    const QVariant typeProp = w.props.value(QStringLiteral("dataType"));
     if (typeProp.isValid() && !parseType(typeProp.toString(), &c.type))
         return label + " has unknown data type \"" + typeProp.toString().toStdString() + "\"";
     if (c.kind == Kind::Numeric) {
-        const bool isDouble = qobject_cast<QDoubleSpinBox*>(w) != nullptr;
+        const bool isDouble = w.className == QLatin1String("QDoubleSpinBox");
         if (c.type == DataType::Text || isDouble != (c.type == DataType::Double))
             return label + " has data type \"" + typeProp.toString().toStdString() +
                    "\", which its widget cannot hold";
-        if (auto* spin = qobject_cast<QSpinBox*>(w);
-            spin && c.type == DataType::Unsigned && spin->minimum() < 0)
+        if (!isDouble && c.type == DataType::Unsigned &&
+            w.props.value(QStringLiteral("minimum")).toInt() < 0)
             return label + " is unsigned but its minimum is negative";
     }
 
     if (c.kind == Kind::Ring || c.kind == Kind::RingSlide) {
-        if (!parseValues(w->property("ringValues").toString(), &c.ringValues))
+        if (!parseValues(w.props.value(QStringLiteral("ringValues")).toString(), &c.ringValues))
             return label + " has ring values that are not whole numbers";
     }
-    if (auto* level = dynamic_cast<CommitDoubleSpin*>(w)) level->keepPrecision();
     if (c.kind == Kind::Ring) {
-        auto* combo = qobject_cast<QComboBox*>(w);
-        if (combo->count() == 0) return label + " is a ring without items";
+        if (w.items == 0) return label + " is a ring without items";
         if (c.ringValues.empty()) {
-            for (int i = 0; i < combo->count(); ++i) c.ringValues.push_back(i);
+            for (int i = 0; i < w.items; ++i) c.ringValues.push_back(i);
         }
-        if (static_cast<int>(c.ringValues.size()) != combo->count())
+        if (static_cast<int>(c.ringValues.size()) != w.items)
             return label + " lists " + std::to_string(c.ringValues.size()) + " ring values for " +
-                   std::to_string(combo->count()) + " items";
-        if (combo->currentIndex() < 0) combo->setCurrentIndex(0);
+                   std::to_string(w.items) + " items";
     }
     if (c.kind == Kind::RingSlide) {
-        auto* slide = qobject_cast<RingSlide*>(w);
-        const QStringList items = w->property("ringItems").toStringList();
+        const QStringList items = w.props.value(QStringLiteral("ringItems")).toStringList();
         if (items.isEmpty()) return label + " is a ring slide without items";
         if (c.ringValues.size() != static_cast<std::size_t>(items.size()))
             return label + " lists " + std::to_string(c.ringValues.size()) + " ring values for " +
                    std::to_string(items.size()) + " items";
-        slide->setItems(items, c.ringValues);
+        const QVariant initial = w.props.value(QStringLiteral("value"));
+        if (initial.isValid() && std::find(c.ringValues.begin(), c.ringValues.end(),
+                                           initial.toInt()) == c.ringValues.end())
+            return label + " starts at value " + initial.toString().toStdString() +
+                   ", which is not one of its items";
+    }
+    if (c.kind == Kind::Led) {
+        const QVariant color = w.props.value(QStringLiteral("onColor"));
+        if (color.isValid() && !QColor::fromString(color.toString()).isValid())
+            return label + " has an unreadable on colour \"" + color.toString().toStdString() +
+                   "\"";
+    }
+    return {};
+}
+
+// The widget the form loader made for a control, set up as the control's
+// kind needs (the file was checked when the panel was loaded). Returns an
+// error text or "".
+std::string setUpWidget(QWidget* w, Control& c) {
+    const char* expected = "";
+    bool fits = true;
+    switch (c.kind) {
+        case Kind::Numeric:
+            fits = dynamic_cast<NumericEntry*>(w) != nullptr;
+            break;
+        case Kind::Command:
+            fits = qobject_cast<QPushButton*>(w);
+            break;
+        case Kind::Ring:
+            fits = qobject_cast<QComboBox*>(w);
+            break;
+        case Kind::RingSlide:
+            fits = qobject_cast<RingSlide*>(w);
+            break;
+        case Kind::String:
+            fits = dynamic_cast<CommitLineEdit*>(w) != nullptr;
+            break;
+        case Kind::TextBox:
+            fits = dynamic_cast<CommitTextBox*>(w) != nullptr;
+            break;
+        case Kind::TextMsg:
+        case Kind::Picture:
+            fits = qobject_cast<QLabel*>(w);
+            break;
+        case Kind::Led:
+            fits = qobject_cast<Led*>(w);
+            break;
+        case Kind::Splitter:
+            fits = qobject_cast<QFrame*>(w);
+            break;
+    }
+    if (!fits) {
+        classFits(c.kind, QString(), &expected);
+        return "control " + c.name + " was made as a " + w->metaObject()->className() +
+               ", its kind needs a " + expected;
+    }
+    if (auto* level = dynamic_cast<CommitDoubleSpin*>(w)) level->keepPrecision();
+    if (c.kind == Kind::Ring) {
+        auto* combo = qobject_cast<QComboBox*>(w);
+        if (combo->currentIndex() < 0) combo->setCurrentIndex(0);
+    }
+    if (c.kind == Kind::RingSlide) {
+        auto* slide = qobject_cast<RingSlide*>(w);
+        slide->setItems(w->property("ringItems").toStringList(), c.ringValues);
         const QVariant initial = w->property("value");
-        int index = slide->indexOfValue(0);
-        if (initial.isValid()) {
-            index = slide->indexOfValue(initial.toInt());
-            if (index < 0)
-                return label + " starts at value " + initial.toString().toStdString() +
-                       ", which is not one of its items";
-        }
+        const int index = slide->indexOfValue(initial.isValid() ? initial.toInt() : 0);
         slide->setCurrentIndex(std::max(index, 0));
     }
     if (c.kind == Kind::Led) {
         auto* led = qobject_cast<Led*>(w);
         led->setValue(w->property("value").toInt());
         const QVariant color = w->property("onColor");
-        if (color.isValid()) {
-            const QColor parsed = QColor::fromString(color.toString());
-            if (!parsed.isValid())
-                return label + " has an unreadable on colour \"" + color.toString().toStdString() +
-                       "\"";
-            led->setOnColor(parsed);
-        }
+        if (color.isValid()) led->setOnColor(QColor::fromString(color.toString()));
     }
     return {};
 }
@@ -311,46 +471,31 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
         return code;
     };
 
-    QWidget* parentWidget = nullptr;
-    if (parentPanel != 0) {
-        Panel* parent = findPanel(parentPanel);
-        if (!parent) return fail(UIE_INVALID_PANEL, "parent panel handle is not valid");
-        parentWidget = parent->widget;
-    }
+    if (parentPanel != 0 && !panelRecord(parentPanel))
+        return fail(UIE_INVALID_PANEL, "parent panel handle is not valid");
 
     QFile file(path);
     if (!QFileInfo(path).isFile()) return fail(UIE_FILE_ERROR, "file not found");
     if (!file.open(QIODevice::ReadOnly))
         return fail(UIE_FILE_ERROR,
                     "cannot open the file (" + file.errorString().toStdString() + ")");
+    QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(UIE_FILE_ERROR,
+                    "cannot read the file (" + file.errorString().toStdString() + ")");
 
-    // No plugin is needed while the form is read. The panel's custom widgets
-    // are made here, and its pictures are PNG, which Qt reads itself.
-    // Loading Qt Designer's widget plugins (which a form loader does as it
-    // is made, from the library paths) and trying every image-format plugin
-    // on the pictures would only cost start-up time. Plugins stay available
-    // for what comes later (the file dialog's icons).
-    const QStringList libraryPaths = QCoreApplication::libraryPaths();
-    QCoreApplication::setLibraryPaths({});
-    PanelUiLoader loader;
-    loader.clearPluginPaths();
-    loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
-    QStringList messages;
-    g_loadMessages = &messages;
-    const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
-    std::unique_ptr<QWidget> panelWidget(loader.load(&file, parentWidget));
-    QCoreApplication::setLibraryPaths(libraryPaths);
-    qInstallMessageHandler(previous);
-    g_loadMessages = nullptr;
-
-    if (!panelWidget) {
-        QString why = loader.errorString();
-        if (why.isEmpty() && !messages.isEmpty()) why = messages.first();
+    FormSpec form;
+    QString why;
+    if (!readForm(text, &form, &why))
         return fail(UIE_FILE_ERROR,
                     "not a readable panel resource (" + why.simplified().toStdString() + ")");
-    }
 
-    const QVariant idProp = panelWidget->property("panelResourceId");
+    const QString& panelClass = form.panel.className;
+    if (panelClass != QLatin1String("QWidget") && panelClass != QLatin1String("QDialog") &&
+        panelClass != QLatin1String("QFrame"))
+        return fail(UIE_INVALID_PANEL, "the panel is a " + panelClass.toStdString() +
+                                           ", not a QWidget, QDialog or QFrame");
+    const QVariant idProp = form.panel.props.value(QStringLiteral("panelResourceId"));
     bool idOk = false;
     const int fileId = idProp.toInt(&idOk);
     if (!idProp.isValid() || !idOk)
@@ -358,18 +503,19 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
     if (fileId != panelResourceId)
         return fail(UIE_INVALID_PANEL,
                     "no panel with resource ID " + std::to_string(panelResourceId) +
-                        " (the file holds panel " + panelWidget->objectName().toStdString() +
-                        " with ID " + std::to_string(fileId) + ")");
+                        " (the file holds panel " + form.panel.name.toStdString() + " with ID " +
+                        std::to_string(fileId) + ")");
 
     auto panel = std::make_unique<Panel>();
     panel->resourceId = fileId;
-    panel->name = panelWidget->objectName().toStdString();
+    panel->name = form.panel.name.toStdString();
     panel->file = path.toStdString();
 
     // Control arrays declared by the panel: "1:ALARMREG;2:CMPREG".
     std::map<std::string, int> arrayIds;
     std::set<int> usedArrayIds;
-    const QString arraysText = panelWidget->property("ctrlArrays").toString().trimmed();
+    const QString arraysText =
+        form.panel.props.value(QStringLiteral("ctrlArrays")).toString().trimmed();
     for (const QString& pair : arraysText.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QStringList parts = pair.split(QLatin1Char(':'));
         bool ok = false;
@@ -385,13 +531,11 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
     }
     std::map<std::string, std::map<int, int>> members;  // array -> index -> control ID
 
-    for (QObject* child : panelWidget->children()) {
-        auto* w = qobject_cast<QWidget*>(child);
-        if (!w) continue;
-        const QVariant idValue = w->property("ctrlId");
+    for (const WidgetSpec& w : form.children) {
+        const QVariant idValue = w.props.value(QStringLiteral("ctrlId"));
         if (!idValue.isValid()) continue;
         Control c;
-        c.name = w->objectName().toStdString();
+        c.name = w.name.toStdString();
         bool ok = false;
         c.id = idValue.toInt(&ok);
         if (!ok || c.id <= 0)
@@ -399,11 +543,11 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
         if (panel->controls.count(c.id))
             return fail(UIE_INVALID_CONTROL, "control ID " + std::to_string(c.id) + " is used by " +
                                                  panel->controls[c.id].name + " and " + c.name);
-        c.widget = w;
         if (std::string err = readControl(w, c); !err.empty())
             return fail(UIE_INVALID_CONTROL, err);
 
-        c.callbackName = w->property("callback").toString().trimmed().toStdString();
+        c.callbackName =
+            w.props.value(QStringLiteral("callback")).toString().trimmed().toStdString();
         if (!c.callbackName.empty()) {
             c.callback = lookupCallback(c.callbackName);
             if (!c.callback)
@@ -412,14 +556,15 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
                                                         "\", which is not registered");
         }
 
-        const std::string array = w->property("ctrlArray").toString().trimmed().toStdString();
+        const std::string array =
+            w.props.value(QStringLiteral("ctrlArray")).toString().trimmed().toStdString();
         if (!array.empty()) {
             if (!arrayIds.count(array))
                 return fail(UIE_INVALID_ARRAY, "control " + c.name +
                                                    " belongs to control array \"" + array +
                                                    "\", which the panel does not declare");
             bool indexOk = false;
-            const int index = w->property("ctrlArrayIndex").toInt(&indexOk);
+            const int index = w.props.value(QStringLiteral("ctrlArrayIndex")).toInt(&indexOk);
             if (!indexOk || index < 0)
                 return fail(UIE_INVALID_INDEX,
                             "control " + c.name + " has no valid index in array " + array);
@@ -445,27 +590,97 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
         arrays.emplace_back(id, std::move(a));
     }
 
-    // Checked: now dress the controls and hand the panel over.
-    for (auto& [id, c] : panel->controls) {
+    // Checked: the widgets are made later, from this text.
+    panel->made = false;
+    panel->source = std::move(text);
+    panel->parentHandle = parentPanel;
+    return addPanel(std::move(panel), std::move(arrays));
+}
+
+}  // namespace
+
+namespace kovra610::runtime::detail {
+
+bool makePanel(Panel& p) {
+    if (p.made) return p.widget != nullptr;
+    p.made = true;
+    const QByteArray source = std::move(p.source);
+    p.source.clear();
+    const std::string where = "LoadPanel: \"" + p.file + "\"";
+
+    QWidget* parentWidget = nullptr;
+    if (p.parentHandle != 0) {
+        Panel* parent = findPanel(p.parentHandle);
+        if (!parent) {
+            reportError(where.c_str(), "its parent panel is gone");
+            return false;
+        }
+        parentWidget = parent->widget;
+    }
+
+    QBuffer buffer;
+    buffer.setData(source);
+    buffer.open(QIODevice::ReadOnly);
+    // No plugin is needed while the form is read. The panel's custom widgets
+    // are made here, and its pictures are PNG, which Qt reads itself.
+    // Loading Qt Designer's widget plugins (which a form loader does as it
+    // is made, from the library paths) and trying every image-format plugin
+    // on the pictures would only cost start-up time. Plugins stay available
+    // for what comes later (the file dialog's icons).
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
+    PanelUiLoader loader;
+    loader.clearPluginPaths();
+    loader.setWorkingDirectory(QFileInfo(QString::fromStdString(p.file)).absoluteDir());
+    QStringList messages;
+    g_loadMessages = &messages;
+    const QtMessageHandler previous = qInstallMessageHandler(collectMessage);
+    std::unique_ptr<QWidget> panelWidget(loader.load(&buffer, parentWidget));
+    QCoreApplication::setLibraryPaths(libraryPaths);
+    qInstallMessageHandler(previous);
+    g_loadMessages = nullptr;
+
+    if (!panelWidget) {
+        QString why = loader.errorString();
+        if (why.isEmpty() && !messages.isEmpty()) why = messages.first();
+        reportError(where.c_str(),
+                    "not a readable panel resource (" + why.simplified().toStdString() + ")");
+        return false;
+    }
+
+    std::map<QString, QWidget*> byName;
+    for (QObject* child : panelWidget->children())
+        if (auto* w = qobject_cast<QWidget*>(child)) byName.emplace(w->objectName(), w);
+    for (auto& [id, c] : p.controls) {
+        auto it = byName.find(QString::fromStdString(c.name));
+        std::string err =
+            it == byName.end() ? "control " + c.name + " was not made" : setUpWidget(it->second, c);
+        if (!err.empty()) {
+            // Left without a widget: calls on it fail as on an unknown control.
+            reportError(where.c_str(), err);
+            continue;
+        }
+        c.widget = it->second;
+    }
+    for (auto& [id, c] : p.controls) {
+        if (!c.widget) continue;
         const QString caption = c.widget->property("caption").toString();
         if (!caption.isEmpty() && c.kind != Kind::Command && c.kind != Kind::TextMsg)
             addCaption(panelWidget.get(), c, caption);
         describe(c, caption);
     }
     confineStyleSheet(panelWidget.get());
-    if (!messages.isEmpty()) {
-        // Loaded, but Qt had remarks on the form: pass them on.
-        for (const QString& m : messages) reportError(where->c_str(), m.toStdString());
-    }
+    // Qt's remarks on the form, if it had any.
+    for (const QString& m : messages) reportError(where.c_str(), m.toStdString());
 
-    panel->widget = panelWidget.release();
-    Panel* kept = panel.get();
-    const int handle = addPanel(std::move(panel), std::move(arrays));
-    for (auto& [id, c] : kept->controls) wire(handle, c);
-    return handle;
+    p.widget = panelWidget.release();
+    for (auto& [id, c] : p.controls)
+        if (c.widget) wire(p.handle, c);
+    panelMade(p);
+    return true;
 }
 
-}  // namespace
+}  // namespace kovra610::runtime::detail
 
 int LoadPanel(int parentPanel, const char* fileName, int panelResourceId) {
     std::string where;

@@ -123,10 +123,32 @@ bool platformCanStart() {
 
 namespace kovra610::runtime::detail {
 
-Panel* findPanel(int handle) {
+Panel* panelRecord(int handle) {
     auto it = state().panels.find(handle);
-    if (it == state().panels.end() || !it->second->widget) return nullptr;
-    return it->second.get();
+    if (it == state().panels.end()) return nullptr;
+    Panel* p = it->second.get();
+    // A made panel whose window was destroyed behind the run-time's back.
+    return p->made && !p->widget ? nullptr : p;
+}
+
+Panel* findPanel(int handle) {
+    Panel* p = panelRecord(handle);
+    if (!p) return nullptr;
+    if (!p->made) makePanel(*p);
+    return p->widget ? p : nullptr;
+}
+
+void makeLoadedPanels() {
+    std::vector<int> waiting;
+    for (const auto& [handle, p] : state().panels)
+        if (!p->made) waiting.push_back(handle);
+    for (int handle : waiting)
+        if (Panel* p = panelRecord(handle); p && !p->made) makePanel(*p);
+}
+
+void panelMade(Panel& p) {
+    p.widget->installEventFilter(new CloseToQuit(p.widget));
+    if (p.showWhenMade) p.widget->show();
 }
 
 Control* findControl(int panel, int control) {
@@ -139,7 +161,7 @@ Control* findControl(int panel, int control) {
 
 CtrlArray* findArray(int handle) {
     auto it = state().arrays.find(handle);
-    if (it == state().arrays.end() || !findPanel(it->second.panel)) return nullptr;
+    if (it == state().arrays.end() || !panelRecord(it->second.panel)) return nullptr;
     return &it->second;
 }
 
@@ -153,7 +175,6 @@ int addPanel(std::unique_ptr<Panel> panel, std::vector<std::pair<int, CtrlArray>
         s.arrays[arrayHandle] = std::move(a);
         panel->arrayByResourceId[resourceId] = arrayHandle;
     }
-    panel->widget->installEventFilter(new CloseToQuit(panel->widget));
     s.panels[handle] = std::move(panel);
     return handle;
 }
@@ -230,12 +251,16 @@ int SetSystemPopupsAttribute(int attribute, int value) {
 }
 
 int DisplayPanel(int panel) {
-    Panel* p = findPanel(panel);
+    Panel* p = panelRecord(panel);
     if (!p) return UIE_INVALID_PANEL;
-    p->widget->show();
-    // The window system exposes the window and it is painted at the next
-    // moment the program waits (a Delay, such as the link's settling wait)
-    // or processes events, so that painting costs no time of its own.
+    if (p->made)
+        p->widget->show();
+    else
+        p->showWhenMade = true;  // shown as soon as it is made
+    // The window system exposes the window and it is painted (and the
+    // panel's widgets made, if they are not yet) at the next moment the
+    // program waits (a Delay, such as the link's settling wait) or processes
+    // events, so that this costs no time of its own.
     state().awaitingScreen.insert(panel);
     return UIE_NO_ERROR;
 }
@@ -244,7 +269,9 @@ namespace kovra610::runtime::detail {
 
 void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline) {
     State& s = state();
-    if (s.awaitingScreen.empty() || !QApplication::instance()) return;
+    if (!QApplication::instance()) return;
+    makeLoadedPanels();
+    if (s.awaitingScreen.empty()) return;
     auto stillHidden = [&s] {
         for (int handle : s.awaitingScreen) {
             const Panel* p = findPanel(handle);
@@ -285,7 +312,7 @@ int DiscardPanel(int panel) {
 }
 
 int GetCtrlArrayFromResourceID(int panel, int resourceId) {
-    Panel* p = findPanel(panel);
+    Panel* p = panelRecord(panel);
     if (!p) return UIE_INVALID_PANEL;
     auto it = p->arrayByResourceId.find(resourceId);
     return it == p->arrayByResourceId.end() ? UIE_INVALID_ARRAY : it->second;
@@ -329,6 +356,7 @@ int RunUserInterface(void) {
         s.quitPending = false;
         return s.quitCode;
     }
+    makeLoadedPanels();
     s.awaitingScreen.clear();  // the loop puts them on screen
     QEventLoop loop;
     s.loops.push_back(&loop);
@@ -351,6 +379,7 @@ int QuitUserInterface(int returnCode) {
 
 int ProcessSystemEvents(void) {
     if (!QApplication::instance()) return UIE_NOT_INITIALISED;
+    makeLoadedPanels();
     state().awaitingScreen.clear();  // put on screen here
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -3,6 +3,7 @@
 // Shared by the run-time's own sources and its test driver; not for panel code.
 #pragma once
 
+#include <QByteArray>
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
@@ -55,6 +56,12 @@ struct Panel {
     QPointer<QWidget> widget;
     std::map<int, Control> controls;
     std::map<int, int> arrayByResourceId;  // array resource ID -> array handle
+    // Until its widgets are made (makePanel): the checked panel file, the
+    // parent panel, and whether DisplayPanel asked to show it.
+    bool made = true;
+    QByteArray source;
+    int parentHandle = 0;
+    bool showWhenMade = false;
 };
 
 struct CtrlArray {
@@ -63,12 +70,25 @@ struct CtrlArray {
     std::vector<int> controls;  // control IDs in item order
 };
 
+// The panel with its widgets, made first if need be; null when the handle
+// is unknown or the panel's widgets could not be made or are gone.
 Panel* findPanel(int handle);
+// The panel's record, made or not (its control table and arrays).
+Panel* panelRecord(int handle);
 Control* findControl(int panel, int control);
 CtrlArray* findArray(int handle);
 
 // Registers a loaded panel and its arrays; returns the new panel handle.
 int addPanel(std::unique_ptr<Panel> panel, std::vector<std::pair<int, CtrlArray>> arrays);
+// Makes a loaded panel's widgets from its file: the controls set up, their
+// captions and commits wired. Once only; false (with a line on stderr) when
+// they cannot be made.
+bool makePanel(Panel& panel);
+// Called by makePanel when the widgets are made: window handling, and the
+// show that DisplayPanel asked for.
+void panelMade(Panel& panel);
+// Makes the widgets of every panel loaded and not yet made.
+void makeLoadedPanels();
 CtrlCallbackPtr lookupCallback(const std::string& name);
 
 // Delivers a commit of the control to its callback. Returns the callback's
@@ -96,9 +116,10 @@ std::string numericText(const Control& c);
 // Prints one line on stderr: "<context>: <message>".
 void reportError(const char* context, const std::string& message);
 
-// Puts panels displayed since the last event processing on screen (exposed
-// and painted), processing no operator input and no timer; gives up at
-// `deadline`. Delay calls it so that the first paint uses waiting time.
+// Makes the loaded panels' widgets and puts panels displayed since the last
+// event processing on screen (exposed and painted), processing no operator
+// input and no timer; gives up waiting for the window system at `deadline`.
+// Delay calls it, so that this work uses waiting time.
 void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace kovra610::runtime::detail

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -161,6 +162,22 @@ TEST_F(RuntimeTest, BadPanelFilesFailWithOneClearLine) {
     expectOneLine(loadCapturing(gapPath, kTestPanelId), gapPath,
                   "control array NUMS has no item at index 2");
 
+    QByteArray notAPanel = good;
+    notAPanel.replace("<widget class=\"QWidget\" name=\"TESTPANEL\">",
+                      "<widget class=\"NoSuchWidget\" name=\"TESTPANEL\">");
+    ASSERT_NE(notAPanel, good);
+    const std::string notAPanelPath = writeFile(dir, "notapanel.uir", notAPanel);
+    expectOneLine(loadCapturing(notAPanelPath, kTestPanelId), notAPanelPath,
+                  "the panel is a NoSuchWidget");
+
+    QByteArray wrongClass = good;
+    wrongClass.replace("<widget class=\"QSpinBox\" name=\"CLK\">",
+                       "<widget class=\"QLineEdit\" name=\"CLK\">");
+    ASSERT_NE(wrongClass, good);
+    const std::string wrongClassPath = writeFile(dir, "wrongclass.uir", wrongClass);
+    expectOneLine(loadCapturing(wrongClassPath, kTestPanelId), wrongClassPath,
+                  "control CLK is a QLineEdit, its kind needs a QSpinBox or QDoubleSpinBox");
+
     // The good file still loads afterwards.
     f = loadCapturing(path, kTestPanelId);
     EXPECT_GT(f.result, 0);
@@ -243,6 +260,51 @@ TEST_F(RuntimeTest, ADisplayedPanelGoesOnScreenDuringTheNextWait) {
     EXPECT_TRUE(timerRan);
 }
 
+// LoadPanel checks the file and builds the control table; the widgets are
+// made in the first wait after it (or at first use), and a panel displayed
+// before that is shown once they are.
+TEST_F(RuntimeTest, APanelsWidgetsAreMadeInTheFirstWaitAfterLoading) {
+    const qsizetype before = QApplication::allWidgets().size();
+    const int again = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(again, 0);
+    EXPECT_EQ(QApplication::allWidgets().size(), before);
+
+    // Its control arrays answer from the control table.
+    const int nums = GetCtrlArrayFromResourceID(again, 1);
+    int count = 0;
+    EXPECT_EQ(GetNumCtrlArrayItems(nums, &count), UIE_NO_ERROR);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 0), CODE);
+    EXPECT_EQ(GetCtrlArrayItem(nums, 2), NAME);
+    EXPECT_EQ(DisplayPanel(again), UIE_NO_ERROR);
+    EXPECT_EQ(QApplication::allWidgets().size(), before);
+
+    Delay(0.001);
+    EXPECT_GT(QApplication::allWidgets().size(), before + 10);
+    const auto* made = kovra610::runtime::detail::findPanel(again);
+    ASSERT_NE(made, nullptr);
+    EXPECT_TRUE(made->widget->isVisible());
+    ASSERT_NE(made->widget->windowHandle(), nullptr);
+    EXPECT_TRUE(made->widget->windowHandle()->isExposed());
+    unsigned clk = 0;
+    EXPECT_EQ(GetCtrlVal(again, CLK, &clk), UIE_NO_ERROR);
+    EXPECT_EQ(clk, 15u);
+    EXPECT_EQ(DiscardPanel(again), UIE_NO_ERROR);
+
+    // First use makes them too, and a panel discarded unmade never is.
+    const int used = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(used, 0);
+    EXPECT_EQ(rt::shownText(used, VOLTS), "1.000");
+    EXPECT_EQ(DiscardPanel(used), UIE_NO_ERROR);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const qsizetype settled = QApplication::allWidgets().size();
+    const int unused = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(unused, 0);
+    EXPECT_EQ(DiscardPanel(unused), UIE_NO_ERROR);
+    Delay(0.001);
+    EXPECT_EQ(QApplication::allWidgets().size(), settled);
+}
+
 // Reading a panel makes its own widgets: no Qt Designer widget plugin (some
 // pull in a whole QML engine) is loaded on the way, and the library paths
 // that later dialogs use come back unchanged.
@@ -255,6 +317,7 @@ TEST_F(RuntimeTest, ReadingAPanelLoadsNoDesignerPlugin) {
 
     const int again = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
     ASSERT_GT(again, 0);
+    ASSERT_NE(kovra610::runtime::detail::findPanel(again), nullptr);  // its widgets made
     DiscardPanel(again);
     EXPECT_EQ(QCoreApplication::libraryPaths(), before);
     QFile maps(QStringLiteral("/proc/self/maps"));
