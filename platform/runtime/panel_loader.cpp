@@ -59,11 +59,6 @@ void collectMessage(QtMsgType, const QMessageLogContext&, const QString& message
     if (g_loadMessages) g_loadMessages->append(message);
 }
 
-struct LoadError {
-    int code;
-    std::string text;
-};
-
 const std::map<std::string, Kind>& kindNames() {
     static const std::map<std::string, Kind> names = {
         {"numeric", Kind::Numeric},     {"command", Kind::Command}, {"ring", Kind::Ring},

@@ -53,7 +53,9 @@ int SetSystemPopupsAttribute(int attribute, int value);
 
 // Loads the panel with the given resource ID from a resource file. A relative
 // file name is looked up in the directory of the running executable. Returns
-// the panel handle (> 0) or a negative error.
+// the panel handle (> 0) or a negative error. The file is read and checked
+// here; the panel's widgets are made at the next Delay, event processing or
+// event loop, or when the panel or a control is first used.
 int LoadPanel(int parentPanel, const char* fileName, int panelResourceId);
 // Shows the panel. It goes on screen (exposed and painted) at the next Delay,
 // event processing or event loop, whichever comes first.
