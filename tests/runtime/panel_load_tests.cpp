@@ -143,39 +143,27 @@ TEST_F(RuntimeTest, BadPanelFilesFailWithOneClearLine) {
     expectOneLine(f, unknownPath, "\"no_such_callback\", which is not registered");
     EXPECT_EQ(f.result, UIE_CALLBACK_NOT_FOUND);
 
-    QByteArray twice = good;
-    twice.replace("<number>13</number>", "<number>2</number>");
-    const std::string twicePath = writeFile(dir, "twice.uir", twice);
-    expectOneLine(loadCapturing(twicePath, kTestPanelId), twicePath, "control ID 2 is used by");
-
-    QByteArray unlisted = good;
-    unlisted.replace("<string>7,6,5,4,0</string>", "<string>7,6,5,3,0</string>");
-    const std::string unlistedPath = writeFile(dir, "unlisted.uir", unlisted);
-    expectOneLine(loadCapturing(unlistedPath, kTestPanelId), unlistedPath,
+    // The test panel with one piece of text replaced is refused with `problem`.
+    auto expectRefused = [&](const char* name, const char* from, const char* to,
+                             const std::string& problem) {
+        QByteArray changed = good;
+        changed.replace(from, to);
+        ASSERT_NE(changed, good) << name;
+        const std::string changedPath = writeFile(dir, name, changed);
+        expectOneLine(loadCapturing(changedPath, kTestPanelId), changedPath, problem);
+    };
+    expectRefused("twice.uir", "<number>13</number>", "<number>2</number>",
+                  "control ID 2 is used by");
+    expectRefused("unlisted.uir", "<string>7,6,5,4,0</string>", "<string>7,6,5,3,0</string>",
                   "starts at value 4, which is not one of its items");
-
-    QByteArray gap = good;
-    gap.replace("\"ctrlArrayIndex\" stdset=\"0\"><number>2<",
-                "\"ctrlArrayIndex\" stdset=\"0\"><number>5<");
-    ASSERT_NE(gap, good);
-    const std::string gapPath = writeFile(dir, "gap.uir", gap);
-    expectOneLine(loadCapturing(gapPath, kTestPanelId), gapPath,
+    expectRefused("gap.uir", "\"ctrlArrayIndex\" stdset=\"0\"><number>2<",
+                  "\"ctrlArrayIndex\" stdset=\"0\"><number>5<",
                   "control array NUMS has no item at index 2");
-
-    QByteArray notAPanel = good;
-    notAPanel.replace("<widget class=\"QWidget\" name=\"TESTPANEL\">",
-                      "<widget class=\"NoSuchWidget\" name=\"TESTPANEL\">");
-    ASSERT_NE(notAPanel, good);
-    const std::string notAPanelPath = writeFile(dir, "notapanel.uir", notAPanel);
-    expectOneLine(loadCapturing(notAPanelPath, kTestPanelId), notAPanelPath,
+    expectRefused("notapanel.uir", "<widget class=\"QWidget\" name=\"TESTPANEL\">",
+                  "<widget class=\"NoSuchWidget\" name=\"TESTPANEL\">",
                   "the panel is a NoSuchWidget");
-
-    QByteArray wrongClass = good;
-    wrongClass.replace("<widget class=\"QSpinBox\" name=\"CLK\">",
-                       "<widget class=\"QLineEdit\" name=\"CLK\">");
-    ASSERT_NE(wrongClass, good);
-    const std::string wrongClassPath = writeFile(dir, "wrongclass.uir", wrongClass);
-    expectOneLine(loadCapturing(wrongClassPath, kTestPanelId), wrongClassPath,
+    expectRefused("wrongclass.uir", "<widget class=\"QSpinBox\" name=\"CLK\">",
+                  "<widget class=\"QLineEdit\" name=\"CLK\">",
                   "control CLK is a QLineEdit, its kind needs a QSpinBox or QDoubleSpinBox");
 
     // The good file still loads afterwards.
