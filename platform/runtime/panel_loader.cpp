@@ -201,6 +201,13 @@ bool readForm(const QByteArray& text, FormSpec* form, QString* why) {
         *why = xml.hasError() ? xml.errorString() : QStringLiteral("not a Qt Designer form");
         return false;
     }
+    // The form loader reads forms of version 4 and later only.
+    const QString version = xml.attributes().value(QLatin1String("version")).toString();
+    if (version.section(QLatin1Char('.'), 0, 0).toInt() < 4) {
+        *why =
+            QStringLiteral("a form of version \"%1\"; version 4.0 or later is needed").arg(version);
+        return false;
+    }
     bool havePanel = false;
     while (xml.readNextStartElement()) {
         if (xml.name() == u"widget" && !havePanel) {

@@ -152,6 +152,8 @@ TEST_F(RuntimeTest, BadPanelFilesFailWithOneClearLine) {
         const std::string changedPath = writeFile(dir, name, changed);
         expectOneLine(loadCapturing(changedPath, kTestPanelId), changedPath, problem);
     };
+    expectRefused("version.uir", "<ui version=\"4.0\">", "<ui>",
+                  "not a readable panel resource (a form of version \"\"");
     expectRefused("twice.uir", "<number>13</number>", "<number>2</number>",
                   "control ID 2 is used by");
     expectRefused("unlisted.uir", "<string>7,6,5,4,0</string>", "<string>7,6,5,3,0</string>",
