@@ -113,16 +113,16 @@ bool parseValues(const QString& s, std::vector<int>* out) {
 // What the panel file says about one widget: its class, its name, its
 // properties (as Qt Designer's loader would set them) and, for a combo box,
 // how many items it lists.
-struct WidgetSpec {
+struct FormWidget {
     QString className;
     QString name;
     QVariantMap props;
     int items = 0;
 };
 
-struct FormSpec {
-    WidgetSpec panel;
-    std::vector<WidgetSpec> children;  // the panel's direct children
+struct Form {
+    FormWidget panel;
+    std::vector<FormWidget> children;  // the panel's direct children
 };
 
 // Positioned on the value element inside <property>.
@@ -174,7 +174,7 @@ void readProperty(QXmlStreamReader& xml, QVariantMap* into) {
 
 // Positioned on <widget>: its properties and items; deeper widgets are not
 // controls of the panel and are left to the form loader.
-void readWidget(QXmlStreamReader& xml, WidgetSpec* w, std::vector<WidgetSpec>* children) {
+void readWidget(QXmlStreamReader& xml, FormWidget* w, std::vector<FormWidget>* children) {
     w->className = xml.attributes().value(QLatin1String("class")).toString();
     w->name = xml.attributes().value(QLatin1String("name")).toString();
     while (xml.readNextStartElement()) {
@@ -184,7 +184,7 @@ void readWidget(QXmlStreamReader& xml, WidgetSpec* w, std::vector<WidgetSpec>* c
             ++w->items;
             xml.skipCurrentElement();
         } else if (xml.name() == u"widget" && children != nullptr) {
-            WidgetSpec child;
+            FormWidget child;
             readWidget(xml, &child, nullptr);
             children->push_back(std::move(child));
         } else {
@@ -195,7 +195,7 @@ void readWidget(QXmlStreamReader& xml, WidgetSpec* w, std::vector<WidgetSpec>* c
 
 // Reads the form's panel and its direct children; false with the reason
 // when the text is not a readable form.
-bool readForm(const QByteArray& text, FormSpec* form, QString* why) {
+bool readForm(const QByteArray& text, Form* form, QString* why) {
     QXmlStreamReader xml(text);
     if (!xml.readNextStartElement() || xml.name() != u"ui") {
         *why = xml.hasError() ? xml.errorString() : QStringLiteral("not a Qt Designer form");
@@ -270,7 +270,7 @@ bool classFits(Kind kind, const QString& className, const char** expected) {
 
 // Checks one control as the file describes it and fills in c; returns an
 // error text or "".
-std::string readControl(const WidgetSpec& w, Control& c) {
+std::string readControl(const FormWidget& w, Control& c) {
     const std::string label = "control " + c.name;
     const std::string kindText = w.props.value(QStringLiteral("ctrlKind")).toString().toStdString();
     auto k = kindNames().find(kindText);
@@ -486,7 +486,7 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
         return fail(UIE_FILE_ERROR,
                     "cannot read the file (" + file.errorString().toStdString() + ")");
 
-    FormSpec form;
+    Form form;
     QString why;
     if (!readForm(text, &form, &why))
         return fail(UIE_FILE_ERROR,
@@ -533,7 +533,7 @@ int load(int parentPanel, const char* fileName, int panelResourceId, std::string
     }
     std::map<std::string, std::map<int, int>> members;  // array -> index -> control ID
 
-    for (const WidgetSpec& w : form.children) {
+    for (const FormWidget& w : form.children) {
         const QVariant idValue = w.props.value(QStringLiteral("ctrlId"));
         if (!idValue.isValid()) continue;
         Control c;
