@@ -328,66 +328,25 @@ std::string readControl(const FormWidget& w, Control& c) {
     return {};
 }
 
-// The widget the form loader made for a control, set up as the control's
-// kind needs (the file was checked when the panel was loaded). Returns an
-// error text or "".
-std::string setUpWidget(QWidget* w, Control& c) {
-    const char* expected = "";
-    bool fits = true;
-    switch (c.kind) {
-        case Kind::Numeric:
-            fits = dynamic_cast<NumericEntry*>(w) != nullptr;
-            break;
-        case Kind::Command:
-            fits = qobject_cast<QPushButton*>(w);
-            break;
-        case Kind::Ring:
-            fits = qobject_cast<QComboBox*>(w);
-            break;
-        case Kind::RingSlide:
-            fits = qobject_cast<RingSlide*>(w);
-            break;
-        case Kind::String:
-            fits = dynamic_cast<CommitLineEdit*>(w) != nullptr;
-            break;
-        case Kind::TextBox:
-            fits = dynamic_cast<CommitTextBox*>(w) != nullptr;
-            break;
-        case Kind::TextMsg:
-        case Kind::Picture:
-            fits = qobject_cast<QLabel*>(w);
-            break;
-        case Kind::Led:
-            fits = qobject_cast<Led*>(w);
-            break;
-        case Kind::Splitter:
-            fits = qobject_cast<QFrame*>(w);
-            break;
-    }
-    if (!fits) {
-        classFits(c.kind, QString(), &expected);
-        return "control " + c.name + " was made as a " + w->metaObject()->className() +
-               ", its kind needs a " + expected;
-    }
+// Sets up the widget the form loader made for a control as the control's
+// kind needs. The file was checked when the panel was loaded, and the
+// loader makes each class the check lets through as the class its kind needs.
+void setUpWidget(QWidget* w, const Control& c) {
     if (auto* level = dynamic_cast<CommitDoubleSpin*>(w)) level->keepPrecision();
-    if (c.kind == Kind::Ring) {
-        auto* combo = qobject_cast<QComboBox*>(w);
+    if (auto* combo = qobject_cast<QComboBox*>(w); combo && c.kind == Kind::Ring) {
         if (combo->currentIndex() < 0) combo->setCurrentIndex(0);
     }
-    if (c.kind == Kind::RingSlide) {
-        auto* slide = qobject_cast<RingSlide*>(w);
+    if (auto* slide = qobject_cast<RingSlide*>(w)) {
         slide->setItems(w->property("ringItems").toStringList(), c.ringValues);
         const QVariant initial = w->property("value");
         const int index = slide->indexOfValue(initial.isValid() ? initial.toInt() : 0);
         slide->setCurrentIndex(std::max(index, 0));
     }
-    if (c.kind == Kind::Led) {
-        auto* led = qobject_cast<Led*>(w);
+    if (auto* led = qobject_cast<Led*>(w)) {
         led->setValue(w->property("value").toInt());
         const QVariant color = w->property("onColor");
         if (color.isValid()) led->setOnColor(QColor::fromString(color.toString()));
     }
-    return {};
 }
 
 // The caption drawn just above a control, left-aligned, 16 px high.
@@ -655,13 +614,12 @@ bool makePanel(Panel& p) {
         if (auto* w = qobject_cast<QWidget*>(child)) byName.emplace(w->objectName(), w);
     for (auto& [id, c] : p.controls) {
         auto it = byName.find(QString::fromStdString(c.name));
-        std::string err =
-            it == byName.end() ? "control " + c.name + " was not made" : setUpWidget(it->second, c);
-        if (!err.empty()) {
+        if (it == byName.end()) {
             // Left without a widget: calls on it fail as on an unknown control.
-            reportError(where.c_str(), err);
+            reportError(where.c_str(), "control " + c.name + " was not made");
             continue;
         }
+        setUpWidget(it->second, c);
         c.widget = it->second;
     }
     for (auto& [id, c] : p.controls) {

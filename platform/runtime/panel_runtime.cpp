@@ -267,7 +267,7 @@ int DisplayPanel(int panel) {
 
 namespace kovra610::runtime::detail {
 
-void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline) {
+void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline) {
     State& s = state();
     if (!QApplication::instance()) return;
     makeLoadedPanels();

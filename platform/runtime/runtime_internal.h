@@ -120,6 +120,6 @@ void reportError(const char* context, const std::string& message);
 // event processing on screen (exposed and painted), processing no operator
 // input and no timer; gives up waiting for the window system at `deadline`.
 // Delay calls it, so that this work uses waiting time.
-void putDisplayedPanelsOnScreen(std::chrono::steady_clock::time_point deadline);
+void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace kovra610::runtime::detail

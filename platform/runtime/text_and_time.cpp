@@ -63,6 +63,6 @@ void Delay(double seconds) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(std::min(seconds, 86400.0)));
-    kovra610::runtime::detail::putDisplayedPanelsOnScreen(deadline);
+    kovra610::runtime::detail::finishPanelsWhileWaiting(deadline);
     std::this_thread::sleep_until(deadline);
 }
