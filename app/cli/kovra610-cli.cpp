@@ -16,15 +16,16 @@
 #include <vector>
 
 #include "app/cli/cli_steps.h"
+#include "app/cli/collected_popups.h"
 #include "app/kovra610 evaluation board.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
 
-namespace driver = kovra610::runtime::testing;
+namespace operate = kovra610::runtime::operate;
 using kovra610::cli::Step;
 using kovra610::cli::StepKind;
 
@@ -133,14 +134,14 @@ public:
                 FTD232_sbus_reset_part();
                 return true;
             case StepKind::Clock:
-                return committed(driver::commit(panelHandle, CLKFREQ, step.divisor), why);
+                return committed(operate::commit(panelHandle, CLKFREQ, step.divisor), why);
             case StepKind::Level:
                 return committed(
-                    driver::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts),
+                    operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts),
                     why);
             case StepKind::Code:
                 return committed(
-                    driver::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code),
+                    operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code),
                     why);
         }
         *why = "unknown step";
@@ -206,7 +207,7 @@ private:
 
     bool readAll(std::string* why) {
         std::fflush(stdout);
-        const int result = driver::press(panelHandle, ALL_2);
+        const int result = operate::press(panelHandle, ALL_2);
         std::fflush(stdout);
         if (result < 0) {
             *why = "the \"Read all Regs\" button could not be pressed (error " +
@@ -251,16 +252,8 @@ private:
     bool json_;
 };
 
-// Popups shown since the last look, as one line, or "" for none.
-std::string popupLines() {
-    std::string text;
-    for (const driver::ShownPopup& popup : driver::shownMessagePopups()) {
-        if (!text.empty()) text += "; ";
-        text += popup.title + ": " + popup.message;
-    }
-    driver::clearShownMessagePopups();
-    return text;
-}
+// Popups never wait for an operator: they are collected and reported.
+kovra610::cli::CollectedPopups g_popups;
 
 // The panel's set-up, as the panel program's main does it, without showing
 // the panel.
@@ -277,8 +270,7 @@ bool bringUpPanel(char* program) {
     // ones) and no image plugins (the board picture is PNG, built in);
     // looking for plugins would cost a tenth of a second on every run.
     QCoreApplication::setLibraryPaths({});
-    // Popups never wait for an operator: they are collected and reported.
-    driver::setScriptedPopups(true);
+    kovra610::runtime::installPopupAnswers(&g_popups);
     SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
     if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) {
         complain(std::string("start-up: the panel \"") + kPanelFile +
@@ -292,7 +284,7 @@ bool bringUpPanel(char* program) {
 int runSteps(const kovra610::cli::Invocation& invocation) {
     sbus_initialize();
     std::fflush(stdout);
-    const std::string startupPopups = popupLines();
+    const std::string startupPopups = g_popups.take();
     if (!linkUp()) {
         complain("start-up: link down: no KOVRA610 board answered (Check Board Power)");
         return kLinkDown;
@@ -306,7 +298,7 @@ int runSteps(const kovra610::cli::Invocation& invocation) {
         std::string why;
         const bool ok = runner.run(step, &why);
         std::fflush(stdout);
-        const std::string popups = popupLines();
+        const std::string popups = g_popups.take();
         if (!linkUp()) {
             complain("step " + step.label + ": link down: the link to the board was lost");
             return kLinkDown;

@@ -187,7 +187,7 @@ TEST_F(PopupTest, RealMessageBoxShowsTitleAndText) {
     rt::setScriptedPopups(true);
     EXPECT_EQ(title, "Error");
     EXPECT_EQ(text, "Unable to Create  /x");
-    ASSERT_EQ(rt::shownMessagePopups().size(), 1u);
+    EXPECT_TRUE(rt::shownMessagePopups().empty());  // the operator answered, not the script
 }
 
 TEST_F(PopupTest, MessagePopupsAreRecordedAndAcknowledged) {

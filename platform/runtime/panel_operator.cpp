@@ -1,32 +1,29 @@
-// Test driver: operates panels through their widgets, the way an operator
-// does, and answers popups from a script.
-#include "platform/runtime/test_driver.h"
+// The panel operator: edits, presses and commits through the widgets, the way
+// an operator does.
+#include "platform/runtime/panel_operator.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QPixmap>
 #include <QPushButton>
 #include <cmath>
 
 #include "commit_widgets.h"
-#include "led.h"
 #include "ringslide.h"
 #include "runtime_internal.h"
 
 using namespace kovra610::runtime::detail;
 
-namespace kovra610::runtime::testing {
+namespace kovra610::runtime::operate {
 namespace {
 
 // Result of the commit that an action started, or refusal when it started none.
 template <typename Action>
 int committed(Action action, int refused) {
-    const std::uint64_t before = commitCount();
+    const CommitWatch watch;
     action();
-    if (commitCount() == before) return refused;
-    return commitResult(before + 1);
+    return watch.delivered ? watch.result : refused;
 }
 
 void pressEnter(QWidget* w) {
@@ -161,60 +158,4 @@ void postCommit(int panel, int control, int value) {
         app, [panel, control, value] { commit(panel, control, value); }, Qt::QueuedConnection);
 }
 
-void answerNextFilePopup(const std::string& pathOrEmptyToCancel) {
-    popupScript().fileAnswers.push_back(pathOrEmptyToCancel);
-}
-
-std::vector<ShownPopup> shownMessagePopups() {
-    return popupScript().shown;
-}
-void clearShownMessagePopups() {
-    popupScript().shown.clear();
-}
-std::vector<FilePopupCall> filePopupCalls() {
-    return popupScript().fileCalls;
-}
-void setScriptedPopups(bool on) {
-    popupScript().scripted = on;
-}
-
-std::string shownText(int panel, int control) {
-    const Control* c = findControl(panel, control);
-    if (!c) return {};
-    QWidget* w = c->widget;
-    switch (c->kind) {
-        case Kind::Numeric:
-            return numericText(*c);
-        case Kind::Ring:
-        case Kind::RingSlide:
-        case Kind::Led: {
-            int v = 0;
-            GetCtrlVal(panel, control, &v);
-            return std::to_string(v);
-        }
-        case Kind::Command:
-            return qobject_cast<QPushButton*>(w)->text().toStdString();
-        case Kind::String:
-        case Kind::TextBox:
-        case Kind::TextMsg: {
-            std::string s;
-            GetCtrlVal(panel, control, &s);
-            return s;
-        }
-        default:
-            return {};
-    }
-}
-
-int ledBusy(int panel, int control) {
-    const Control* c = findControl(panel, control);
-    return c && c->kind == Kind::Led ? c->busy : 0;
-}
-
-bool savePng(int panel, const std::string& path) {
-    Panel* p = findPanel(panel);
-    if (!p || path.empty()) return false;
-    return p->widget->grab().save(QString::fromStdString(path), "PNG");
-}
-
-}  // namespace kovra610::runtime::testing
+}  // namespace kovra610::runtime::operate
