@@ -32,7 +32,6 @@ using kovra610::cli::StepKind;
 namespace {
 
 const char kProgram[] = "kovra610-cli";
-const char kPanelFile[] = "kovra610 evaluation board uir.uir";
 
 enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
 
@@ -252,33 +251,30 @@ private:
     bool json_;
 };
 
-// Popups never wait for an operator: they are collected and reported.
+// Popups are collected and reported after each step.
 kovra610::cli::CollectedPopups g_popups;
 
-// The panel's set-up, as the panel program's main does it, without showing
-// the panel.
+// Once the run-time is up, before the panel is loaded. The panel needs no
+// Qt Designer plugins (its own widgets are promoted ones) and no image
+// plugins (the board picture is PNG, built in); looking for plugins would
+// cost a tenth of a second on every run. Popups never wait for an operator.
+void runtimeStarted() {
+    QCoreApplication::setLibraryPaths({});
+    kovra610::runtime::installPopupAnswers(&g_popups);
+}
+
+// The panel's bring-up, as the panel program's, without showing the panel.
 bool bringUpPanel(char* program) {
-    register_panel_callbacks();
     // Qt keeps the arguments for the life of the process. Only the program
     // name is passed on: the sub-commands are not Qt's options.
     static char* args[] = {program, nullptr};
-    if (InitCVIRTE(nullptr, args, nullptr) == 0) {
+    const int result = bring_up_panel(args, 0, runtimeStarted);
+    if (result == PANEL_RUNTIME_FAILED)
         complain("start-up: the panel run-time could not be started");
-        return false;
-    }
-    // The panel needs no Qt Designer plugins (its own widgets are promoted
-    // ones) and no image plugins (the board picture is PNG, built in);
-    // looking for plugins would cost a tenth of a second on every run.
-    QCoreApplication::setLibraryPaths({});
-    kovra610::runtime::installPopupAnswers(&g_popups);
-    SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
-    if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) {
-        complain(std::string("start-up: the panel \"") + kPanelFile +
+    else if (result == PANEL_LOAD_FAILED)
+        complain(std::string("start-up: the panel \"") + PANEL_FILE +
                  "\" could not be loaded from the program's folder");
-        return false;
-    }
-    fetch_control_arrays();
-    return true;
+    return result == PANEL_UP;
 }
 
 int runSteps(const kovra610::cli::Invocation& invocation) {
