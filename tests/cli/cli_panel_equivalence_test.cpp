@@ -14,7 +14,7 @@
 
 #include "app/kovra610 evaluation board.h"
 #include "cli_process.h"
-#include "flat_json.h"
+#include "json_line.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
@@ -149,14 +149,15 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
     for (int i = 0; i < 40; ++i) {
         const auto o = parseJsonLine(json[static_cast<std::size_t>(i)]);
         ASSERT_TRUE(o) << json[static_cast<std::size_t>(i)];
-        EXPECT_EQ(o->at("name").text, sbus_structure.name[i]) << i;
-        EXPECT_EQ(o->at("ch").number, sbus_structure.ch[i]) << i;
-        EXPECT_EQ(o->at("addr").number, sbus_structure.addr[i]) << i;
-        EXPECT_EQ(o->at("rw").number, sbus_structure.rw[i]) << i;
-        EXPECT_EQ(o->at("data").number, sbus_structure.data[i]) << i;
-        EXPECT_EQ(o->at("volts").number, sbus_structure.volts[i]) << i;
-        EXPECT_EQ(o->at("data").number, board->reg(sbus_structure.ch[i] - 1,
-                                                   static_cast<unsigned>(sbus_structure.addr[i])))
+        EXPECT_EQ(o->value("name").toString().toStdString(), sbus_structure.name[i]) << i;
+        EXPECT_EQ(o->value("ch").toDouble(), sbus_structure.ch[i]) << i;
+        EXPECT_EQ(o->value("addr").toDouble(), sbus_structure.addr[i]) << i;
+        EXPECT_EQ(o->value("rw").toDouble(), sbus_structure.rw[i]) << i;
+        EXPECT_EQ(o->value("data").toDouble(), sbus_structure.data[i]) << i;
+        EXPECT_EQ(o->value("volts").toDouble(), sbus_structure.volts[i]) << i;
+        EXPECT_EQ(
+            o->value("data").toDouble(),
+            board->reg(sbus_structure.ch[i] - 1, static_cast<unsigned>(sbus_structure.addr[i])))
             << i;
     }
     // What the steps did, seen on the chip the panel set.
