@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder and checks it: its file list,
 # its control data (dependencies, maintainer, maintainer scripts), its manual
-# pages and completion, and that the packaged kovra610-cli runs from the
-# unpacked tree on the virtual board.
+# pages and completion, and that the packaged kovra610-cli and Python client
+# run from the unpacked tree on the virtual board.
 #   check_package.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -36,6 +36,7 @@ expect "./usr/share/man/man1/kovra610.1.gz"
 expect "./usr/share/man/man1/kovra610-cli.1.gz"
 expect "./usr/share/bash-completion/completions/kovra610-cli"
 expect "./usr/share/doc/kovra610/copyright"
+expect "./usr/lib/python3/dist-packages/kovra610/__init__.py"
 if ! grep -qE '^\./usr/share/(icons/hicolor/[0-9]+x[0-9]+/apps|pixmaps)/kovra610\.png$' \
     "$scratch/files"; then
     echo "missing from the package: the icon kovra610.png"
@@ -101,5 +102,10 @@ completions=$(bash -c 'source "$1"; COMP_WORDS=(kovra610-cli le); COMP_CWORD=1
     _kovra610_cli; echo "${COMPREPLY[*]}"' _ \
     "$scratch/root/usr/share/bash-completion/completions/kovra610-cli")
 [ "$completions" = level ] || { echo "completion of \"le\" gave \"$completions\""; fail=1; }
+
+# The Python client imports from where the package puts it.
+PYTHONPATH="$scratch/root/usr/lib/python3/dist-packages" python3 -c \
+    'import kovra610; assert issubclass(kovra610.Error, Exception); kovra610.Session' ||
+    { echo "the packaged Python client does not import"; fail=1; }
 
 exit $fail
