@@ -183,7 +183,7 @@ TEST_F(ProgramTest, SaveThenLoadRestoresEverythingTheFormatKeeps) {
 
             // scramble the image, then load the file back
             for (int i = 0; i < 40; ++i) sbus_structure.data[i] = 7;
-            board->clearWords();
+            board->chip().clearLists();
             driver::answerNextFilePopup(path);
             EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 0);
             for (int i = 0; i < 40; ++i) {
@@ -249,13 +249,13 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsReportedByEitherWriter) {
 TEST_F(ProgramTest, CancelledDialogsChangeNothing) {
     runProgram([&] {
         const SBUS_STRUCTURE before = sbus_structure;
-        board->clearWords();
+        board->chip().clearLists();
         driver::answerNextFilePopup("");
         EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 1);
         driver::answerNextFilePopup("");
         EXPECT_EQ(driver::press(panelHandle, SBUSLRN), 0);
         EXPECT_EQ(std::memcmp(&before, &sbus_structure, sizeof before), 0);
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
         EXPECT_EQ(std::distance(fs::directory_iterator(setupDir), fs::directory_iterator()), 1);
     });
 }

@@ -73,8 +73,8 @@ TEST_F(PortTest, ConfigurationIsRemembered) {
     ASSERT_EQ(FT_Close(handle), FT_OK);
     EXPECT_FALSE(board->portConfig(0).open);
     EXPECT_EQ(board->portConfig(0).bitMode, FT_BITMODE_RESET);
-    EXPECT_EQ(board->lowDirection(), 0);
-    EXPECT_EQ(board->lowPins(), 0xFB);  // pulled up; ADBUS2 the chip's, low
+    EXPECT_EQ(board->engine().lowDirection(), 0);
+    EXPECT_EQ(board->engine().lowPins(), 0xFB);  // pulled up; ADBUS2 the chip's, low
 }
 
 TEST_F(PortTest, ReceiveQueueGivesBytesWholeAndInOrder) {
@@ -102,7 +102,7 @@ TEST_F(PortTest, ReceiveQueueGivesBytesWholeAndInOrder) {
     EXPECT_TRUE(drain().empty());
     send({0xAB});
     EXPECT_EQ(drain(), (Bytes{0xFA, 0xAB}));
-    EXPECT_EQ(board->divisor(), 15);
+    EXPECT_EQ(board->engine().divisor(), 15);
 }
 
 TEST_F(PortTest, RepliesAppearAfterTheSetLatency) {
