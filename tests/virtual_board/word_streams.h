@@ -8,18 +8,17 @@
 #include <vector>
 
 #include "platform/protocol/sbus_protocol.h"
+#include "tests/support/protocol_bytes.h"
 
 namespace kovra610::vboard::testing {
 
-using Bytes = std::vector<uint8_t>;
+using ::kovra610::testing::Bytes;
+using ::kovra610::testing::bytesOf;
+using ::kovra610::testing::kEcho;
+using ::kovra610::testing::readReply;
 
 inline uint32_t wordOf(unsigned ch, unsigned rw, unsigned addr, unsigned data) {
     return sbus::pack(sbus::Word{ch, addr, rw, data});
-}
-
-template <std::size_t N>
-Bytes bytesOf(const std::array<uint8_t, N>& command) {
-    return Bytes(command.begin(), command.end());
 }
 
 // The 18-byte write stream of one word.
