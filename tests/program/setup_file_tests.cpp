@@ -17,10 +17,7 @@ namespace fs = std::filesystem;
 // The image as start-up leaves it before anything is loaded.
 void startUpImage() {
     sbus_structure = sbus_structure_initial_contents();
-    sbus_structure.number_dacs = 30;
-    sbus_structure.number_registers = 40;
-    sbus_structure.dac_scale[0] = {16384.0, 10.0 / 65535.0};
-    for (int k = 1; k < 4; ++k) sbus_structure.dac_scale[k] = {16384.0, 0.000152590219};
+    sbus_set_startup_constants(&sbus_structure);
 }
 
 std::string record(const std::string& name, double volts, int addr, int rw, int ch, int data) {
