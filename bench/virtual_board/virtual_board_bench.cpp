@@ -15,7 +15,6 @@
 
 namespace {
 
-namespace mpsse = kovra610::mpsse;
 namespace sbus = kovra610::sbus;
 using kovra610::vboard::VirtualBoard;
 
@@ -36,8 +35,7 @@ struct OpenBoard {
         FT_Open(0, &handle);
         FT_SetBitMode(handle, 0, FT_BITMODE_RESET);
         FT_SetBitMode(handle, 0, FT_BITMODE_MPSSE);
-        auto setup = mpsse::join(sbus::kClocking, mpsse::setClockDivisor(sbus::kOpenDivisor),
-                                 mpsse::setLowByte(sbus::kIdle));
+        auto setup = kovra610::vboard::testing::linkSetup();
         DWORD n = 0;
         FT_Write(handle, setup.data(), setup.size(), &n);
     }

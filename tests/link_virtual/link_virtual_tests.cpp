@@ -7,10 +7,16 @@
 
 #include "link/FT2232H.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "recording_backend.h"
 
 namespace kovra610::testing {
 namespace {
+
+// The data field of an answer word.
+unsigned dataOf(unsigned answer) {
+    return sbus::unpack(answer).data;
+}
 
 class LinkOnVirtualBoard : public ::testing::Test {
 protected:
@@ -35,9 +41,9 @@ TEST_F(LinkOnVirtualBoard, OpenLeavesThePortConfiguredAsTheLinkNeedsIt) {
     EXPECT_FALSE(board->engine().threePhase());
     EXPECT_EQ(board->engine().divisor(), 15);
     EXPECT_DOUBLE_EQ(board->engine().serialClockHz(), 1.875e6);
-    EXPECT_EQ(board->engine().lowValue(), 0x18);
-    EXPECT_EQ(board->engine().lowDirection(), 0x0B);
-    EXPECT_EQ(board->engine().highDirection(), 0x00);
+    EXPECT_EQ(board->engine().lowValue(), sbus::kEndOfOpen.value);
+    EXPECT_EQ(board->engine().lowDirection(), sbus::kEndOfOpen.direction);
+    EXPECT_EQ(board->engine().highDirection(), sbus::kHighByteInputs.direction);
     EXPECT_EQ(board->portConfig(0).latencyTimerMs, 1);
     EXPECT_EQ(board->portConfig(0).flowControl, FT_FLOW_RTS_CTS);
 }
@@ -45,7 +51,7 @@ TEST_F(LinkOnVirtualBoard, OpenLeavesThePortConfiguredAsTheLinkNeedsIt) {
 TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
     FTD232_sbus_reset_part();
     EXPECT_EQ(board->chip().resets(), 1u);
-    EXPECT_EQ(board->engine().lowDirection(), 0xFB);
+    EXPECT_EQ(board->engine().lowDirection(), sbus::kDrivenDirection);
     FTD232_sbus_single_write(1, 1, 0x05, 0x1234);
     FTD232_sbus_single_write(2, 1, 0x06, 0xABCD);
     FTD232_sbus_single_write(3, 1, 0x19, 0x1A1F);
@@ -53,9 +59,9 @@ TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
 
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x05, 0), 0x10A1234u);
     EXPECT_EQ(FTD232_sbus_single_read(2, 1, 0x06, 0), 0x20CABCDu);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x19, 0) & 0xFFFF, 0x1A1Fu);
-    EXPECT_EQ(FTD232_sbus_single_read(2, 0, 0x19, 0) & 0xFFFF, 0x1A1Fu);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x07, 0) & 0xFFFF, 0u);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x19, 0)), 0x1A1Fu);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(2, 0, 0x19, 0)), 0x1A1Fu);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x07, 0)), 0u);
     EXPECT_EQ(board->chip().framingErrors(), 0u);
 
     // the alarm flags read back through register 0x1E
@@ -64,7 +70,7 @@ TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
 
     // a reset clears what was written
     FTD232_sbus_reset_part();
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x05, 0) & 0xFFFF, 0u);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x05, 0)), 0u);
 }
 
 TEST_F(LinkOnVirtualBoard, LinkFaultsEndInTheLinksOwnReports) {
@@ -76,7 +82,7 @@ TEST_F(LinkOnVirtualBoard, LinkFaultsEndInTheLinksOwnReports) {
     board->faults().shortenNextReply(3);
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0), 1u);
     board->faults().delayNextReply(3, 2);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0) & 0xFFFF, 2u);  // late bytes waited for
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 2, 0)), 2u);  // late bytes waited for
     board->faults().pullCable();
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0), 1u);
     const std::string text = out.text();

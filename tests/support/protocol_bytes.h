@@ -18,6 +18,26 @@ Bytes bytesOf(const std::array<uint8_t, N>& command) {
     return Bytes(command.begin(), command.end());
 }
 
+inline void appendTo(Bytes& out, uint8_t byte) {
+    out.push_back(byte);
+}
+inline void appendTo(Bytes& out, const Bytes& bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+template <std::size_t N>
+void appendTo(Bytes& out, const std::array<uint8_t, N>& command) {
+    out.insert(out.end(), command.begin(), command.end());
+}
+
+// Commands, operand bytes and streams one after the other, as one stream:
+// streamOf(mpsse::setLowByte(sbus::kIdle), mpsse::kReadLowByte).
+template <typename... Parts>
+Bytes streamOf(const Parts&... parts) {
+    Bytes out;
+    (appendTo(out, parts), ...);
+    return out;
+}
+
 // What the MPSSE answers the echo probe.
 inline const Bytes kEcho{mpsse::kBadCommandAnswer, sbus::kEchoProbe};
 

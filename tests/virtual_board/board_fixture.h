@@ -33,9 +33,7 @@ protected:
         ASSERT_EQ(FT_Open(0, &handle), FT_OK);
         ASSERT_EQ(FT_SetBitMode(handle, 0x00, FT_BITMODE_RESET), FT_OK);
         ASSERT_EQ(FT_SetBitMode(handle, 0x00, FT_BITMODE_MPSSE), FT_OK);
-        send(bytesOf(sbus::kClocking));
-        send(bytesOf(mpsse::setClockDivisor(sbus::kOpenDivisor)));
-        send(bytesOf(mpsse::setLowByte(sbus::kIdle)));
+        send(linkSetup());
     }
 
     void send(Bytes bytes) {

@@ -5,6 +5,9 @@ namespace kovra610::vboard::testing {
 namespace {
 
 using FaultTest = BoardTest;
+using mpsse::kBadCommandAnswer;
+using sbus::kEchoProbe;
+using sbus::kReplyMarker;
 
 TEST_F(FaultTest, NoDevicePresent) {
     board->faults().setDevicePresent(false);
@@ -81,25 +84,25 @@ TEST_F(FaultTest, StrayBytesAppearAfterTheGivenWrite) {
 TEST_F(FaultTest, EchoMissingOrSplit) {
     openMpsse();
     board->faults().setEchoFault(EchoFault::Missing);
-    send({0xAB, 0x00});
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0x00}));  // only the echo of 0xAB is lost
-    send({0xAB});
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0xAB}));  // once only
+    send({kEchoProbe, kReplyMarker});
+    EXPECT_EQ(drain(), readReply({}));  // only the echo of the probe is lost
+    send({kEchoProbe});
+    EXPECT_EQ(drain(), kEcho);  // once only
 
     board->faults().setEchoFault(EchoFault::Split);
-    send({0xAB});
+    send({kEchoProbe});
     DWORD waiting = 0;
     ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     EXPECT_EQ(waiting, 1u);
     uint8_t buf[4] = {};
     DWORD got = 0;
-    ASSERT_EQ(FT_Read(handle, buf, 2, &got), FT_OK);  // asking for more gives only 0xFA
+    ASSERT_EQ(FT_Read(handle, buf, 2, &got), FT_OK);  // asking for more gives only the 0xFA
     ASSERT_EQ(got, 1u);
-    EXPECT_EQ(buf[0], 0xFA);
+    EXPECT_EQ(buf[0], kBadCommandAnswer);
     ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     EXPECT_EQ(waiting, 1u);
     ASSERT_EQ(FT_Read(handle, buf, 1, &got), FT_OK);
-    EXPECT_EQ(buf[0], 0xAB);
+    EXPECT_EQ(buf[0], kEchoProbe);
 }
 
 TEST_F(FaultTest, ReadReplyShortOrLate) {
@@ -113,11 +116,11 @@ TEST_F(FaultTest, ReadReplyShortOrLate) {
 
     board->faults().delayNextReply(2, 2);
     send(readStream(1, 0x19));
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0x00}));
+    EXPECT_EQ(drain(), readReply({}));
     EXPECT_TRUE(drain().empty());  // the second query still sees nothing
     const Bytes late = drain();
     ASSERT_EQ(late.size(), 4u);
-    EXPECT_EQ(answerOf(Bytes{0xFA, 0x00, late[0], late[1], late[2], late[3]}),
+    EXPECT_EQ(answerOf(readReply({late[0], late[1], late[2], late[3]})),
               wordOf(1, 0, 0x19, 0x00AA));
 }
 

@@ -1,8 +1,21 @@
-// The KOVRA610 serial-bus model, reached through hand-built MPSSE streams.
+// The KOVRA610 serial-bus model, reached through MPSSE streams.
 #include "board_fixture.h"
 
 namespace kovra610::vboard::testing {
 namespace {
+
+using namespace kovra610::mpsse;
+
+// Where a write stream holds the bit count of its last shift (a read stream
+// one byte later, after loopback off).
+constexpr std::size_t kBitCountAt = 10;
+
+// A read-back frame on its own: select low with the read-back marker, 26
+// bits in, select high.
+Bytes readBackFrame() {
+    return streamOf(setLowByte(sbus::kReadBackFrame), shiftBytesIn(3), shiftBitsIn(2),
+                    setLowByte(sbus::kAfterReadBack));
+}
 
 class SerialBusTest : public BoardTest {
 protected:
@@ -13,9 +26,8 @@ protected:
 };
 
 TEST_F(SerialBusTest, WriteStreamLandsInTheSelectedChannels) {
-    // ch 3, rw 1, addr 0x1D, data 12, exactly as the link sends it.
-    send({0x80, 0x50, 0xFB, 0x11, 0x02, 0x00, 0xCE, 0xC0, 0x03, 0x13, 0x01, 0x00, 0x80, 0x18, 0xFB,
-          0x8F, 0x08, 0x00});
+    // ch 3, rw 1, addr 0x1D, data 12, as the link sends it.
+    send(writeStream(0x33B000C));
     EXPECT_EQ(board->chip().reg(0, 0x1D), 12);
     EXPECT_EQ(board->chip().reg(1, 0x1D), 12);
     ASSERT_EQ(board->chip().words().size(), 1u);
@@ -43,7 +55,7 @@ TEST_F(SerialBusTest, ReadStreamAnswersWithTheRegisterWord) {
     board->chip().setAlarmFlags(0, 0x0049);
     send(readStream(1, 0x1E));
     // The reply the link decodes to ch 1, addr 0x1E, rw 0, data 0x0049.
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01}));
+    EXPECT_EQ(drain(), readReply({0x4F, 0x00, 0x12, 0x01}));
 
     board->chip().setReg(1, 0x05, 0xBEEF);
     board->chip().setReg(0, 0x05, 0x1111);
@@ -69,28 +81,28 @@ TEST_F(SerialBusTest, WrittenValueReadsBack) {
 
 TEST_F(SerialBusTest, AnAnswerIsShiftedOutOnceAndOnlyAfterARead) {
     // A read-back frame without a read before it shifts out zeros.
-    send({0x80, 0x30, 0xFB, 0x24, 0x02, 0x00, 0x26, 0x01, 0x80, 0x38, 0xFB});
+    send(readBackFrame());
     EXPECT_EQ(drain(), (Bytes{0, 0, 0, 0}));
     board->chip().setReg(0, 0x19, 0xFFFF);
     send(readStream(1, 0x19));
     EXPECT_EQ(answerOf(drain()), wordOf(1, 0, 0x19, 0xFFFF));
-    send({0x80, 0x30, 0xFB, 0x24, 0x02, 0x00, 0x26, 0x01, 0x80, 0x38, 0xFB});
+    send(readBackFrame());
     EXPECT_EQ(drain(), (Bytes{0, 0, 0, 0}));
 }
 
 TEST_F(SerialBusTest, FramesOfOtherLengthsChangeNothing) {
     board->chip().setReg(0, 0x1D, 0x0042);
     Bytes shortFrame = writeStream(wordOf(1, 1, 0x1D, 0x1234));
-    shortFrame[10] = 0x00;  // 24 + 1 bits
+    shortFrame[kBitCountAt] = countLow(1);  // 24 + 1 bits
     send(shortFrame);
     EXPECT_EQ(board->chip().framingErrors(), 1u);
     Bytes longFrame = writeStream(wordOf(1, 1, 0x1D, 0x1234));
-    longFrame[10] = 0x02;  // 24 + 3 bits
+    longFrame[kBitCountAt] = countLow(3);  // 24 + 3 bits
     send(longFrame);
     EXPECT_EQ(board->chip().framingErrors(), 2u);
     // A 25-bit read arms nothing either.
     Bytes shortRead = readStream(1, 0x1D);
-    shortRead[11] = 0x00;
+    shortRead[kBitCountAt + 1] = countLow(1);
     send(shortRead);
     EXPECT_EQ(board->chip().framingErrors(), 3u);
     EXPECT_EQ(answerOf(drain()), 0u);
@@ -113,10 +125,10 @@ TEST_F(SerialBusTest, ResetPulseClearsEveryRegister) {
     send(writeStream(wordOf(3, 1, 0x19, 0x000E)));
     send(writeStream(wordOf(1, 1, 0x00, 0x4000)));
     board->chip().raiseAlarm(0, 0x0008);
-    send({0x80, 0x08, 0xFB});
+    send(bytesOf(setLowByte(sbus::kResetLow)));
     EXPECT_TRUE(board->chip().inReset());
-    send({0x80, 0x18, 0xFB});
-    send({0x8F, 0x7D, 0x00});
+    send(bytesOf(setLowByte(sbus::kIdle)));
+    send(bytesOf(clockBytePulses(sbus::kResetClockGroups)));
     EXPECT_FALSE(board->chip().inReset());
     EXPECT_EQ(board->chip().resets(), 1u);
     EXPECT_EQ(board->chip().reg(0, 0x19), 0);
@@ -131,8 +143,8 @@ TEST_F(SerialBusTest, ResetPulseClearsEveryRegister) {
 TEST_F(SerialBusTest, ResetLineIsOnlyLowWhenDriven) {
     send(writeStream(wordOf(3, 1, 0x19, 0x000E)));
     // Value 0 on ADBUS4 but ADBUS4 an input (as after the open): pulled up.
-    send({0x80, 0x08, 0x0B});
-    send({0x80, 0x18, 0x0B});
+    send(bytesOf(setLowByte({sbus::pins::kSelect, sbus::kOpenDirection})));
+    send(bytesOf(setLowByte(sbus::kEndOfOpen)));
     EXPECT_EQ(board->chip().resets(), 0u);
     EXPECT_EQ(board->chip().reg(0, 0x19), 0x000E);
 }
@@ -150,7 +162,7 @@ TEST(SerialBusSplitTest, StreamsSplitAtEveryByteBoundaryActTheSame) {
             FT_HANDLE h = nullptr;
             ASSERT_EQ(FT_Open(0, &h), FT_OK);
             ASSERT_EQ(FT_SetBitMode(h, 0, FT_BITMODE_MPSSE), FT_OK);
-            Bytes setup{0x8A, 0x97, 0x8D, 0x86, 0x0F, 0x00, 0x80, 0x18, 0xFB};
+            Bytes setup = linkSetup();
             DWORD n = 0;
             ASSERT_EQ(FT_Write(h, setup.data(), static_cast<DWORD>(setup.size()), &n), FT_OK);
             board->chip().setReg(1, 0x1D, 0x0BAD);
@@ -167,7 +179,7 @@ TEST(SerialBusSplitTest, StreamsSplitAtEveryByteBoundaryActTheSame) {
                 EXPECT_EQ(board->chip().reg(1, 0x1D), 12) << "cut " << cut;
                 EXPECT_TRUE(reply.empty()) << "cut " << cut;
             } else {
-                EXPECT_EQ(reply, (Bytes{0xFA, 0x00, 0x8E, 0x82, 0xEB, 0x01}))
+                EXPECT_EQ(reply, readReply({0x8E, 0x82, 0xEB, 0x01}))
                     << "cut " << cut;  // ch 2, addr 0x1D, data 0x0BAD
             }
             EXPECT_EQ(board->chip().words().size(), 1u) << "cut " << cut;

@@ -16,9 +16,17 @@ using ::kovra610::testing::Bytes;
 using ::kovra610::testing::bytesOf;
 using ::kovra610::testing::kEcho;
 using ::kovra610::testing::readReply;
+using ::kovra610::testing::streamOf;
 
 inline uint32_t wordOf(unsigned ch, unsigned rw, unsigned addr, unsigned data) {
     return sbus::pack(sbus::Word{ch, addr, rw, data});
+}
+
+// The port set up as after the link's open and a chip reset: 60 MHz, no
+// adaptive or three-phase clocking, divisor 15, the low byte idle.
+inline Bytes linkSetup() {
+    return streamOf(sbus::kClocking, mpsse::setClockDivisor(sbus::kOpenDivisor),
+                    mpsse::setLowByte(sbus::kIdle));
 }
 
 // The 18-byte write stream of one word.
