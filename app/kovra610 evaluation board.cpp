@@ -42,14 +42,7 @@ void buildSetupDirectory() {
 int sbus_initialize(void) {
     if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
 
-    sbus_structure.dac_scale[0].offset = 16384.0;
-    sbus_structure.dac_scale[0].lsb = 10.0 / (std::pow(2.0, 16) - 1);
-    for (int k = 1; k < SBUS_DAC_SCALES; ++k) {
-        sbus_structure.dac_scale[k].offset = 16384.0;
-        sbus_structure.dac_scale[k].lsb = 0.000152590219;
-    }
-    sbus_structure.number_dacs = 30;
-    sbus_structure.number_registers = 40;
+    sbus_set_startup_constants(&sbus_structure);
 
     if (OpenandConfigFT2232Hdevice() != 0) {
         printf(

@@ -23,6 +23,17 @@ SBUS_STRUCTURE sbus_structure_initial_contents(void) {
 
 SBUS_STRUCTURE sbus_structure = sbus_structure_initial_contents();
 
+void sbus_set_startup_constants(SBUS_STRUCTURE* image) {
+    image->dac_scale[0].offset = 16384.0;
+    image->dac_scale[0].lsb = 10.0 / (std::pow(2.0, 16) - 1);
+    for (int k = 1; k < SBUS_DAC_SCALES; ++k) {
+        image->dac_scale[k].offset = 16384.0;
+        image->dac_scale[k].lsb = 0.000152590219;
+    }
+    image->number_dacs = 30;
+    image->number_registers = 40;
+}
+
 int sbus_volts_to_code(double volts, const SBUS_DAC_SCALE* scale) {
     const double code = volts / scale->lsb + scale->offset;
     if (std::isnan(code) || code <= 0.0) return 0;

@@ -32,6 +32,11 @@ extern SBUS_STRUCTURE sbus_structure;
 // The image as it stands before start-up and before any setup file is read.
 SBUS_STRUCTURE sbus_structure_initial_contents(void);
 
+// What start-up sets before anything is loaded: the counts (30 DAC entries,
+// 40 entries in use) and the conversion pairs (code 16384 at 0 V; pair 0
+// 10 V over 65535 steps, pairs 1 to 3 the decimal 0.000152590219 V a step).
+void sbus_set_startup_constants(SBUS_STRUCTURE* image);
+
 // DAC code of a level: offset + volts / lsb, truncated toward zero. A level
 // outside the converter's span saturates at 0 or 65535 instead of wrapping
 // round when only the low 16 bits reach the chip.

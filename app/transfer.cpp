@@ -5,6 +5,7 @@
 #include "app/kovra610 evaluation board.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace {
@@ -86,10 +87,11 @@ int part_single_read(void) {
     GetCtrlVal(panelHandle, RW2, &rw);
     GetCtrlVal(panelHandle, ADDR2, &addr);
     GetCtrlVal(panelHandle, DAT2, &data);
-    const unsigned int word = FTD232_sbus_single_read(ch, rw, addr, data);
-    SetCtrlVal(panelHandle, CH2, (word >> 24) & 0x3u);
-    SetCtrlVal(panelHandle, RW2, (word >> 16) & 0x1u);
-    SetCtrlVal(panelHandle, ADDR2, (word >> 17) & 0x7Fu);
-    SetCtrlVal(panelHandle, DAT2, word & 0xFFFFu);
+    const kovra610::sbus::Word answer =
+        kovra610::sbus::unpack(FTD232_sbus_single_read(ch, rw, addr, data));
+    SetCtrlVal(panelHandle, CH2, answer.ch);
+    SetCtrlVal(panelHandle, RW2, answer.rw);
+    SetCtrlVal(panelHandle, ADDR2, answer.addr);
+    SetCtrlVal(panelHandle, DAT2, answer.data);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace {
@@ -30,9 +31,7 @@ double round_dbl(double value, int digits) {
 // Rows 30 and 31 of the panel have no DAC entry (entries 30 and 31 are the
 // driver registers): there the two views are kept in step and nothing is
 // stored or sent.
-int volts_to_code(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2) {
-    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+int volts_to_code(int, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int i = -1;
     if (GetCtrlArrayIndex(VoltDataCtrlArr, panelHandle, control, &i) < 0 || i < 0) return 0;
@@ -47,9 +46,7 @@ int volts_to_code(int panel, int control, int event, void* callbackData, int eve
     return 0;
 }
 
-int code_to_volts(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2) {
-    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+int code_to_volts(int, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int i = -1;
     if (GetCtrlArrayIndex(HexDataCtrlArr, panelHandle, control, &i) < 0 || i < 0) return 0;
@@ -63,20 +60,17 @@ int code_to_volts(int panel, int control, int event, void* callbackData, int eve
     return 0;
 }
 
-int read_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2) {
-    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+int read_all_dacs(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SBUS_STRUCTURE* const image = &sbus_structure;
     unsigned int previousData = 0;  // the first read has no previous reply
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
-        const unsigned int word =
-            FTD232_sbus_single_read(image->ch[i], image->rw[i], image->addr[i], previousData);
-        const unsigned int data = word & 0xFFFFu;
-        const unsigned int flag = (word >> 16) & 0x1u;
-        const unsigned int addr = (word >> 17) & 0x7Fu;
+        const kovra610::sbus::Word answer = kovra610::sbus::unpack(
+            FTD232_sbus_single_read(image->ch[i], image->rw[i], image->addr[i], previousData));
+        const unsigned int data = answer.data;
         printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", image->name[i],
-               static_cast<unsigned int>(image->ch[i]), addr, flag, data, static_cast<int>(data));
+               static_cast<unsigned int>(image->ch[i]), answer.addr, answer.rw, data,
+               static_cast<int>(data));
         image->volts[i] = levelOfCode(static_cast<double>(data));
         image->data[i] = static_cast<int>(data);
         previousData = data;
@@ -85,9 +79,7 @@ int read_all_dacs(int panel, int control, int event, void* callbackData, int eve
     return 0;
 }
 
-int write_to_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
-                      int eventData2) {
-    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+int write_to_all_dacs(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
     SetCtrlVal(panelHandle, LED_2, 1);

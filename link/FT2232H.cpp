@@ -1,10 +1,8 @@
-// Serial-bus link over the first port of an FT2232H in MPSSE mode.
-//
-// Pins of the low byte (ADBUS0..7): 0 serial clock (idles low), 1 data to
-// the chip, 2 data from the chip, 3 chip select (active low), 4 chip reset
-// (active low), 5 read-back marker, 6 command marker, 7 unused (low).
+// Serial-bus link over the first port of an FT2232H in MPSSE mode. The
+// pins, the word and the command streams are those of sbus_protocol.h.
 #include "FT2232H.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,17 +10,15 @@
 #include <vector>
 
 #include "app/sbus_image.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_runtime.h"
 
 FT_HANDLE ftHandle = nullptr;
 
 namespace {
 
-// MPSSE command bytes.
-constexpr UCHAR kLoopbackOn = 0x84;
-constexpr UCHAR kLoopbackOff = 0x85;
-constexpr UCHAR kBadCommand = 0xAB;  // answered with 0xFA 0xAB
-constexpr UCHAR kBadCommandAnswer = 0xFA;
+namespace mpsse = kovra610::mpsse;
+namespace sbus = kovra610::sbus;
 
 // How long the bad-command echo is waited for before the port is given up
 // as silent (an unplugged cable, a port that is not an MPSSE).
@@ -58,6 +54,15 @@ FT_STATUS writeBytes(const UCHAR* bytes, DWORD count) {
     return status;
 }
 
+template <std::size_t N>
+FT_STATUS writeCommand(const std::array<UCHAR, N>& bytes) {
+    return writeBytes(bytes.data(), N);
+}
+
+FT_STATUS writeCommand(UCHAR command) {
+    return writeBytes(&command, 1);
+}
+
 void closePort(bool resetBitMode) {
     if (!portOpen) return;
     if (resetBitMode) FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
@@ -82,10 +87,27 @@ FT_STATUS drain(DWORD count, std::vector<UCHAR>* into) {
     return status;
 }
 
-// Writes the invalid command 0xAB and looks for its answer 0xFA 0xAB among
-// the bytes waiting once the first of them shows up.
+// Reads the `waiting` bytes a queue query reported (appended to `into` when
+// it is given, else discarded), or makes a read of 0 bytes when it reported
+// none. Returns the reads' status.
+FT_STATUS takeReported(DWORD waiting, std::vector<UCHAR>* into) {
+    if (waiting > 0) return drain(waiting, into);
+    UCHAR none[1];
+    DWORD got = 0;
+    return readBytes(none, 0, &got);
+}
+
+// Queries the receive queue and takes what it reports as above. Returns the
+// OR of the query's and the reads' statuses; `waiting` gets the count.
+FT_STATUS takeWaiting(std::vector<UCHAR>* into, DWORD* waiting) {
+    const FT_STATUS status = queueStatus(waiting);
+    return status | takeReported(*waiting, into);
+}
+
+// Writes the echo probe, an invalid command, and looks for its answer
+// (0xFA and the probe) among the bytes waiting once the first shows up.
 bool echoCheck() {
-    writeBytes(&kBadCommand, 1);
+    writeCommand(sbus::kEchoProbe);
     DWORD waiting = 0;
     FT_STATUS status;
     const auto deadline = std::chrono::steady_clock::now() + kEchoPollLimit;
@@ -101,44 +123,30 @@ bool echoCheck() {
     std::vector<UCHAR> reply;
     drain(waiting, &reply);
     for (size_t i = 0; i + 1 < reply.size(); ++i) {
-        if (reply[i] == kBadCommandAnswer && reply[i + 1] == kBadCommand) return true;
+        if (reply[i] == mpsse::kBadCommandAnswer && reply[i + 1] == sbus::kEchoProbe) return true;
     }
     return false;
 }
 
-// The 26-bit serial-bus word: channel select 25-24, address 23-17,
-// read/write 16, data 15-0. Wider arguments lose their upper bits.
+// The 26-bit serial-bus word of the four arguments; wider arguments lose
+// their upper bits.
 uint32_t sbusWord(int ch, int rw, int addr, int data) {
-    return ((static_cast<uint32_t>(ch) & 0x3u) << 24) |
-           ((static_cast<uint32_t>(addr) & 0x7Fu) << 17) |
-           ((static_cast<uint32_t>(rw) & 0x1u) << 16) | (static_cast<uint32_t>(data) & 0xFFFFu);
+    return sbus::pack(sbus::Word{static_cast<uint32_t>(ch), static_cast<uint32_t>(addr),
+                                 static_cast<uint32_t>(rw), static_cast<uint32_t>(data)});
 }
 
-// Splits a word for the shift commands: three whole bytes (bits 25-2) and
-// the last two bits at the top of a fourth byte.
-void splitWord(uint32_t w, UCHAR s[4]) {
-    s[0] = static_cast<UCHAR>(w >> 18);
-    s[1] = static_cast<UCHAR>(w >> 10);
-    s[2] = static_cast<UCHAR>(w >> 2);
-    s[3] = static_cast<UCHAR>((w & 0x3u) << 6);
-}
-
-}  // namespace
-
-int OpenandConfigFT2232Hdevice(void) {
-    FT_STATUS ftStatus;
+// Finds the FTDI ports and opens the first.
+bool openFirstPort() {
     DWORD numDevs = 0;
-    DWORD waiting = 0;
-
     printf("Checking for FTDI devices...\n");
-    ftStatus = FT_CreateDeviceInfoList(&numDevs);
+    FT_STATUS ftStatus = FT_CreateDeviceInfoList(&numDevs);
     if (ftStatus != FT_OK) {
         printf("Error in getting the number of devices\n");
-        return 1;
+        return false;
     }
     if (numDevs < 1) {
         printf("There are no FTDI devices installed\n");
-        return 1;
+        return false;
     }
     printf("%d FTDI devices found - the count includes individual ports on a single chip\n",
            static_cast<int>(numDevs));
@@ -148,12 +156,17 @@ int OpenandConfigFT2232Hdevice(void) {
     ftStatus = FT_Open(0, &ftHandle);
     if (ftStatus != FT_OK) {
         printf("Open Failed with error %d\n", static_cast<int>(ftStatus));
-        return 1;
+        return false;
     }
     portOpen = true;
+    return true;
+}
 
+// Drops what earlier use left waiting and puts the port in MPSSE mode.
+bool configurePort() {
+    DWORD waiting = 0;
     printf("\nConfiguring port for MPSSE use...\n");
-    ftStatus |= FT_ResetDevice(ftHandle);
+    FT_STATUS ftStatus = FT_ResetDevice(ftHandle);
     ftStatus |= FT_GetQueueStatus(ftHandle, &waiting);
     if (ftStatus == FT_OK && waiting > 0) drain(waiting, nullptr);
     ftStatus |= FT_SetUSBParameters(ftHandle, 65536, 65535);
@@ -166,47 +179,54 @@ int OpenandConfigFT2232Hdevice(void) {
     if (ftStatus != FT_OK) {
         printf("Error in initializing the MPSSE %d\n", static_cast<int>(ftStatus));
         closePort(false);
-        return 1;
+        return false;
     }
     printf("MPSSE Initialize Successfull, %d\n", static_cast<int>(ftStatus));
+    return true;
+}
 
-    Delay(0.2);
-
-    writeBytes(&kLoopbackOn, 1);
-    ftStatus = queueStatus(&waiting);
+// Brings the MPSSE command processor into step: with loopback on, the echo
+// probe must come back, and nothing else may be waiting around it.
+bool synchronisePort() {
+    DWORD waiting = 0;
+    writeCommand(mpsse::kLoopbackOn);
+    FT_STATUS ftStatus = queueStatus(&waiting);
     if (waiting != 0) {
         printf("Error - MPSSE receive buffer should be empty %d\n", static_cast<int>(ftStatus));
         closePort(true);
-        return 1;
+        return false;
     }
-
     if (!echoCheck()) {
         printf("Error in synchronizing the MPSSE\n");
         closePort(false);
-        return 1;
+        return false;
     }
-
-    writeBytes(&kLoopbackOff, 1);
+    writeCommand(mpsse::kLoopbackOff);
     ftStatus = queueStatus(&waiting);
     if (waiting != 0) {
         printf("Error - MPSSE receive buffer should be empty%d Aborting \n",
                static_cast<int>(ftStatus));
         closePort(true);
-        return 1;
+        return false;
     }
     printf("Synchronize Completed\n");
+    return true;
+}
+
+}  // namespace
+
+int OpenandConfigFT2232Hdevice(void) {
+    if (!openFirstPort() || !configurePort()) return 1;
+    Delay(0.2);
+    if (!synchronisePort()) return 1;
 
     // 60 MHz master clock, no adaptive or three-phase clocking; divisor 15
     // (1.875 MHz); select high, clock and data low, reset and markers not
     // driven; the high byte all inputs.
-    static const UCHAR clocking[3] = {0x8A, 0x97, 0x8D};
-    static const UCHAR divisor[3] = {0x86, 0x0F, 0x00};
-    static const UCHAR lowByte[3] = {0x80, 0x18, 0x0B};
-    static const UCHAR highByte[3] = {0x82, 0x00, 0x00};
-    writeBytes(clocking, 3);
-    writeBytes(divisor, 3);
-    writeBytes(lowByte, 3);
-    writeBytes(highByte, 3);
+    writeCommand(sbus::kClocking);
+    writeCommand(mpsse::setClockDivisor(sbus::kOpenDivisor));
+    writeCommand(mpsse::setLowByte(sbus::kEndOfOpen));
+    writeCommand(mpsse::setHighByte(sbus::kHighByteInputs));
     return 0;
 }
 
@@ -219,7 +239,7 @@ int synchronize_MPSSE(void) {
     printf(" !!!!! %X %X %X %X  \n", shown[0], shown[1], shown[2], shown[3]);
 
     if (!echoCheck()) printf("Error in synchronizing the MPSSE - FT2332 Reset \n");
-    writeBytes(&kLoopbackOff, 1);
+    writeCommand(mpsse::kLoopbackOff);
     return 0;
 }
 
@@ -232,110 +252,51 @@ int CloseFT2232HDevice(void) {
 }
 
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data) {
-    UCHAR s[4];
-    splitWord(sbusWord(ch, rw, addr, data), s);
-    const UCHAR stream[18] = {
-        0x80, 0x50, 0xFB,  // command frame: select low, command marker high
-        0x11, 0x02, 0x00,  // shift out 3 bytes, falling edge, MSB first
-        s[0], s[1], s[2],  // word bits 25-2
-        0x13, 0x01, s[3],  // shift out 2 bits: word bits 1-0
-        0x80, 0x18, 0xFB,  // idle: select high, markers low
-        0x8F, 0x08, 0x00,  // 72 clocks with select high
-    };
-    if (writeBytes(stream, sizeof stream) != FT_OK) {
+    if (writeCommand(sbus::writeStream(sbusWord(ch, rw, addr, data))) != FT_OK) {
         printf("USB Glitch Detected - Reseting FT2332   \n");
     }
     DWORD waiting = 0;
-    queueStatus(&waiting);
-    UCHAR none[1];
-    if (waiting == 0) {
-        DWORD got = 0;
-        readBytes(none, 0, &got);
-    } else {
-        drain(waiting, nullptr);
-        synchronize_MPSSE();
-    }
+    takeWaiting(nullptr, &waiting);
+    if (waiting > 0) synchronize_MPSSE();
     return 0;
 }
 
-unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data) {
-    (void)rw;  // a read always goes out with the read/write bit clear
-    UCHAR s[4];
-    splitWord(sbusWord(ch, 0, addr, data), s);
-
+// A read always goes out with the read/write bit clear.
+unsigned int FTD232_sbus_single_read(int ch, int, int addr, int data) {
     DWORD waiting = 0;
-    queueStatus(&waiting);
-    if (waiting == 0) {
-        UCHAR none[1];
-        DWORD got = 0;
-        readBytes(none, 0, &got);
-    } else {
-        drain(waiting, nullptr);
-    }
-
-    const UCHAR stream[34] = {
-        0x85,              // loopback off
-        0x80, 0x50, 0xFB,  // command frame
-        0x11, 0x02, 0x00,  // shift out 3 bytes
-        s[0], s[1], s[2],  // word bits 25-2
-        0x13, 0x01, s[3],  // shift out word bits 1-0
-        0x80, 0x18, 0xFB,  // select high, markers low
-        0x8E, 0x02,        // 3 clocks with select high
-        0x00,              // invalid command: answered 0xFA 0x00
-        0x80, 0x30, 0xFB,  // read-back frame: select low, read-back marker high
-        0x87,              // send immediate
-        0x24, 0x02, 0x00,  // shift in 3 bytes, falling edge, MSB first
-        0x26, 0x01,        // shift in 2 bits
-        0x80, 0x38, 0xFB,  // select high, read-back marker stays high
-        0x8F, 0x08, 0x00,  // 72 clocks with select high
-    };
-    writeBytes(stream, sizeof stream);
+    takeWaiting(nullptr, &waiting);
+    writeCommand(sbus::readStream(sbusWord(ch, 0, addr, data)));
 
     Delay(0.01);
 
     std::vector<UCHAR> reply;
-    FT_STATUS status = queueStatus(&waiting);
-    const DWORD reported = waiting;
-    if (waiting > 0) {
-        status |= drain(waiting, &reply);
-    } else {
-        UCHAR none[1];
-        DWORD got = 0;
-        status |= readBytes(none, 0, &got);
-    }
-    if (status != FT_OK && reported != 1) {
+    const FT_STATUS status = takeWaiting(&reply, &waiting);
+    if (status != FT_OK && waiting != 1) {
         printf("Error - GPIO cannot be read\n");
         return 1;
     }
     // Reply bytes that have not arrived are waited for a little longer;
     // bytes that never come are never decoded.
     const auto deadline = std::chrono::steady_clock::now() + kLateReplyLimit;
-    while (reply.size() < 6 && std::chrono::steady_clock::now() < deadline) {
+    while (reply.size() < sbus::kReplyLength && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (queueStatus(&waiting) != FT_OK) break;
         if (waiting > 0) drain(waiting, &reply);
     }
-    if (reply.size() < 6) {
+    if (reply.size() < sbus::kReplyLength) {
         printf("Error - GPIO cannot be read\n");
         return 1;
     }
-
-    const unsigned int answer =
-        (static_cast<unsigned int>(reply[2]) << 18) | (static_cast<unsigned int>(reply[3]) << 10) |
-        (static_cast<unsigned int>(reply[4]) << 2) | (static_cast<unsigned int>(reply[5]) & 0x03u);
+    const UCHAR* a = &reply[sbus::kAnswerAt];
+    const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
 
     // Bytes still arriving after the answer are drained; if a second look
     // still finds some, the engine is out of step.
-    if (queueStatus(&waiting) == FT_OK && waiting > 0) {
+    const bool late = queueStatus(&waiting) == FT_OK && waiting > 0;
+    takeReported(late ? waiting : 0, nullptr);
+    if (late && queueStatus(&waiting) == FT_OK && waiting > 0) {
         drain(waiting, nullptr);
-        if (queueStatus(&waiting) == FT_OK && waiting > 0) {
-            drain(waiting, nullptr);
-            synchronize_MPSSE();
-        }
-    } else {
-        UCHAR none[1];
-        DWORD got = 0;
-        readBytes(none, 0, &got);
+        synchronize_MPSSE();
     }
     return answer;
 }
@@ -347,20 +308,14 @@ int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index) {
     return 0;
 }
 
-int SetClkFreq(int divisor, int unused) {
-    (void)unused;
-    const UCHAR command[3] = {0x86, static_cast<UCHAR>(divisor & 0xFF),
-                              static_cast<UCHAR>((divisor >> 8) & 0xFF)};
-    writeBytes(command, 3);
+int SetClkFreq(int divisor, int) {
+    writeCommand(mpsse::setClockDivisor(static_cast<unsigned>(divisor)));
     return 0;
 }
 
 int FTD232_sbus_reset_part(void) {
-    static const UCHAR resetLow[3] = {0x80, 0x08, 0xFB};  // reset low, select high
-    static const UCHAR idle[3] = {0x80, 0x18, 0xFB};      // reset high: idle
-    static const UCHAR settle[3] = {0x8F, 0x7D, 0x00};    // 1008 clocks, select high
-    writeBytes(resetLow, 3);
-    writeBytes(idle, 3);
-    writeBytes(settle, 3);
+    writeCommand(mpsse::setLowByte(sbus::kResetLow));               // reset low, select high
+    writeCommand(mpsse::setLowByte(sbus::kIdle));                   // reset high: idle
+    writeCommand(mpsse::clockBytePulses(sbus::kResetClockGroups));  // select high
     return 0;
 }

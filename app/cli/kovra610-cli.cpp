@@ -22,6 +22,7 @@
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -235,8 +236,9 @@ private:
             *why = "no answer from the chip";
             return false;
         }
-        const unsigned replyCh = (word >> 24) & 0x3u, replyAddr = (word >> 17) & 0x7Fu,
-                       replyRw = (word >> 16) & 0x1u, data = word & 0xFFFFu;
+        const kovra610::sbus::Word reply = kovra610::sbus::unpack(word);
+        const unsigned replyCh = reply.ch, replyAddr = reply.addr, replyRw = reply.rw,
+                       data = reply.data;
         std::printf("ch=0x%X addr=0x%X rw=0x%X data=0x%X %u\n", replyCh, replyAddr, replyRw, data,
                     data);
         std::fflush(stdout);

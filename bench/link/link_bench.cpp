@@ -35,7 +35,7 @@ void WordWrite(benchmark::State& state) {
     int data = 0;
     for (auto _ : state) {
         FTD232_sbus_single_write(1, 1, 0x05, data++ & 0xFFFF);
-        if (board->decodedWords().size() > 100000) board->clearWords();
+        if (board->chip().words().size() > 100000) board->chip().clearLists();
     }
     CloseFT2232HDevice();
     kovra610::d2xx::installBackend(nullptr);

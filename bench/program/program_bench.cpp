@@ -209,7 +209,7 @@ void StartupInProcess(benchmark::State& state) {
     for (auto _ : state) {
         auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
         const StartupTimes t = runProgram(board, {});
-        if (t.operatingMs < 0 || t.panelMs < 0 || board->decodedWords().size() < 40) {
+        if (t.operatingMs < 0 || t.panelMs < 0 || board->chip().words().size() < 40) {
             state.SkipWithError("start-up did not reach the event loop with the image sent");
             return;
         }
@@ -359,11 +359,11 @@ void RegisterCommit(benchmark::State& state) {
         std::size_t k = 0;
         for (auto _ : state) {
             const int value = kStates[k++ % 5];
-            const std::size_t before = board->decodedWords().size();
+            const std::size_t before = board->chip().words().size();
             const Clock::time_point t0 = Clock::now();
             operate::commit(panelHandle, DRVFORCE, value);
             const double ms = msSince(t0);
-            const auto& words = board->decodedWords();
+            const auto& words = board->chip().words();
             if (words.size() == before || words.back().addr != 0x19 || words.back().rw != 1) {
                 fault = "the commit did not reach the chip as a driver-register write";
                 break;
@@ -390,11 +390,11 @@ void ReadAllRegs(benchmark::State& state) {
     const char* fault = nullptr;
     runProgram(board, [&] {
         for (auto _ : state) {
-            const std::size_t before = board->answeredWords().size();
+            const std::size_t before = board->chip().answers().size();
             const Clock::time_point t0 = Clock::now();
             operate::press(panelHandle, ALL_2);
             const double ms = msSince(t0);
-            if (board->answeredWords().size() - before != 40) {
+            if (board->chip().answers().size() - before != 40) {
                 fault = "\"Read all Regs\" did not read 40 words";
                 break;
             }

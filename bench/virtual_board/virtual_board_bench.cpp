@@ -15,7 +15,7 @@
 
 namespace {
 
-using kovra610::vboard::SerialWord;
+namespace sbus = kovra610::sbus;
 using kovra610::vboard::VirtualBoard;
 
 constexpr int kWords = 40;
@@ -25,7 +25,7 @@ uint32_t imageWord(int i, uint16_t data) {
     const unsigned ch = i < 30 ? 3u : (i % 2 == 0 ? 1u : 2u);
     const unsigned addr =
         i < 30 ? static_cast<unsigned>(i) : 0x19u + static_cast<unsigned>((i - 30) / 2);
-    return SerialWord{ch, addr, 1, data}.raw();
+    return kovra610::vboard::testing::wordOf(ch, 1, addr, data);
 }
 
 struct OpenBoard {
@@ -35,9 +35,9 @@ struct OpenBoard {
         FT_Open(0, &handle);
         FT_SetBitMode(handle, 0, FT_BITMODE_RESET);
         FT_SetBitMode(handle, 0, FT_BITMODE_MPSSE);
-        uint8_t setup[] = {0x8A, 0x97, 0x8D, 0x86, 0x0F, 0x00, 0x80, 0x18, 0xFB};
+        auto setup = kovra610::vboard::testing::linkSetup();
         DWORD n = 0;
-        FT_Write(handle, setup, sizeof setup, &n);
+        FT_Write(handle, setup.data(), setup.size(), &n);
     }
     ~OpenBoard() {
         FT_Close(handle);
@@ -69,7 +69,7 @@ void BM_ImageWrite(benchmark::State& state) {
             FT_GetQueueStatus(b.handle, &waiting);
             FT_Read(b.handle, reply, waiting, &n);
         }
-        b.board->clearWords();
+        b.board->chip().clearLists();
     }
     perWord(state);
 }
@@ -80,7 +80,8 @@ void BM_ImageRead(benchmark::State& state) {
     OpenBoard b(state.range(0) != 0);
     std::array<kovra610::vboard::testing::Bytes, kWords> streams{};
     for (int i = 0; i < kWords; ++i)
-        streams[i] = kovra610::vboard::testing::readStreamOf(imageWord(i, 0) & ~(1u << 16));
+        streams[i] = kovra610::vboard::testing::readStreamOf(imageWord(i, 0) &
+                                                             ~sbus::place(1, sbus::kReadWrite));
     uint8_t reply[64];
     uint32_t sum = 0;
     for (auto _ : state) {
@@ -90,9 +91,9 @@ void BM_ImageRead(benchmark::State& state) {
             DWORD waiting = 0;
             FT_GetQueueStatus(b.handle, &waiting);
             FT_Read(b.handle, reply, waiting, &n);
-            sum += reply[2];
+            sum += reply[sbus::kAnswerAt];
         }
-        b.board->clearWords();
+        b.board->chip().clearLists();
     }
     benchmark::DoNotOptimize(sum);
     perWord(state);

@@ -168,22 +168,22 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
         EXPECT_EQ(o->value("rw").toDouble(), sbus_structure.rw[i]) << i;
         EXPECT_EQ(o->value("data").toDouble(), sbus_structure.data[i]) << i;
         EXPECT_EQ(o->value("volts").toDouble(), sbus_structure.volts[i]) << i;
-        EXPECT_EQ(
-            o->value("data").toDouble(),
-            board->reg(sbus_structure.ch[i] - 1, static_cast<unsigned>(sbus_structure.addr[i])))
+        EXPECT_EQ(o->value("data").toDouble(),
+                  board->chip().reg(sbus_structure.ch[i] - 1,
+                                    static_cast<unsigned>(sbus_structure.addr[i])))
             << i;
     }
     // What the steps did, seen on the chip the panel set.
-    EXPECT_EQ(board->reg(0, 0), 29491);  // the loaded setup's 2.0 V
-    EXPECT_EQ(board->reg(0, 8), 45874);  // row 8 converted from its 4.5 V
-    EXPECT_EQ(board->reg(0, 3), 24575);  // level 3 1.25
-    EXPECT_EQ(board->reg(0, 0x1B), 5);   // write 3 1 0x1B 5, both channels
-    EXPECT_EQ(board->reg(1, 0x1B), 5);
-    EXPECT_EQ(board->reg(0, 0x1D), 12);    // ovd-mask
-    EXPECT_EQ(board->reg(1, 0x1C), 0xF0);  // bits
-    EXPECT_EQ(board->divisor(), 7);        // clock 7
-    EXPECT_EQ(board->reg(0, 4), 0);        // the reset cleared row 4; a code is not sent
-    EXPECT_EQ(board->chipResets(), 2u);    // start-up and the reset step
+    EXPECT_EQ(board->chip().reg(0, 0), 29491);  // the loaded setup's 2.0 V
+    EXPECT_EQ(board->chip().reg(0, 8), 45874);  // row 8 converted from its 4.5 V
+    EXPECT_EQ(board->chip().reg(0, 3), 24575);  // level 3 1.25
+    EXPECT_EQ(board->chip().reg(0, 0x1B), 5);   // write 3 1 0x1B 5, both channels
+    EXPECT_EQ(board->chip().reg(1, 0x1B), 5);
+    EXPECT_EQ(board->chip().reg(0, 0x1D), 12);    // ovd-mask
+    EXPECT_EQ(board->chip().reg(1, 0x1C), 0xF0);  // bits
+    EXPECT_EQ(board->engine().divisor(), 7);      // clock 7
+    EXPECT_EQ(board->chip().reg(0, 4), 0);        // the reset cleared row 4; a code is not sent
+    EXPECT_EQ(board->chip().resets(), 2u);        // start-up and the reset step
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Port counting, index-to-interface mapping, opening, closing and the
 // handling of handles that are not (or no longer) open.
 #include "fake_seam.h"
+#include "platform/protocol/sbus_protocol.h"
 
 namespace kovra610::d2xx::hw::testing {
 namespace {
@@ -138,7 +139,7 @@ TEST_F(HandleTest, CloseRestoresBitModeResetThenClosesAndOnlyOnce) {
 
     // The closed handle is dead: no further USB traffic, whatever is asked.
     DWORD n = 0;
-    UCHAR byte = 0xAB;
+    UCHAR byte = sbus::kEchoProbe;
     EXPECT_EQ(backend->close(handle), FT_INVALID_HANDLE);
     EXPECT_EQ(backend->write(handle, &byte, 1, &n), FT_INVALID_HANDLE);
     EXPECT_EQ(backend->getQueueStatus(handle, &n), FT_INVALID_HANDLE);

@@ -1,5 +1,6 @@
 // The receive queue, the read time-out and the write loop.
 #include "fake_seam.h"
+#include "platform/protocol/sbus_protocol.h"
 
 namespace kovra610::d2xx::hw::testing {
 namespace {
@@ -14,6 +15,9 @@ using ::testing::Le;
 using ::testing::Return;
 
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t kAnswer = mpsse::kBadCommandAnswer;
+constexpr std::uint8_t kProbe = sbus::kEchoProbe;
 
 class ReceiveQueueTest : public BackendTest {
 protected:
@@ -46,7 +50,7 @@ protected:
 };
 
 TEST_F(ReceiveQueueTest, QueueCountsWholeBytesInOrderAcrossPolls) {
-    arrivals = {{0xFA}, {}, {0xAB, 0x01, 0x02}, {0x03}};
+    arrivals = {{kAnswer}, {}, {kProbe, 0x01, 0x02}, {0x03}};
     EXPECT_EQ(queued(), 1u);
     EXPECT_EQ(queued(), 1u);  // a poll in which nothing came
     EXPECT_EQ(queued(), 4u);
@@ -58,7 +62,7 @@ TEST_F(ReceiveQueueTest, QueueCountsWholeBytesInOrderAcrossPolls) {
     EXPECT_THAT(pollTimes, Each(Gt(0)));
 
     DWORD got = 0;
-    EXPECT_THAT(readBytes(2, &got), ElementsAre(0xFA, 0xAB));
+    EXPECT_THAT(readBytes(2, &got), ElementsAre(kAnswer, kProbe));
     EXPECT_EQ(got, 2u);
     EXPECT_EQ(queued(), 3u);
     EXPECT_THAT(readBytes(3, &got), ElementsAre(0x01, 0x02, 0x03));
@@ -66,11 +70,11 @@ TEST_F(ReceiveQueueTest, QueueCountsWholeBytesInOrderAcrossPolls) {
 }
 
 TEST_F(ReceiveQueueTest, ReadingWhatWasReportedNeitherPollsNorWaits) {
-    arrivals = {{0xFA, 0xAB, 0x55}};
+    arrivals = {{kAnswer, kProbe, 0x55}};
     ASSERT_EQ(queued(), 3u);
     const std::size_t polls = pollTimes.size();
     DWORD got = 0;
-    EXPECT_THAT(readBytes(3, &got), ElementsAre(0xFA, 0xAB, 0x55));
+    EXPECT_THAT(readBytes(3, &got), ElementsAre(kAnswer, kProbe, 0x55));
     EXPECT_EQ(pollTimes.size(), polls);
     EXPECT_EQ(elapsed(), milliseconds(0));
 
@@ -181,7 +185,8 @@ TEST_F(WriteTest, PartialWritesAreRepeatedUntilEveryByteIsSent) {
             sent.insert(sent.end(), data, data + n);
             return n;
         });
-    const Bytes command = {0x80, 0x18, 0x0B, 0x86, 0x0F};
+    const Bytes command = {mpsse::kSetLowByte, sbus::kEndOfOpen.value, sbus::kEndOfOpen.direction,
+                           mpsse::kSetClockDivisor, 0x0F};
     DWORD written = 0;
     EXPECT_EQ(backend->write(handle, command.data(), 5, &written), FT_OK);
     EXPECT_EQ(written, 5u);
@@ -190,7 +195,7 @@ TEST_F(WriteTest, PartialWritesAreRepeatedUntilEveryByteIsSent) {
 
 TEST_F(WriteTest, FailedOrStalledWriteIsAnErrorWithTheCountSoFar) {
     FT_HANDLE handle = openFirstPort();
-    const Bytes command = {0x84, 0xAB, 0x85};
+    const Bytes command = {mpsse::kLoopbackOn, kProbe, mpsse::kLoopbackOff};
     DWORD written = 99;
 
     EXPECT_CALL(*seam, writeData(kPort, _, 3)).WillOnce(Return(1));

@@ -21,14 +21,7 @@ namespace setup_checks {
 // The image as start-up leaves it before the default file is read.
 inline SBUS_STRUCTURE startup_image() {
     SBUS_STRUCTURE image = sbus_structure_initial_contents();
-    image.dac_scale[0].offset = 16384.0;
-    image.dac_scale[0].lsb = 10.0 / (std::pow(2.0, 16) - 1);
-    for (int k = 1; k < SBUS_DAC_SCALES; ++k) {
-        image.dac_scale[k].offset = 16384.0;
-        image.dac_scale[k].lsb = 0.000152590219;
-    }
-    image.number_dacs = 30;
-    image.number_registers = 40;
+    sbus_set_startup_constants(&image);
     return image;
 }
 

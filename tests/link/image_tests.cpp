@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -8,8 +7,15 @@
 
 namespace {
 
+// A conversion pair as start-up sets it.
+SBUS_DAC_SCALE startupPair(int k) {
+    SBUS_STRUCTURE image = sbus_structure_initial_contents();
+    sbus_set_startup_constants(&image);
+    return image.dac_scale[k];
+}
+
 SBUS_DAC_SCALE pair0() {
-    return {16384.0, 10.0 / (std::pow(2.0, 16) - 1)};
+    return startupPair(0);
 }
 
 TEST(RegisterImage, InitialContentsBeforeAnythingIsLoaded) {
@@ -35,8 +41,10 @@ TEST(RegisterImage, LevelToCodeAtTheTablePoints) {
         {2.0, 29491}, {2.5, 32767}, {5.0, 49151}, {7.5, 65535}, {1.23456, 24474}};
     for (const auto& [volts, code] : table) EXPECT_EQ(sbus_volts_to_code(volts, &p), code) << volts;
     // the decimal constant of pairs 1 to 3 truncates 2.0 V one step lower
-    const SBUS_DAC_SCALE decimal{16384.0, 0.000152590219};
-    EXPECT_EQ(sbus_volts_to_code(2.0, &decimal), 29490);
+    for (int k = 1; k < SBUS_DAC_SCALES; ++k) {
+        const SBUS_DAC_SCALE decimal = startupPair(k);
+        EXPECT_EQ(sbus_volts_to_code(2.0, &decimal), 29490) << k;
+    }
 }
 
 TEST(RegisterImage, LevelsOutsideTheSpanSaturateInsteadOfWrapping) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "link/FT2232H.h"
+#include "protocol_bytes.h"
 #include "recording_backend.h"
 
 namespace kovra610::testing {
@@ -22,7 +23,7 @@ protected:
     }
     // Opens the link with the echo answered, then forgets the open's calls.
     void openLink() {
-        driver->afterWrite(2, {0xFA, 0xAB});
+        driver->afterWrite(2, kEcho);
         ASSERT_EQ(OpenandConfigFT2232Hdevice(), 0);
         driver->clearCalls();
     }
@@ -33,7 +34,5 @@ protected:
     }
     std::shared_ptr<RecordingBackend> driver;
 };
-
-using Bytes = std::vector<uint8_t>;
 
 }  // namespace kovra610::testing

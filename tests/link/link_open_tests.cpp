@@ -3,6 +3,9 @@
 namespace kovra610::testing {
 namespace {
 
+constexpr uint8_t kAnswer = mpsse::kBadCommandAnswer;
+constexpr uint8_t kProbe = sbus::kEchoProbe;
+
 const char* const kOpenBanner =
     "Checking for FTDI devices...\n"
     "2 FTDI devices found - the count includes individual ports on a single chip\n"
@@ -10,20 +13,21 @@ const char* const kOpenBanner =
     "\nConfiguring port for MPSSE use...\n";
 
 TEST_F(LinkTest, SuccessfulOpenConfiguresThePortAndMakesExactlySevenWrites) {
-    driver->afterWrite(2, {0xFA, 0xAB});
+    driver->afterWrite(2, kEcho);
     StdoutCapture out;
     EXPECT_EQ(OpenandConfigFT2232Hdevice(), 0);
     EXPECT_EQ(out.text(), std::string(kOpenBanner) +
                               "MPSSE Initialize Successfull, 0\n"
                               "Synchronize Completed\n");
 
-    EXPECT_EQ(driver->writes(), (std::vector<Bytes>{{0x84},
-                                                    {0xAB},
-                                                    {0x85},
-                                                    {0x8A, 0x97, 0x8D},
-                                                    {0x86, 0x0F, 0x00},
-                                                    {0x80, 0x18, 0x0B},
-                                                    {0x82, 0x00, 0x00}}));
+    EXPECT_EQ(driver->writes(),
+              (std::vector<Bytes>{{mpsse::kLoopbackOn},
+                                  {sbus::kEchoProbe},
+                                  {mpsse::kLoopbackOff},
+                                  bytesOf(sbus::kClocking),
+                                  bytesOf(mpsse::setClockDivisor(sbus::kOpenDivisor)),
+                                  bytesOf(mpsse::setLowByte(sbus::kEndOfOpen)),
+                                  bytesOf(mpsse::setHighByte(sbus::kHighByteInputs))}));
     const auto calls = driver->calls();
     ASSERT_GE(calls.size(), 12u);
     EXPECT_EQ(calls[0].op, "FT_CreateDeviceInfoList");
@@ -46,7 +50,7 @@ TEST_F(LinkTest, SuccessfulOpenConfiguresThePortAndMakesExactlySevenWrites) {
 
 TEST_F(LinkTest, BytesLeftFromAnEarlierUseAreDrainedBeforeConfiguration) {
     driver->preload(Bytes(9000, 0x55));  // more than any reply buffer
-    driver->afterWrite(2, {0xFA, 0xAB});
+    driver->afterWrite(2, kEcho);
     StdoutCapture out;
     EXPECT_EQ(OpenandConfigFT2232Hdevice(), 0);
     EXPECT_EQ(driver->waiting(), 0u);
@@ -102,7 +106,7 @@ TEST_F(LinkTest, AnyFailingConfigurationCallFailsTheOpenAndClosesThePort) {
 }
 
 TEST_F(LinkTest, BytesWaitingAfterLoopbackOnAbortTheOpen) {
-    driver->afterWrite(1, {0x84});
+    driver->afterWrite(1, {0x42});
     StdoutCapture out;
     EXPECT_EQ(OpenandConfigFT2232Hdevice(), 1);
     EXPECT_EQ(out.text(), std::string(kOpenBanner) +
@@ -115,8 +119,8 @@ TEST_F(LinkTest, BytesWaitingAfterLoopbackOnAbortTheOpen) {
 }
 
 TEST_F(LinkTest, BytesWaitingAfterLoopbackOffAbortTheOpen) {
-    driver->afterWrite(2, {0xFA, 0xAB});
-    driver->afterWrite(3, {0x00});
+    driver->afterWrite(2, kEcho);
+    driver->afterWrite(3, {0x42});
     StdoutCapture out;
     EXPECT_EQ(OpenandConfigFT2232Hdevice(), 1);
     EXPECT_EQ(out.text(), std::string(kOpenBanner) +
@@ -127,7 +131,7 @@ TEST_F(LinkTest, BytesWaitingAfterLoopbackOffAbortTheOpen) {
 }
 
 struct EchoCase {
-    Bytes atWrite;      // arriving with the 0xAB write
+    Bytes atWrite;      // arriving with the echo probe's write
     Bytes atLaterPoll;  // arriving at the next queue query
     bool passes;
 };
@@ -151,11 +155,12 @@ TEST_P(EchoCheck, LooksForTheAnswerPairAnywhereInWhatIsWaiting) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, EchoCheck,
-    ::testing::Values(EchoCase{{0xFA, 0xAB}, {}, true}, EchoCase{{0x00, 0xFA, 0xAB}, {}, true},
-                      EchoCase{{0x12, 0x34, 0x56, 0xFA, 0xAB, 0x00}, {}, true},
-                      EchoCase{{0xFA, 0xAA}, {}, false}, EchoCase{{0xAB, 0xFA}, {}, false},
-                      // only 0xFA is waiting when the poll ends; 0xAB comes later
-                      EchoCase{{0xFA}, {0xAB}, false}));
+    ::testing::Values(EchoCase{{kAnswer, kProbe}, {}, true},
+                      EchoCase{{0x00, kAnswer, kProbe}, {}, true},
+                      EchoCase{{0x12, 0x34, 0x56, kAnswer, kProbe, 0x00}, {}, true},
+                      EchoCase{{kAnswer, 0xAA}, {}, false}, EchoCase{{kProbe, kAnswer}, {}, false},
+                      // only the answer byte is waiting when the poll ends; the probe comes later
+                      EchoCase{{kAnswer}, {kProbe}, false}));
 
 TEST_F(LinkTest, SilentPortGivesUpTheEchoPollAfterABoundedTime) {
     StdoutCapture out;
@@ -168,15 +173,16 @@ TEST_F(LinkTest, SilentPortGivesUpTheEchoPollAfterABoundedTime) {
 TEST_F(LinkTest, ResynchronisationMakesExactlyTwoWritesWhateverTheEcho) {
     openLink();
     driver->preload({0x11, 0x22, 0x33, 0x44, 0x55});
-    driver->afterWrite(8, {0xFA, 0xAB});
+    driver->afterWrite(1, kEcho);
+    const std::vector<Bytes> probeThenLoopbackOff{{sbus::kEchoProbe}, {mpsse::kLoopbackOff}};
     {
         StdoutCapture out;
         EXPECT_EQ(synchronize_MPSSE(), 0);
         EXPECT_EQ(out.text(), " !!!!! 11 22 33 44  \n");
-        EXPECT_EQ(driver->writes(), (std::vector<Bytes>{{0xAB}, {0x85}}));
+        EXPECT_EQ(driver->writes(), probeThenLoopbackOff);
     }
     driver->clearCalls();
-    driver->preload({0xFA, 0xAA});  // no echo pair this time: a short dump
+    driver->preload({kAnswer, 0xAA});  // no echo pair this time: a short dump
     {
         StdoutCapture out;
         EXPECT_EQ(synchronize_MPSSE(), 0);
@@ -184,7 +190,7 @@ TEST_F(LinkTest, ResynchronisationMakesExactlyTwoWritesWhateverTheEcho) {
         EXPECT_EQ(text.rfind(" !!!!! FA AA 0 0  \n", 0), 0u) << text;
         EXPECT_NE(text.find("Error in synchronizing the MPSSE - FT2332 Reset \n"),
                   std::string::npos);
-        EXPECT_EQ(driver->writes(), (std::vector<Bytes>{{0xAB}, {0x85}}));
+        EXPECT_EQ(driver->writes(), probeThenLoopbackOff);
     }
 }
 

@@ -4,23 +4,18 @@
 namespace kovra610::testing {
 namespace {
 
-Bytes writeStream(Bytes s) {
-    return {0x80, 0x50, 0xFB, 0x11, 0x02, 0x00, s[0], s[1], s[2],
-            0x13, 0x01, s[3], 0x80, 0x18, 0xFB, 0x8F, 0x08, 0x00};
+Bytes writeStream(uint32_t word) {
+    return bytesOf(sbus::writeStream(word));
 }
 
-Bytes readStream(Bytes s) {
-    return {0x85, 0x80, 0x50, 0xFB, 0x11, 0x02, 0x00, s[0], s[1], s[2], 0x13, 0x01,
-            s[3], 0x80, 0x18, 0xFB, 0x8E, 0x02, 0x00, 0x80, 0x30, 0xFB, 0x87, 0x24,
-            0x02, 0x00, 0x26, 0x01, 0x80, 0x38, 0xFB, 0x8F, 0x08, 0x00};
+Bytes readStream(uint32_t word) {
+    return bytesOf(sbus::readStream(word));
 }
 
 TEST_F(LinkTest, WriteSendsTheWordInOneEighteenByteStream) {
     openLink();
     EXPECT_EQ(FTD232_sbus_single_write(3, 1, 0x1D, 12), 0);
-    EXPECT_EQ(driver->writes(),
-              (std::vector<Bytes>{{0x80, 0x50, 0xFB, 0x11, 0x02, 0x00, 0xCE, 0xC0, 0x03, 0x13, 0x01,
-                                   0x00, 0x80, 0x18, 0xFB, 0x8F, 0x08, 0x00}}));
+    EXPECT_EQ(driver->writes(), (std::vector<Bytes>{writeStream(0x33B000C)}));
     // nothing waiting afterwards: the query and a 0-byte read, nothing more
     EXPECT_EQ(ops(), (std::vector<std::string>{"FT_Write", "FT_GetQueueStatus", "FT_Read"}));
     EXPECT_EQ(driver->callsOf("FT_Read")[0].args, (std::vector<uint32_t>{0}));
@@ -31,8 +26,8 @@ TEST_F(LinkTest, ArgumentsWiderThanTheirFieldsAreMasked) {
     FTD232_sbus_single_write(7, 3, 0xFF, 0x12345);  // W = 0x3FF2345
     FTD232_sbus_single_write(1, 0, 0x19, 0x1A1F);   // W = 0x1321A1F, a write stream with rw 0
     ASSERT_EQ(driver->writes().size(), 2u);
-    EXPECT_EQ(driver->writes()[0], writeStream({0xFF, 0xC8, 0xD1, 0x40}));
-    EXPECT_EQ(driver->writes()[1], writeStream({0x4C, 0x86, 0x87, 0xC0}));
+    EXPECT_EQ(driver->writes()[0], writeStream(0x3FF2345));
+    EXPECT_EQ(driver->writes()[1], writeStream(0x1321A1F));
 }
 
 TEST_F(LinkTest, EntryWriteSendsTheImageEntryFields) {
@@ -47,12 +42,12 @@ TEST_F(LinkTest, EntryWriteSendsTheImageEntryFields) {
     EXPECT_EQ(FTD232_sbus_serial_write(nullptr, 0), 0);
     ASSERT_EQ(driver->writes().size(), 1u);
     // W = 2<<24 | 0x19<<17 | 1<<16 | 6 = 0x2330006
-    EXPECT_EQ(driver->writes()[0], writeStream({0x8C, 0xC0, 0x01, 0x80}));
+    EXPECT_EQ(driver->writes()[0], writeStream(0x2330006));
 }
 
 TEST_F(LinkTest, RefusedWriteReportsAGlitchAndCarriesOn) {
     openLink();
-    driver->failCall("FT_Write", 8, FT_IO_ERROR);
+    driver->failCall("FT_Write", 1, FT_IO_ERROR);
     StdoutCapture out;
     EXPECT_EQ(FTD232_sbus_single_write(1, 1, 1, 1), 0);
     EXPECT_EQ(out.text(), "USB Glitch Detected - Reseting FT2332   \n");
@@ -61,37 +56,37 @@ TEST_F(LinkTest, RefusedWriteReportsAGlitchAndCarriesOn) {
 
 TEST_F(LinkTest, StrayBytesAfterAWriteResynchroniseTheEngine) {
     openLink();
-    driver->afterWrite(8, {0xFA, 0x13});
-    driver->afterWrite(9, {0xFA, 0xAB});
+    driver->afterWrite(1, {mpsse::kBadCommandAnswer, 0x13});
+    driver->afterWrite(2, kEcho);
     StdoutCapture out;
     FTD232_sbus_single_write(1, 1, 0x10, 0x55);
     ASSERT_EQ(driver->writes().size(), 3u);
-    EXPECT_EQ(driver->writes()[1], Bytes{0xAB});
-    EXPECT_EQ(driver->writes()[2], Bytes{0x85});
+    EXPECT_EQ(driver->writes()[1], Bytes{sbus::kEchoProbe});
+    EXPECT_EQ(driver->writes()[2], Bytes{mpsse::kLoopbackOff});
     EXPECT_EQ(out.text(), " !!!!! 0 0 0 0  \n");
     EXPECT_EQ(driver->waiting(), 0u);
 }
 
 TEST_F(LinkTest, ReadSendsTheThirtyFourByteStreamAndDecodesTheAnswer) {
     openLink();
-    driver->afterWrite(8, {0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01});
+    driver->afterWrite(1, readReply({0x4F, 0x00, 0x12, 0x01}));
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
     ASSERT_EQ(driver->writes().size(), 1u);
-    EXPECT_EQ(driver->writes()[0], readStream({0x4F, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(driver->writes()[0], readStream(0x13C0000));
 }
 
 TEST_F(LinkTest, ReadClearsTheReadWriteBitAndIgnoresTheFirstTwoReplyBytes) {
     openLink();
     // reply bytes 0 and 1 are any two bytes; bits 7-2 of the last byte are ignored
-    driver->afterWrite(8, {0x12, 0x34, 0x4F, 0x00, 0x12, 0xFD});
+    driver->afterWrite(1, {0x12, 0x34, 0x4F, 0x00, 0x12, 0xFD});
     EXPECT_EQ(FTD232_sbus_single_read(1, 1, 0x1E, 0), 0x13C0049u);
-    EXPECT_EQ(driver->writes()[0], readStream({0x4F, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(driver->writes()[0], readStream(0x13C0000));
 }
 
 TEST_F(LinkTest, ReadDiscardsBytesWaitingBeforeItsStream) {
     openLink();
     driver->preload({0xEE, 0xEE, 0xEE});
-    driver->afterWrite(8, {0xFA, 0x00, 0x8C, 0xC0, 0x01, 0x82});
+    driver->afterWrite(1, readReply({0x8C, 0xC0, 0x01, 0x82}));
     EXPECT_EQ(FTD232_sbus_single_read(2, 0, 0x19, 0), 0x2330006u);
 }
 
@@ -99,15 +94,15 @@ TEST_F(LinkTest, ReadErrorRuleLooksAtTheStatusAndTheReportedCount) {
     openLink();
     {
         // failed query with nothing reported: the read error
-        driver->failCall("FT_GetQueueStatus", 6, FT_IO_ERROR);
+        driver->failCall("FT_GetQueueStatus", 2, FT_IO_ERROR);
         StdoutCapture out;
         EXPECT_EQ(FTD232_sbus_single_read(1, 0, 1, 0), 1u);
         EXPECT_EQ(out.text(), "Error - GPIO cannot be read\n");
     }
     {
         // a failed reply read with six bytes reported: the read error too
-        driver->afterWrite(9, {0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01});
-        driver->failCall("FT_Read", 5, FT_IO_ERROR);
+        driver->afterWrite(1, readReply({0x4F, 0x00, 0x12, 0x01}));
+        driver->failCall("FT_Read", 2, FT_IO_ERROR);
         StdoutCapture out;
         EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 1u);
         EXPECT_EQ(out.text(), "Error - GPIO cannot be read\n");
@@ -118,13 +113,13 @@ TEST_F(LinkTest, ShortReplyIsWaitedForAndNeverDecodedFromBytesThatDidNotArrive) 
     openLink();
     {
         // the rest of the reply arrives a little late: the answer is whole
-        driver->afterWrite(8, {0xFA, 0x00, 0x4F});
-        driver->atQuery(7, {0x00, 0x12, 0x01});
+        driver->afterWrite(1, readReply({0x4F}));
+        driver->atQuery(3, {0x00, 0x12, 0x01});
         EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
     }
     {
         // the rest never comes: the read error, not a half-decoded word
-        driver->afterWrite(9, {0xFA, 0x00, 0x4F});
+        driver->afterWrite(1, readReply({0x4F}));
         StdoutCapture out;
         EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 1u);
         EXPECT_EQ(out.text(), "Error - GPIO cannot be read\n");
@@ -134,18 +129,18 @@ TEST_F(LinkTest, ShortReplyIsWaitedForAndNeverDecodedFromBytesThatDidNotArrive) 
 TEST_F(LinkTest, LateBytesAfterTheAnswerAreDrainedAndASecondFindResynchronises) {
     openLink();
     // the query after the decode finds late bytes, the next query finds more
-    driver->afterWrite(8, {0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01});
-    driver->atQuery(7, {0x77});
-    driver->atQuery(8, {0x88});
-    driver->afterWrite(9, {0xFA, 0xAB});
+    driver->afterWrite(1, readReply({0x4F, 0x00, 0x12, 0x01}));
+    driver->atQuery(3, {0x77});
+    driver->atQuery(4, {0x88});
+    driver->afterWrite(2, kEcho);
     StdoutCapture out;
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
-    EXPECT_EQ(driver->writes().size(), 3u);  // the read stream, then 0xAB and 0x85
-    EXPECT_EQ(driver->writes()[1], Bytes{0xAB});
+    EXPECT_EQ(driver->writes().size(), 3u);  // the read stream, the echo probe, loopback off
+    EXPECT_EQ(driver->writes()[1], Bytes{sbus::kEchoProbe});
 
     driver->clearCalls();
-    driver->afterWrite(11, {0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01});
-    driver->atQuery(13, {0x77});  // one late byte only: drained, no resynchronisation
+    driver->afterWrite(1, readReply({0x4F, 0x00, 0x12, 0x01}));
+    driver->atQuery(3, {0x77});  // one late byte only: drained, no resynchronisation
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
     EXPECT_EQ(driver->writes().size(), 1u);
     EXPECT_EQ(driver->waiting(), 0u);
@@ -156,16 +151,21 @@ TEST_F(LinkTest, ClockDivisorKeepsItsLowSixteenBitsLowByteFirst) {
     SetClkFreq(15, 0);
     SetClkFreq(0x1234, 0);
     SetClkFreq(0x12345, 0);
-    EXPECT_EQ(driver->writes(),
-              (std::vector<Bytes>{{0x86, 0x0F, 0x00}, {0x86, 0x34, 0x12}, {0x86, 0x45, 0x23}}));
+    const uint8_t divisor = mpsse::kSetClockDivisor;
+    EXPECT_EQ(
+        driver->writes(),
+        (std::vector<Bytes>{{divisor, 0x0F, 0x00}, {divisor, 0x34, 0x12}, {divisor, 0x45, 0x23}}));
     EXPECT_EQ(ops().size(), 3u);  // no queue query
 }
 
 TEST_F(LinkTest, ChipResetIsNineBytesInThreeWrites) {
     openLink();
     FTD232_sbus_reset_part();
+    // Reset low, then idle, then 1008 clocks with select high.
     EXPECT_EQ(driver->writes(),
-              (std::vector<Bytes>{{0x80, 0x08, 0xFB}, {0x80, 0x18, 0xFB}, {0x8F, 0x7D, 0x00}}));
+              (std::vector<Bytes>{bytesOf(mpsse::setLowByte(sbus::kResetLow)),
+                                  bytesOf(mpsse::setLowByte(sbus::kIdle)),
+                                  bytesOf(mpsse::clockBytePulses(sbus::kResetClockGroups))}));
     EXPECT_EQ(ops().size(), 3u);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/FT2232H.h"
+#include "platform/protocol/sbus_protocol.h"
 
 int main() {
     if (OpenandConfigFT2232Hdevice() != 0) return 1;
@@ -16,10 +17,10 @@ int main() {
     int wrong = 0;
     for (const auto& w : words) {
         const int readCh = w.ch == 3 ? 2 : w.ch;  // both channels: check channel 1 too
-        const unsigned answer = FTD232_sbus_single_read(readCh, 0, w.addr, 0);
-        std::printf("ch %d addr 0x%02X: wrote 0x%04X, read 0x%04X\n", readCh, w.addr, w.data,
-                    answer & 0xFFFF);
-        if ((answer & 0xFFFF) != static_cast<unsigned>(w.data)) ++wrong;
+        const unsigned data =
+            kovra610::sbus::unpack(FTD232_sbus_single_read(readCh, 0, w.addr, 0)).data;
+        std::printf("ch %d addr 0x%02X: wrote 0x%04X, read 0x%04X\n", readCh, w.addr, w.data, data);
+        if (data != static_cast<unsigned>(w.data)) ++wrong;
     }
     CloseFT2232HDevice();
     if (wrong != 0) return 1;

@@ -7,10 +7,16 @@
 
 #include "link/FT2232H.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "recording_backend.h"
 
 namespace kovra610::testing {
 namespace {
+
+// The data field of an answer word.
+unsigned dataOf(unsigned answer) {
+    return sbus::unpack(answer).data;
+}
 
 class LinkOnVirtualBoard : public ::testing::Test {
 protected:
@@ -29,23 +35,23 @@ protected:
 
 TEST_F(LinkOnVirtualBoard, OpenLeavesThePortConfiguredAsTheLinkNeedsIt) {
     EXPECT_EQ(board->bitMode(), FT_BITMODE_MPSSE);
-    EXPECT_FALSE(board->loopback());
-    EXPECT_FALSE(board->divideBy5());
-    EXPECT_FALSE(board->adaptiveClocking());
-    EXPECT_FALSE(board->threePhase());
-    EXPECT_EQ(board->divisor(), 15);
-    EXPECT_DOUBLE_EQ(board->serialClockHz(), 1.875e6);
-    EXPECT_EQ(board->lowValue(), 0x18);
-    EXPECT_EQ(board->lowDirection(), 0x0B);
-    EXPECT_EQ(board->highDirection(), 0x00);
+    EXPECT_FALSE(board->engine().loopback());
+    EXPECT_FALSE(board->engine().divideBy5());
+    EXPECT_FALSE(board->engine().adaptive());
+    EXPECT_FALSE(board->engine().threePhase());
+    EXPECT_EQ(board->engine().divisor(), 15);
+    EXPECT_DOUBLE_EQ(board->engine().serialClockHz(), 1.875e6);
+    EXPECT_EQ(board->engine().lowValue(), sbus::kEndOfOpen.value);
+    EXPECT_EQ(board->engine().lowDirection(), sbus::kEndOfOpen.direction);
+    EXPECT_EQ(board->engine().highDirection(), sbus::kHighByteInputs.direction);
     EXPECT_EQ(board->portConfig(0).latencyTimerMs, 1);
     EXPECT_EQ(board->portConfig(0).flowControl, FT_FLOW_RTS_CTS);
 }
 
 TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
     FTD232_sbus_reset_part();
-    EXPECT_EQ(board->chipResets(), 1u);
-    EXPECT_EQ(board->lowDirection(), 0xFB);
+    EXPECT_EQ(board->chip().resets(), 1u);
+    EXPECT_EQ(board->engine().lowDirection(), sbus::kDrivenDirection);
     FTD232_sbus_single_write(1, 1, 0x05, 0x1234);
     FTD232_sbus_single_write(2, 1, 0x06, 0xABCD);
     FTD232_sbus_single_write(3, 1, 0x19, 0x1A1F);
@@ -53,31 +59,31 @@ TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
 
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x05, 0), 0x10A1234u);
     EXPECT_EQ(FTD232_sbus_single_read(2, 1, 0x06, 0), 0x20CABCDu);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x19, 0) & 0xFFFF, 0x1A1Fu);
-    EXPECT_EQ(FTD232_sbus_single_read(2, 0, 0x19, 0) & 0xFFFF, 0x1A1Fu);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x07, 0) & 0xFFFF, 0u);
-    EXPECT_EQ(board->framingErrors(), 0u);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x19, 0)), 0x1A1Fu);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(2, 0, 0x19, 0)), 0x1A1Fu);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x07, 0)), 0u);
+    EXPECT_EQ(board->chip().framingErrors(), 0u);
 
     // the alarm flags read back through register 0x1E
-    board->setAlarmFlags(0, 0x0049);
+    board->chip().setAlarmFlags(0, 0x0049);
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
 
     // a reset clears what was written
     FTD232_sbus_reset_part();
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x05, 0) & 0xFFFF, 0u);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x05, 0)), 0u);
 }
 
 TEST_F(LinkOnVirtualBoard, LinkFaultsEndInTheLinksOwnReports) {
     StdoutCapture out;
-    board->failWrite(1);
+    board->faults().failWrite(1);
     FTD232_sbus_single_write(1, 1, 1, 1);
-    board->injectStrayBytes(1, {0x12, 0x34});
+    board->faults().injectStrayBytes(1, {0x12, 0x34});
     FTD232_sbus_single_write(1, 1, 2, 2);
-    board->shortenNextReply(3);
+    board->faults().shortenNextReply(3);
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0), 1u);
-    board->delayNextReply(3, 2);
-    EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0) & 0xFFFF, 2u);  // late bytes waited for
-    board->pullCable();
+    board->faults().delayNextReply(3, 2);
+    EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 2, 0)), 2u);  // late bytes waited for
+    board->faults().pullCable();
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 2, 0), 1u);
     const std::string text = out.text();
     EXPECT_EQ(text,
@@ -85,7 +91,7 @@ TEST_F(LinkOnVirtualBoard, LinkFaultsEndInTheLinksOwnReports) {
               " !!!!! 0 0 0 0  \n"
               "Error - GPIO cannot be read\n"
               "Error - GPIO cannot be read\n");
-    EXPECT_EQ(board->reg(0, 2), 2);  // the write that found stray bytes still landed
+    EXPECT_EQ(board->chip().reg(0, 2), 2);  // the write that found stray bytes still landed
 }
 
 // Periods between rising edges of ADBUS0 in a VCD trace, in picoseconds.

@@ -17,7 +17,7 @@ int item(int array, int i) {
 // The last word the chip decoded for a register of channel select `ch`.
 vboard::SerialWord lastWordTo(const vboard::VirtualBoard& board, unsigned ch, unsigned addr) {
     vboard::SerialWord found{};
-    for (const auto& w : board.decodedWords())
+    for (const auto& w : board.chip().words())
         if (w.ch == ch && w.addr == addr) found = w;
     return found;
 }
@@ -57,8 +57,8 @@ TEST_F(ProgramTest, RegisterEditsReachBothChannelsAsPackedWords) {
     runProgram([&] {
         for (const auto& c : cases) {
             for (const auto& r : c.rings) driver::commit(panelHandle, r.control, r.value);
-            EXPECT_EQ(board->reg(0, c.addr), c.word) << c.what;
-            EXPECT_EQ(board->reg(1, c.addr), c.word) << c.what;
+            EXPECT_EQ(board->chip().reg(0, c.addr), c.word) << c.what;
+            EXPECT_EQ(board->chip().reg(1, c.addr), c.word) << c.what;
             EXPECT_EQ(lastWordTo(*board, 1, c.addr).data, c.word) << c.what;
             EXPECT_EQ(lastWordTo(*board, 2, c.addr).data, c.word) << c.what;
         }
@@ -68,20 +68,20 @@ TEST_F(ProgramTest, RegisterEditsReachBothChannelsAsPackedWords) {
 TEST_F(ProgramTest, ChannelSelectionTouchesOnlyTheSelectedChannel) {
     runProgram([&] {
         driver::commit(panelHandle, MODECHSEL, 1);
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, DRVFORCE, 3);
-        EXPECT_EQ(board->reg(0, 0x19), 0x0007);
-        EXPECT_EQ(board->reg(1, 0x19), 0x0001);
-        for (const auto& w : board->decodedWords()) EXPECT_EQ(w.ch, 1u);
+        EXPECT_EQ(board->chip().reg(0, 0x19), 0x0007);
+        EXPECT_EQ(board->chip().reg(1, 0x19), 0x0001);
+        for (const auto& w : board->chip().words()) EXPECT_EQ(w.ch, 1u);
 
         driver::commit(panelHandle, MODECHSEL, 2);
         // the rings now show channel 1, whose driver word is still 0x0001
         EXPECT_EQ(driver::shownText(panelHandle, DRVFORCE), "0");
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, DRVCLC, 6);
-        EXPECT_EQ(board->reg(1, 0x19), 0x0C01);
-        EXPECT_EQ(board->reg(0, 0x19), 0x0007);
-        for (const auto& w : board->decodedWords()) EXPECT_EQ(w.ch, 2u);
+        EXPECT_EQ(board->chip().reg(1, 0x19), 0x0C01);
+        EXPECT_EQ(board->chip().reg(0, 0x19), 0x0007);
+        for (const auto& w : board->chip().words()) EXPECT_EQ(w.ch, 2u);
         EXPECT_STREQ(sbus_structure.name[30], "DrvRegCh0");
         EXPECT_EQ(sbus_structure.data[30], 0x0007);
 
@@ -97,27 +97,27 @@ TEST_F(ProgramTest, LevelAndCodeEditsConvertAtTheTablePoints) {
         const std::pair<double, unsigned> levels[] = {{0.0, 16384}, {7.5, 65535}, {-2.5, 0},
                                                       {2.0, 29491}, {-2.0, 3277}, {1.23456, 24474}};
         for (const auto& [volts, code] : levels) {
-            board->clearWords();
+            board->chip().clearLists();
             driver::commit(panelHandle, item(VoltDataCtrlArr, 5), volts);
             EXPECT_EQ(sbus_structure.data[5], static_cast<int>(code)) << volts;
             EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 5)),
                       std::to_string(code));
-            EXPECT_EQ(board->reg(0, 5), code) << volts;
+            EXPECT_EQ(board->chip().reg(0, 5), code) << volts;
         }
         EXPECT_EQ(sbus_structure.volts[5], 1.23456);  // stored unrounded
 
         // the same level twice: nothing changed, nothing sent
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, item(VoltDataCtrlArr, 5), 1.23456);
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
 
         // a code shows its rounded level, is stored, and is not sent yet
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, item(HexDataCtrlArr, 0), 16385u);
         EXPECT_EQ(sbus_structure.data[0], 16385);
         EXPECT_EQ(sbus_structure.volts[0], 0.0);
         EXPECT_EQ(driver::shownText(panelHandle, item(VoltDataCtrlArr, 0)).substr(0, 5), "0.000");
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
         driver::commit(panelHandle, item(HexDataCtrlArr, 1), 0u);
         EXPECT_EQ(sbus_structure.volts[1], -2.5);
         driver::commit(panelHandle, item(HexDataCtrlArr, 2), 65535u);
@@ -128,18 +128,18 @@ TEST_F(ProgramTest, LevelAndCodeEditsConvertAtTheTablePoints) {
         driver::commit(panelHandle, item(HexDataCtrlArr, 9), 16385u);
         driver::press(panelHandle, SBUSWRITE);
         EXPECT_EQ(sbus_structure.data[9], 16384);
-        EXPECT_EQ(board->reg(0, 9), 16384);
-        EXPECT_EQ(board->reg(0, 0), 16385);  // other entries send their code as committed
+        EXPECT_EQ(board->chip().reg(0, 9), 16384);
+        EXPECT_EQ(board->chip().reg(0, 0), 16385);  // other entries send their code as committed
     });
 }
 
 TEST_F(ProgramTest, TheTwoPanelRowsWithoutADacEntryNeverTouchTheDriverRegisters) {
     runProgram([&] {
         const SBUS_STRUCTURE before = sbus_structure;
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, item(VoltDataCtrlArr, 30), 2.0);
         driver::commit(panelHandle, item(HexDataCtrlArr, 31), 49151u);
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
         EXPECT_EQ(sbus_structure.data[30], before.data[30]);
         EXPECT_EQ(sbus_structure.data[31], before.data[31]);
         EXPECT_EQ(sbus_structure.volts[31], before.volts[31]);
@@ -151,9 +151,9 @@ TEST_F(ProgramTest, TheTwoPanelRowsWithoutADacEntryNeverTouchTheDriverRegisters)
 
 TEST_F(ProgramTest, ReadAllRegsListsFortyEntriesAndShowsWhatTheChipHolds) {
     runProgram([&] {
-        board->setReg(0, 0x03, 40000);   // CPH_Ch0 drifted on the chip
-        board->setReg(0, 0x19, 0x1A1F);  // driver word of channel 0
-        board->setReg(1, 0x1A, 0xF000);  // comparator of channel 1
+        board->chip().setReg(0, 0x03, 40000);   // CPH_Ch0 drifted on the chip
+        board->chip().setReg(0, 0x19, 0x1A1F);  // driver word of channel 0
+        board->chip().setReg(1, 0x1A, 0xF000);  // comparator of channel 1
         StdoutCapture out;
         driver::press(panelHandle, ALL_2);
         const std::string listing = out.text();
@@ -180,7 +180,7 @@ TEST_F(ProgramTest, ReadAllRegsListsFortyEntriesAndShowsWhatTheChipHolds) {
         driver::commit(panelHandle, MODECHSEL, 2);
         EXPECT_EQ(driver::shownText(panelHandle, CMPHYS), "15");
         // every read went out as a read cycle, the first with data 0
-        const auto& words = board->decodedWords();
+        const auto& words = board->chip().words();
         ASSERT_GE(words.size(), 40u);
         const auto first = words[words.size() - 40];
         EXPECT_EQ(first.rw, 0u);
@@ -191,21 +191,21 @@ TEST_F(ProgramTest, ReadAllRegsListsFortyEntriesAndShowsWhatTheChipHolds) {
 TEST_F(ProgramTest, WriteAllRegSendsEverythingEveryTimeWithItsLedLit) {
     runProgram([&] {
         for (int pass = 0; pass < 2; ++pass) {
-            board->clearWords();
+            board->chip().clearLists();
             std::string ledDuring, busyDuring;
             atNextEvents([&] {
                 ledDuring = driver::shownText(panelHandle, LED_2);
                 busyDuring = std::to_string(driver::ledBusy(panelHandle, LED));
             });
             driver::press(panelHandle, ALL);
-            EXPECT_EQ(board->decodedWords().size(), 40u);
+            EXPECT_EQ(board->chip().words().size(), 40u);
             EXPECT_EQ(ledDuring, "1");
             EXPECT_EQ(busyDuring, "1");
             EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
             EXPECT_EQ(driver::ledBusy(panelHandle, LED), 0);
         }
         // with the link gone the forced pass still ends with the LED dark
-        board->pullCable();
+        board->faults().pullCable();
         driver::press(panelHandle, ALL);
         EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
     });
@@ -214,13 +214,13 @@ TEST_F(ProgramTest, WriteAllRegSendsEverythingEveryTimeWithItsLedLit) {
 
 TEST_F(ProgramTest, AlarmReadBackReadsBothChannelsBeforeShowingEither) {
     runProgram([&] {
-        board->raiseAlarm(0, 0x0049);
-        board->raiseAlarm(1, 0x0102);
-        board->clearWords();
+        board->chip().raiseAlarm(0, 0x0049);
+        board->chip().raiseAlarm(1, 0x0102);
+        board->chip().clearLists();
         driver::press(panelHandle, COMMANDBUTTON_5);
         EXPECT_EQ(driver::shownText(panelHandle, DATA1), "73");
         EXPECT_EQ(driver::shownText(panelHandle, DATA2), "258");
-        const auto& words = board->decodedWords();
+        const auto& words = board->chip().words();
         ASSERT_EQ(words.size(), 2u);
         EXPECT_EQ(words[0].ch, 1u);
         EXPECT_EQ(words[1].ch, 2u);
@@ -231,14 +231,14 @@ TEST_F(ProgramTest, AlarmReadBackReadsBothChannelsBeforeShowingEither) {
 
 TEST_F(ProgramTest, SingleWordsFromThePanel) {
     runProgram([&] {
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, CH, 3u);
         driver::commit(panelHandle, ADDR, 0x12u);
         driver::commit(panelHandle, DATA_1, 0xBEEFu);
         EXPECT_EQ(driver::shownText(panelHandle, DATA_2), std::to_string(0xBEEF));
         driver::press(panelHandle, COMMANDBUTTON);
-        EXPECT_EQ(board->reg(0, 0x12), 0xBEEF);
-        EXPECT_EQ(board->reg(1, 0x12), 0xBEEF);
+        EXPECT_EQ(board->chip().reg(0, 0x12), 0xBEEF);
+        EXPECT_EQ(board->chip().reg(1, 0x12), 0xBEEF);
 
         // the second data view reaches 131071; the word carries 16 bits
         driver::commit(panelHandle, DATA_2, 0x1BEEFu);
@@ -249,12 +249,12 @@ TEST_F(ProgramTest, SingleWordsFromThePanel) {
         EXPECT_EQ(driver::shownText(panelHandle, DATA_2), "5");
 
         // R/W 0 makes a read cycle and changes no field
-        board->clearWords();
+        board->chip().clearLists();
         driver::commit(panelHandle, REG, 0u);
         driver::press(panelHandle, COMMANDBUTTON);
-        ASSERT_EQ(board->decodedWords().size(), 1u);
-        EXPECT_EQ(board->decodedWords()[0].rw, 0u);
-        EXPECT_EQ(board->reg(0, 0x12), 0xBEEF);
+        ASSERT_EQ(board->chip().words().size(), 1u);
+        EXPECT_EQ(board->chip().words()[0].rw, 0u);
+        EXPECT_EQ(board->chip().reg(0, 0x12), 0xBEEF);
 
         driver::commit(panelHandle, CH2, 2u);
         driver::commit(panelHandle, ADDR2, 0x12u);
@@ -268,20 +268,20 @@ TEST_F(ProgramTest, SingleWordsFromThePanel) {
 
 TEST_F(ProgramTest, LinkButtonsResetTheChipSetTheClockAndReopen) {
     runProgram([&] {
-        EXPECT_EQ(board->divisor(), 15);
+        EXPECT_EQ(board->engine().divisor(), 15);
         driver::commit(panelHandle, CLKFREQ, 4u);
-        EXPECT_EQ(board->divisor(), 4);
-        EXPECT_DOUBLE_EQ(board->serialClockHz(), 6e6);
+        EXPECT_EQ(board->engine().divisor(), 4);
+        EXPECT_DOUBLE_EQ(board->engine().serialClockHz(), 6e6);
         driver::press(panelHandle, SETCLKFREQ);
-        EXPECT_EQ(board->divisor(), 4);
+        EXPECT_EQ(board->engine().divisor(), 4);
 
         driver::press(panelHandle, COMMANDBUTTON_4);
-        EXPECT_EQ(board->chipResets(), 2u);
-        EXPECT_EQ(board->reg(0, 0x19), 0);
+        EXPECT_EQ(board->chip().resets(), 2u);
+        EXPECT_EQ(board->chip().reg(0, 0x19), 0);
 
         // re-opening returns the clock to its divisor 15
         driver::press(panelHandle, COMMANDBUTTON_6);
-        EXPECT_EQ(board->divisor(), 15);
+        EXPECT_EQ(board->engine().divisor(), 15);
         EXPECT_TRUE(board->portConfig(0).open);
     });
 }
@@ -289,12 +289,12 @@ TEST_F(ProgramTest, LinkButtonsResetTheChipSetTheClockAndReopen) {
 TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
     int result = -2;
     result = runProgram([&] {
-        board->pullCable();
+        board->faults().pullCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         driver::commit(panelHandle, DRVFORCE, 3);
         driver::press(panelHandle, ALL_2);
         EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "1");
-        board->plugCable();
+        board->faults().plugCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_TRUE(board->portConfig(0).open);
     });
@@ -305,7 +305,7 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
 
 TEST_F(ProgramTest, BitStringWritesTheSameWordAsTheOverVoltageMask) {
     runProgram([&] {
-        board->clearWords();
+        board->chip().clearLists();
         set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
         vector_data_serial_bus_write(
             "11"
@@ -323,13 +323,13 @@ TEST_F(ProgramTest, BitStringWritesTheSameWordAsTheOverVoltageMask) {
             "1"
             "0000000000001100");
         vector_data_serial_bus_write("11");  // short: the missing bits are 0
-        const auto& words = board->decodedWords();
+        const auto& words = board->chip().words();
         ASSERT_EQ(words.size(), 5u);
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(words[i].raw(), 0x33B000Cu) << i;
-        EXPECT_EQ(words[3].raw(), 0x23B000Cu);
-        EXPECT_EQ(words[4].raw(), 0x3000000u);
-        EXPECT_EQ(board->reg(0, 0x1D), 12);
-        EXPECT_EQ(board->reg(1, 0x1D), 12);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(kovra610::sbus::pack(words[i]), 0x33B000Cu) << i;
+        EXPECT_EQ(kovra610::sbus::pack(words[3]), 0x23B000Cu);
+        EXPECT_EQ(kovra610::sbus::pack(words[4]), 0x3000000u);
+        EXPECT_EQ(board->chip().reg(0, 0x1D), 12);
+        EXPECT_EQ(board->chip().reg(1, 0x1D), 12);
     });
 }
 
@@ -347,7 +347,7 @@ TEST_F(ProgramTest, AShortSessionAtThePanel) {
         driver::answerNextFilePopup((setupDir / "kovra610_defaults.sbus").string());
         driver::press(panelHandle, SBUSSEL);
         driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
-        EXPECT_EQ(board->reg(0, 0x00), 38010);
+        EXPECT_EQ(board->chip().reg(0, 0x00), 38010);
         driver::commit(panelHandle, DRVFORCE, 3);
         driver::press(panelHandle, ALL_2);
         EXPECT_EQ(driver::shownText(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, 0)), "38010");

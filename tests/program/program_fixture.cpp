@@ -94,7 +94,7 @@ void ProgramTest::removeDefaultSetupFile() {
 
 int ProgramTest::chipValueOf(int entry) const {
     const int channel = sbus_structure.ch[entry] == 2 ? 1 : 0;
-    return board->reg(channel, static_cast<unsigned>(sbus_structure.addr[entry]));
+    return board->chip().reg(channel, static_cast<unsigned>(sbus_structure.addr[entry]));
 }
 
 void ProgramTest::atNextEvents(std::function<void()> probe) {

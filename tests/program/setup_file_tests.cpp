@@ -17,10 +17,7 @@ namespace fs = std::filesystem;
 // The image as start-up leaves it before anything is loaded.
 void startUpImage() {
     sbus_structure = sbus_structure_initial_contents();
-    sbus_structure.number_dacs = 30;
-    sbus_structure.number_registers = 40;
-    sbus_structure.dac_scale[0] = {16384.0, 10.0 / 65535.0};
-    for (int k = 1; k < 4; ++k) sbus_structure.dac_scale[k] = {16384.0, 0.000152590219};
+    sbus_set_startup_constants(&sbus_structure);
 }
 
 std::string record(const std::string& name, double volts, int addr, int rw, int ch, int data) {
@@ -183,7 +180,7 @@ TEST_F(ProgramTest, SaveThenLoadRestoresEverythingTheFormatKeeps) {
 
             // scramble the image, then load the file back
             for (int i = 0; i < 40; ++i) sbus_structure.data[i] = 7;
-            board->clearWords();
+            board->chip().clearLists();
             driver::answerNextFilePopup(path);
             EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 0);
             for (int i = 0; i < 40; ++i) {
@@ -249,13 +246,13 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsReportedByEitherWriter) {
 TEST_F(ProgramTest, CancelledDialogsChangeNothing) {
     runProgram([&] {
         const SBUS_STRUCTURE before = sbus_structure;
-        board->clearWords();
+        board->chip().clearLists();
         driver::answerNextFilePopup("");
         EXPECT_EQ(driver::press(panelHandle, SBUSSEL), 1);
         driver::answerNextFilePopup("");
         EXPECT_EQ(driver::press(panelHandle, SBUSLRN), 0);
         EXPECT_EQ(std::memcmp(&before, &sbus_structure, sizeof before), 0);
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
         EXPECT_EQ(std::distance(fs::directory_iterator(setupDir), fs::directory_iterator()), 1);
     });
 }

@@ -50,7 +50,7 @@ TEST_F(ProgramTest, RandomOperatorEditsEndWithTheChipHoldingTheImage) {
         driver::press(panelHandle, ALL);
         for (int i = 0; i < 40; ++i)
             ASSERT_EQ(chipValueOf(i), sbus_structure.data[i] & 0xFFFF) << "entry " << i;
-        EXPECT_EQ(board->framingErrors(), 0u);
+        EXPECT_EQ(board->chip().framingErrors(), 0u);
     });
 }
 

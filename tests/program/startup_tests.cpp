@@ -34,11 +34,11 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
     EXPECT_EQ(runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); }), 0);
 
     EXPECT_EQ(console, kSuccessfulOpen);
-    EXPECT_EQ(board->chipResets(), 1u);
+    EXPECT_EQ(board->chip().resets(), 1u);
     EXPECT_EQ(textBox, (setupDir / "kovra610_defaults.sbus").string());
     EXPECT_EQ(g_DACSETUPFILES, workDir.string() + "/Dac/");
 
-    const auto& words = board->decodedWords();
+    const auto& words = board->chip().words();
     ASSERT_EQ(words.size(), 40u);
     for (int i = 0; i < 40; ++i) {
         EXPECT_EQ(words[i].ch, static_cast<unsigned>(sbus_structure.ch[i])) << i;
@@ -49,12 +49,12 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
     // What the default file says: DVH 3.0 V on both channels, the converting
     // entries 8 and 9 (5.0 V and -1.0 V) as the codes of their levels, the
     // driver enabled and the thermal alarm at 125 degrees.
-    EXPECT_EQ(board->reg(0, 0x00), 36044);
-    EXPECT_EQ(board->reg(1, 0x00), 36044);
-    EXPECT_EQ(board->reg(0, 0x08), 49151);
-    EXPECT_EQ(board->reg(0, 0x09), 9830);
-    EXPECT_EQ(board->reg(0, 0x19), 0x0001);
-    EXPECT_EQ(board->reg(1, 0x1D), 0x00A0);
+    EXPECT_EQ(board->chip().reg(0, 0x00), 36044);
+    EXPECT_EQ(board->chip().reg(1, 0x00), 36044);
+    EXPECT_EQ(board->chip().reg(0, 0x08), 49151);
+    EXPECT_EQ(board->chip().reg(0, 0x09), 9830);
+    EXPECT_EQ(board->chip().reg(0, 0x19), 0x0001);
+    EXPECT_EQ(board->chip().reg(1, 0x1D), 0x00A0);
     // exit: the link is closed, the port back in reset mode
     EXPECT_FALSE(board->portConfig(0).open);
 }
@@ -90,9 +90,9 @@ TEST_F(ProgramTest, ASecondStartUpElsewhereKeepsTheSetupDirectoryOfTheFirst) {
 
 TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed) {
     runProgram([&] {
-        board->clearWords();
+        board->chip().clearLists();
         sbus_structure_write_to_testequip();
-        EXPECT_TRUE(board->decodedWords().empty());
+        EXPECT_TRUE(board->chip().words().empty());
         EXPECT_EQ(driver::shownText(panelHandle, LED), "0");
 
         // a change to one entry sends that entry alone, with the LED lit
@@ -101,8 +101,8 @@ TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed
         sbus_structure.data[3] = 1234;
         atNextEvents([&] { ledDuring = driver::shownText(panelHandle, LED); });
         sbus_structure_write_to_testequip();
-        ASSERT_EQ(board->decodedWords().size(), 1u);
-        EXPECT_EQ(board->decodedWords()[0].data, 1234u);
+        ASSERT_EQ(board->chip().words().size(), 1u);
+        EXPECT_EQ(board->chip().words()[0].data, 1234u);
         EXPECT_EQ(ledDuring, "1");
         EXPECT_EQ(driver::shownText(panelHandle, LED), "0");
     });
@@ -113,9 +113,9 @@ TEST_F(ProgramTest, WithoutTheDefaultFileTheInitialImageGoesOut) {
     std::string textBox;
     runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); });
     EXPECT_EQ(textBox, "None Loaded");
-    ASSERT_EQ(board->decodedWords().size(), 40u);
+    ASSERT_EQ(board->chip().words().size(), 40u);
     for (int i = 0; i < 40; ++i) {
-        const auto& w = board->decodedWords()[i];
+        const auto& w = board->chip().words()[i];
         EXPECT_EQ(w.ch, 1u);
         EXPECT_EQ(w.addr, 1u);
         // entries 8 and 9 go out as the code of their 1.0 V
@@ -124,18 +124,18 @@ TEST_F(ProgramTest, WithoutTheDefaultFileTheInitialImageGoesOut) {
 }
 
 TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {
-    board->setDevicePresent(false);
+    board->faults().setDevicePresent(false);
     std::string textBox;
     EXPECT_EQ(runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); }), 0);
     EXPECT_EQ(console, std::string("Checking for FTDI devices...\n"
                                    "There are no FTDI devices installed\n") +
                            kCheckBoardPower);
     EXPECT_EQ(textBox, "None Loaded");
-    EXPECT_TRUE(board->decodedWords().empty());
+    EXPECT_TRUE(board->chip().words().empty());
 }
 
 TEST_F(ProgramTest, AFailingLinkOpenIsReportedAndThePanelRunsOn) {
-    board->setEchoFault(vboard::EchoFault::Missing, vboard::VirtualBoard::kAlways);
+    board->faults().setEchoFault(vboard::EchoFault::Missing, vboard::FaultInjector::kAlways);
     int result = -2;
     result = runProgram([&] {
         // single words fail in the link and the panel keeps working
@@ -160,8 +160,8 @@ TEST_F(ProgramTest, ASetupDirectoryTooLongForTheDefaultPathIsSaidOnTheConsole) {
                            deep.string() + "/Dac/kovra610_defaults.sbus\n"),
               std::string::npos)
         << console;
-    EXPECT_EQ(board->reg(0, 0x01), 1);  // the initial image went out instead
-    EXPECT_EQ(board->reg(0, 0x00), 0);
+    EXPECT_EQ(board->chip().reg(0, 0x01), 1);  // the initial image went out instead
+    EXPECT_EQ(board->chip().reg(0, 0x00), 0);
 }
 
 // "Exit" pressed while start-up still runs ends the program as soon as the
@@ -181,7 +181,7 @@ TEST_F(ProgramTest, ExitPressedDuringStartUpEndsTheProgramOnceStartUpIsDone) {
     }
     EXPECT_TRUE(pressed);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(board->decodedWords().size(), 40u);
+    EXPECT_EQ(board->chip().words().size(), 40u);
     EXPECT_FALSE(board->portConfig(0).open);
 }
 

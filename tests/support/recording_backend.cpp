@@ -16,17 +16,17 @@ FT_HANDLE const kHandle = reinterpret_cast<FT_HANDLE>(0x6010);
 }
 
 void RecordingBackend::failCall(const std::string& op, int nth, FT_STATUS status) {
-    nthFailures_[op][nth] = status;
+    nthFailures_[op][counts_[op] + nth] = status;
 }
 void RecordingBackend::failAlways(const std::string& op, FT_STATUS status) {
     alwaysFailures_[op] = status;
 }
 void RecordingBackend::afterWrite(int nthWrite, std::vector<uint8_t> bytes) {
-    auto& slot = afterWrite_[nthWrite];
+    auto& slot = afterWrite_[counts_["FT_Write"] + nthWrite];
     slot.insert(slot.end(), bytes.begin(), bytes.end());
 }
 void RecordingBackend::atQuery(int nthQuery, std::vector<uint8_t> bytes) {
-    auto& slot = atQuery_[nthQuery];
+    auto& slot = atQuery_[counts_["FT_GetQueueStatus"] + nthQuery];
     slot.insert(slot.end(), bytes.begin(), bytes.end());
 }
 void RecordingBackend::preload(std::vector<uint8_t> bytes) {

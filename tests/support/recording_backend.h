@@ -24,14 +24,16 @@ class RecordingBackend : public d2xx::Backend {
 public:
     DWORD deviceCount = 2;
 
-    // The n-th call (from 1) of `op` returns `status`.
+    // Every count runs from the moment of the call: the nth call of an
+    // operation is the nth from now on, 1 the next one.
+    // The nth call of `op` returns `status`.
     void failCall(const std::string& op, int nth, FT_STATUS status);
     // Every call of `op` from now on returns `status`.
     void failAlways(const std::string& op, FT_STATUS status);
-    // Bytes that enter the receive queue right after the n-th write (from 1).
+    // Bytes that enter the receive queue right after the nth write.
     void afterWrite(int nthWrite, std::vector<uint8_t> bytes);
-    // Bytes that enter the receive queue just before the n-th queue query
-    // (from 1) answers.
+    // Bytes that enter the receive queue just before the nth queue query
+    // answers.
     void atQuery(int nthQuery, std::vector<uint8_t> bytes);
     // Bytes already waiting.
     void preload(std::vector<uint8_t> bytes);

@@ -1,5 +1,5 @@
 // Shared helpers of the virtual board tests: a fixture that installs a fresh
-// board, and the serial-bus command streams written out by hand.
+// board, and the serial-bus command streams.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@ namespace kovra610::vboard::testing {
 
 // The answer word in bytes 2 to 5 of a read stream's reply.
 inline uint32_t answerOf(const Bytes& reply) {
-    if (reply.size() < 6) return 0xFFFFFFFFu;
-    return (uint32_t{reply[2]} << 18) | (uint32_t{reply[3]} << 10) | (uint32_t{reply[4]} << 2) |
-           (reply[5] & 0x03u);
+    if (reply.size() < sbus::kReplyLength) return 0xFFFFFFFFu;
+    const uint8_t* a = &reply[sbus::kAnswerAt];
+    return sbus::answerWord(a[0], a[1], a[2], a[3]);
 }
 
 class BoardTest : public ::testing::Test {
@@ -33,9 +33,7 @@ protected:
         ASSERT_EQ(FT_Open(0, &handle), FT_OK);
         ASSERT_EQ(FT_SetBitMode(handle, 0x00, FT_BITMODE_RESET), FT_OK);
         ASSERT_EQ(FT_SetBitMode(handle, 0x00, FT_BITMODE_MPSSE), FT_OK);
-        send({0x8A, 0x97, 0x8D});
-        send({0x86, 0x0F, 0x00});
-        send({0x80, 0x18, 0xFB});
+        send(linkSetup());
     }
 
     void send(Bytes bytes) {

@@ -9,6 +9,7 @@ namespace kovra610::vboard::testing {
 namespace {
 
 using PortTest = BoardTest;
+using sbus::kEchoProbe;
 
 TEST_F(PortTest, TwoPortsOpenOnceEach) {
     DWORD count = 0;
@@ -26,7 +27,7 @@ TEST_F(PortTest, TwoPortsOpenOnceEach) {
 
     // Port B takes configuration and data and answers nothing.
     EXPECT_EQ(FT_SetBitMode(b, 0, FT_BITMODE_MPSSE), FT_OK);
-    uint8_t bad = 0xAB;
+    uint8_t bad = kEchoProbe;
     DWORD n = 0;
     EXPECT_EQ(FT_Write(b, &bad, 1, &n), FT_OK);
     EXPECT_EQ(n, 1u);
@@ -73,13 +74,16 @@ TEST_F(PortTest, ConfigurationIsRemembered) {
     ASSERT_EQ(FT_Close(handle), FT_OK);
     EXPECT_FALSE(board->portConfig(0).open);
     EXPECT_EQ(board->portConfig(0).bitMode, FT_BITMODE_RESET);
-    EXPECT_EQ(board->lowDirection(), 0);
-    EXPECT_EQ(board->lowPins(), 0xFB);  // pulled up; ADBUS2 the chip's, low
+    EXPECT_EQ(board->engine().lowDirection(), 0);
+    EXPECT_EQ(board->engine().lowPins(), 0xFB);  // pulled up; ADBUS2 the chip's, low
 }
 
 TEST_F(PortTest, ReceiveQueueGivesBytesWholeAndInOrder) {
     openMpsse();
-    send({0xAB, 0x84, 0x31, 0x02, 0x00, 0x01, 0x02, 0x03, 0x00});
+    // The echo probe, then three bytes out and in through loopback, then the
+    // reply marker.
+    send({kEchoProbe, mpsse::kLoopbackOn, mpsse::kWrite | mpsse::kRead | mpsse::kOutOnFalling, 0x02,
+          0x00, 0x01, 0x02, 0x03, sbus::kReplyMarker});
     DWORD waiting = 0;
     ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     EXPECT_EQ(waiting, 7u);
@@ -87,28 +91,28 @@ TEST_F(PortTest, ReceiveQueueGivesBytesWholeAndInOrder) {
     DWORD got = 0;
     ASSERT_EQ(FT_Read(handle, buf, 3, &got), FT_OK);
     EXPECT_EQ(got, 3u);
-    EXPECT_EQ((Bytes(buf, buf + 3)), (Bytes{0xFA, 0xAB, 0x01}));
+    EXPECT_EQ((Bytes(buf, buf + 3)), streamOf(kEcho, 0x01));
     // Asking for more than waits gives what there is, without waiting.
     ASSERT_EQ(FT_Read(handle, buf, 8, &got), FT_OK);
-    EXPECT_EQ((Bytes(buf, buf + got)), (Bytes{0x02, 0x03, 0xFA, 0x00}));
+    EXPECT_EQ((Bytes(buf, buf + got)), streamOf(0x02, 0x03, readReply({})));
     ASSERT_EQ(FT_Read(handle, buf, 8, &got), FT_OK);
     EXPECT_EQ(got, 0u);
     EXPECT_EQ(FT_Read(handle, nullptr, 1, &got), FT_INVALID_PARAMETER);
     EXPECT_EQ(FT_GetQueueStatus(handle, nullptr), FT_INVALID_PARAMETER);
 
     // FT_ResetDevice empties the queue and a half-read command.
-    send({0xAB, 0x86, 0x05});
+    send({kEchoProbe, mpsse::kSetClockDivisor, 0x05});
     ASSERT_EQ(FT_ResetDevice(handle), FT_OK);
     EXPECT_TRUE(drain().empty());
-    send({0xAB});
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0xAB}));
-    EXPECT_EQ(board->divisor(), 15);
+    send({kEchoProbe});
+    EXPECT_EQ(drain(), kEcho);
+    EXPECT_EQ(board->engine().divisor(), 15);
 }
 
 TEST_F(PortTest, RepliesAppearAfterTheSetLatency) {
     openMpsse();
     board->setReplyLatency(std::chrono::milliseconds(250));
-    send({0xAB});
+    send({kEchoProbe});
     DWORD waiting = 0;
     ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);
     EXPECT_EQ(waiting, 0u);
@@ -121,10 +125,10 @@ TEST_F(PortTest, RepliesAppearAfterTheSetLatency) {
     ASSERT_EQ(FT_SetTimeouts(handle, 5000, 5000), FT_OK);
     ASSERT_EQ(FT_Read(handle, buf, 2, &got), FT_OK);
     EXPECT_EQ(got, 2u);
-    EXPECT_EQ(buf[1], 0xAB);
+    EXPECT_EQ(buf[1], kEchoProbe);
 
     // A query after the latency sees them.
-    send({0x00});
+    send({sbus::kReplyMarker});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     do {
         ASSERT_EQ(FT_GetQueueStatus(handle, &waiting), FT_OK);

@@ -65,7 +65,7 @@ TEST_F(PinTraceTest, HeaderNamesTheEightPinsAndStartsWithTheirLevels) {
                            std::to_string(i) + " $end"),
                   std::string::npos);
     }
-    // All pulled up at the start but ADBUS2; then 0x80 0x18 0xFB.
+    // All pulled up at the start but ADBUS2; then the idle state.
     EXPECT_NE(vcd.find("$dumpvars\n1!\n1\"\n0#\n1$\n1%\n1&\n1'\n1(\n$end\n"), std::string::npos);
     EXPECT_EQ(edges(vcd, 0, 0).size(), 1u);
     std::remove(path.c_str());
@@ -75,9 +75,10 @@ TEST_F(PinTraceTest, ClockEdgesAreSpacedByTheDivisor) {
     openMpsse();
     const std::string path = tempPath("timing.vcd");
     ASSERT_TRUE(board->startTrace(path));
-    send({0x8E, 0x03});              // divisor 15: period 32 ticks
-    send({0x86, 0x02, 0x00, 0x8B});  // divisor 2, divide-by-5: period 30 ticks
-    send({0x8E, 0x03});
+    send(bytesOf(mpsse::clockPulses(4)));  // divisor 15: period 32 ticks
+    // divisor 2, divide-by-5: period 30 ticks
+    send(streamOf(mpsse::setClockDivisor(2), mpsse::kEnableDivideBy5));
+    send(bytesOf(mpsse::clockPulses(4)));
     ASSERT_TRUE(board->stopTrace());
     const auto rising = edges(slurp(path), 0, 1);
     ASSERT_EQ(rising.size(), 8u);
@@ -99,8 +100,8 @@ TEST_F(PinTraceTest, UnwritablePathIsRefusedWithAReason) {
     EXPECT_FALSE(board->startTrace(std::string(5000, 'x') + ".vcd", &error));
     // The board works on without a trace.
     openMpsse();
-    send({0xAB});
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0xAB}));
+    send({sbus::kEchoProbe});
+    EXPECT_EQ(drain(), kEcho);
 }
 
 TEST(PinTraceEnvironmentTest, BoardMadeFromTheEnvironmentTraces) {
@@ -156,9 +157,10 @@ TEST_F(PinTraceTest, SigrokSpiDecoderReadsTheWordsSentAndAnswered) {
     const std::string path = tempPath("spi.vcd");
     ASSERT_TRUE(board->startTrace(path));
     openMpsse();
-    send({0x80, 0x08, 0xFB});  // a reset pulse first
-    send({0x80, 0x18, 0xFB});
-    send({0x8F, 0x7D, 0x00});
+    // A reset pulse first.
+    send(bytesOf(mpsse::setLowByte(sbus::kResetLow)));
+    send(bytesOf(mpsse::setLowByte(sbus::kIdle)));
+    send(bytesOf(mpsse::clockBytePulses(sbus::kResetClockGroups)));
 
     std::vector<uint32_t> mosi;
     std::vector<uint32_t> miso;
@@ -180,10 +182,10 @@ TEST_F(PinTraceTest, SigrokSpiDecoderReadsTheWordsSentAndAnswered) {
     doWrite(wordOf(1, 1, 0x00, 0xFFFF));
     doWrite(wordOf(2, 1, 0x7F, 0xA5C3));
     EXPECT_EQ(doRead(2, 0x7F), wordOf(2, 0, 0x7F, 0xA5C3));
-    send({0x86, 0x00, 0x00});  // 30 MHz
+    send(bytesOf(mpsse::setClockDivisor(0)));  // 30 MHz
     doWrite(wordOf(1, 1, 0x2A, 0x5555));
     EXPECT_EQ(doRead(1, 0x2A), wordOf(1, 0, 0x2A, 0x5555));
-    send({0x86, 0x3B, 0x00, 0x8B});  // 100 kHz
+    send(streamOf(mpsse::setClockDivisor(59), mpsse::kEnableDivideBy5));  // 100 kHz
     EXPECT_EQ(doRead(3, 0x1D), wordOf(3, 0, 0x1D, 12));
     ASSERT_TRUE(board->stopTrace());
 

@@ -1,8 +1,21 @@
-// The KOVRA610 serial-bus model, reached through hand-built MPSSE streams.
+// The KOVRA610 serial-bus model, reached through MPSSE streams.
 #include "board_fixture.h"
 
 namespace kovra610::vboard::testing {
 namespace {
+
+using namespace kovra610::mpsse;
+
+// Where a write stream holds the bit count of its last shift (a read stream
+// one byte later, after loopback off).
+constexpr std::size_t kBitCountAt = 10;
+
+// A read-back frame on its own: select low with the read-back marker, 26
+// bits in, select high.
+Bytes readBackFrame() {
+    return streamOf(setLowByte(sbus::kReadBackFrame), shiftBytesIn(3), shiftBitsIn(2),
+                    setLowByte(sbus::kAfterReadBack));
+}
 
 class SerialBusTest : public BoardTest {
 protected:
@@ -13,50 +26,49 @@ protected:
 };
 
 TEST_F(SerialBusTest, WriteStreamLandsInTheSelectedChannels) {
-    // ch 3, rw 1, addr 0x1D, data 12, exactly as the link sends it.
-    send({0x80, 0x50, 0xFB, 0x11, 0x02, 0x00, 0xCE, 0xC0, 0x03, 0x13, 0x01, 0x00, 0x80, 0x18, 0xFB,
-          0x8F, 0x08, 0x00});
-    EXPECT_EQ(board->reg(0, 0x1D), 12);
-    EXPECT_EQ(board->reg(1, 0x1D), 12);
-    ASSERT_EQ(board->decodedWords().size(), 1u);
-    EXPECT_EQ(board->decodedWords()[0], (SerialWord{3, 0x1D, 1, 12}));
-    EXPECT_EQ(board->framingErrors(), 0u);
+    // ch 3, rw 1, addr 0x1D, data 12, as the link sends it.
+    send(writeStream(0x33B000C));
+    EXPECT_EQ(board->chip().reg(0, 0x1D), 12);
+    EXPECT_EQ(board->chip().reg(1, 0x1D), 12);
+    ASSERT_EQ(board->chip().words().size(), 1u);
+    EXPECT_EQ(board->chip().words()[0], (SerialWord{3, 0x1D, 1, 12}));
+    EXPECT_EQ(board->chip().framingErrors(), 0u);
     EXPECT_TRUE(drain().empty());
 
     send(writeStream(wordOf(1, 1, 0x05, 0xBEEF)));
     send(writeStream(wordOf(2, 1, 0x05, 0x0123)));
     send(writeStream(wordOf(2, 1, 0x7F, 0xFFFF)));
-    EXPECT_EQ(board->reg(0, 0x05), 0xBEEF);
-    EXPECT_EQ(board->reg(1, 0x05), 0x0123);
-    EXPECT_EQ(board->reg(0, 0x7F), 0);
-    EXPECT_EQ(board->reg(1, 0x7F), 0xFFFF);
+    EXPECT_EQ(board->chip().reg(0, 0x05), 0xBEEF);
+    EXPECT_EQ(board->chip().reg(1, 0x05), 0x0123);
+    EXPECT_EQ(board->chip().reg(0, 0x7F), 0);
+    EXPECT_EQ(board->chip().reg(1, 0x7F), 0xFFFF);
     // Read/write 0 in a write stream writes nothing; select 0 addresses
     // no channel.
     send(writeStream(wordOf(3, 0, 0x05, 0x7777)));
     send(writeStream(wordOf(0, 1, 0x05, 0x7777)));
-    EXPECT_EQ(board->reg(0, 0x05), 0xBEEF);
-    EXPECT_EQ(board->reg(1, 0x05), 0x0123);
-    EXPECT_EQ(board->decodedWords().size(), 6u);
+    EXPECT_EQ(board->chip().reg(0, 0x05), 0xBEEF);
+    EXPECT_EQ(board->chip().reg(1, 0x05), 0x0123);
+    EXPECT_EQ(board->chip().words().size(), 6u);
 }
 
 TEST_F(SerialBusTest, ReadStreamAnswersWithTheRegisterWord) {
-    board->setAlarmFlags(0, 0x0049);
+    board->chip().setAlarmFlags(0, 0x0049);
     send(readStream(1, 0x1E));
     // The reply the link decodes to ch 1, addr 0x1E, rw 0, data 0x0049.
-    EXPECT_EQ(drain(), (Bytes{0xFA, 0x00, 0x4F, 0x00, 0x12, 0x01}));
+    EXPECT_EQ(drain(), readReply({0x4F, 0x00, 0x12, 0x01}));
 
-    board->setReg(1, 0x05, 0xBEEF);
-    board->setReg(0, 0x05, 0x1111);
+    board->chip().setReg(1, 0x05, 0xBEEF);
+    board->chip().setReg(0, 0x05, 0x1111);
     send(readStream(2, 0x05));
     EXPECT_EQ(answerOf(drain()), wordOf(2, 0, 0x05, 0xBEEF));
     send(readStream(3, 0x05));  // select 3 reads channel 0
     EXPECT_EQ(answerOf(drain()), wordOf(3, 0, 0x05, 0x1111));
 
-    ASSERT_EQ(board->answeredWords().size(), 3u);
-    EXPECT_EQ(board->answeredWords()[1], (SerialWord{2, 0x05, 0, 0xBEEF}));
+    ASSERT_EQ(board->chip().answers().size(), 3u);
+    EXPECT_EQ(board->chip().answers()[1], (SerialWord{2, 0x05, 0, 0xBEEF}));
     // A read leaves the registers alone and the read-back marker high.
-    EXPECT_EQ(board->reg(1, 0x05), 0xBEEF);
-    EXPECT_TRUE(board->lowPins() & pins::kReadBackMarker);
+    EXPECT_EQ(board->chip().reg(1, 0x05), 0xBEEF);
+    EXPECT_TRUE(board->engine().lowPins() & pins::kReadBackMarker);
 }
 
 TEST_F(SerialBusTest, WrittenValueReadsBack) {
@@ -69,42 +81,42 @@ TEST_F(SerialBusTest, WrittenValueReadsBack) {
 
 TEST_F(SerialBusTest, AnAnswerIsShiftedOutOnceAndOnlyAfterARead) {
     // A read-back frame without a read before it shifts out zeros.
-    send({0x80, 0x30, 0xFB, 0x24, 0x02, 0x00, 0x26, 0x01, 0x80, 0x38, 0xFB});
+    send(readBackFrame());
     EXPECT_EQ(drain(), (Bytes{0, 0, 0, 0}));
-    board->setReg(0, 0x19, 0xFFFF);
+    board->chip().setReg(0, 0x19, 0xFFFF);
     send(readStream(1, 0x19));
     EXPECT_EQ(answerOf(drain()), wordOf(1, 0, 0x19, 0xFFFF));
-    send({0x80, 0x30, 0xFB, 0x24, 0x02, 0x00, 0x26, 0x01, 0x80, 0x38, 0xFB});
+    send(readBackFrame());
     EXPECT_EQ(drain(), (Bytes{0, 0, 0, 0}));
 }
 
 TEST_F(SerialBusTest, FramesOfOtherLengthsChangeNothing) {
-    board->setReg(0, 0x1D, 0x0042);
+    board->chip().setReg(0, 0x1D, 0x0042);
     Bytes shortFrame = writeStream(wordOf(1, 1, 0x1D, 0x1234));
-    shortFrame[10] = 0x00;  // 24 + 1 bits
+    shortFrame[kBitCountAt] = countLow(1);  // 24 + 1 bits
     send(shortFrame);
-    EXPECT_EQ(board->framingErrors(), 1u);
+    EXPECT_EQ(board->chip().framingErrors(), 1u);
     Bytes longFrame = writeStream(wordOf(1, 1, 0x1D, 0x1234));
-    longFrame[10] = 0x02;  // 24 + 3 bits
+    longFrame[kBitCountAt] = countLow(3);  // 24 + 3 bits
     send(longFrame);
-    EXPECT_EQ(board->framingErrors(), 2u);
+    EXPECT_EQ(board->chip().framingErrors(), 2u);
     // A 25-bit read arms nothing either.
     Bytes shortRead = readStream(1, 0x1D);
-    shortRead[11] = 0x00;
+    shortRead[kBitCountAt + 1] = countLow(1);
     send(shortRead);
-    EXPECT_EQ(board->framingErrors(), 3u);
+    EXPECT_EQ(board->chip().framingErrors(), 3u);
     EXPECT_EQ(answerOf(drain()), 0u);
 
-    EXPECT_EQ(board->reg(0, 0x1D), 0x0042);
-    EXPECT_TRUE(board->decodedWords().empty());
+    EXPECT_EQ(board->chip().reg(0, 0x1D), 0x0042);
+    EXPECT_TRUE(board->chip().words().empty());
 }
 
 TEST_F(SerialBusTest, AlarmRegisterIgnoresWritesAndReportsRaisedFlags) {
     send(writeStream(wordOf(3, 1, 0x1E, 0xFFFF)));
-    EXPECT_EQ(board->reg(0, 0x1E), 0);
-    EXPECT_EQ(board->reg(1, 0x1E), 0);
-    board->raiseAlarm(1, 0x0004);
-    board->raiseAlarm(1, 0x0001);
+    EXPECT_EQ(board->chip().reg(0, 0x1E), 0);
+    EXPECT_EQ(board->chip().reg(1, 0x1E), 0);
+    board->chip().raiseAlarm(1, 0x0004);
+    board->chip().raiseAlarm(1, 0x0001);
     send(readStream(2, 0x1E));
     EXPECT_EQ(answerOf(drain()), wordOf(2, 0, 0x1E, 0x0005));
 }
@@ -112,29 +124,29 @@ TEST_F(SerialBusTest, AlarmRegisterIgnoresWritesAndReportsRaisedFlags) {
 TEST_F(SerialBusTest, ResetPulseClearsEveryRegister) {
     send(writeStream(wordOf(3, 1, 0x19, 0x000E)));
     send(writeStream(wordOf(1, 1, 0x00, 0x4000)));
-    board->raiseAlarm(0, 0x0008);
-    send({0x80, 0x08, 0xFB});
-    EXPECT_TRUE(board->chipInReset());
-    send({0x80, 0x18, 0xFB});
-    send({0x8F, 0x7D, 0x00});
-    EXPECT_FALSE(board->chipInReset());
-    EXPECT_EQ(board->chipResets(), 1u);
-    EXPECT_EQ(board->reg(0, 0x19), 0);
-    EXPECT_EQ(board->reg(1, 0x19), 0);
-    EXPECT_EQ(board->reg(0, 0x00), 0);
-    EXPECT_EQ(board->reg(0, 0x1E), 0);
+    board->chip().raiseAlarm(0, 0x0008);
+    send(bytesOf(setLowByte(sbus::kResetLow)));
+    EXPECT_TRUE(board->chip().inReset());
+    send(bytesOf(setLowByte(sbus::kIdle)));
+    send(bytesOf(clockBytePulses(sbus::kResetClockGroups)));
+    EXPECT_FALSE(board->chip().inReset());
+    EXPECT_EQ(board->chip().resets(), 1u);
+    EXPECT_EQ(board->chip().reg(0, 0x19), 0);
+    EXPECT_EQ(board->chip().reg(1, 0x19), 0);
+    EXPECT_EQ(board->chip().reg(0, 0x00), 0);
+    EXPECT_EQ(board->chip().reg(0, 0x1E), 0);
     // Registers work again after the pulse.
     send(writeStream(wordOf(1, 1, 0x00, 0x4000)));
-    EXPECT_EQ(board->reg(0, 0x00), 0x4000);
+    EXPECT_EQ(board->chip().reg(0, 0x00), 0x4000);
 }
 
 TEST_F(SerialBusTest, ResetLineIsOnlyLowWhenDriven) {
     send(writeStream(wordOf(3, 1, 0x19, 0x000E)));
     // Value 0 on ADBUS4 but ADBUS4 an input (as after the open): pulled up.
-    send({0x80, 0x08, 0x0B});
-    send({0x80, 0x18, 0x0B});
-    EXPECT_EQ(board->chipResets(), 0u);
-    EXPECT_EQ(board->reg(0, 0x19), 0x000E);
+    send(bytesOf(setLowByte({sbus::pins::kSelect, sbus::kOpenDirection})));
+    send(bytesOf(setLowByte(sbus::kEndOfOpen)));
+    EXPECT_EQ(board->chip().resets(), 0u);
+    EXPECT_EQ(board->chip().reg(0, 0x19), 0x000E);
 }
 
 // One board per split: the stream cut into two writes at every boundary
@@ -150,10 +162,10 @@ TEST(SerialBusSplitTest, StreamsSplitAtEveryByteBoundaryActTheSame) {
             FT_HANDLE h = nullptr;
             ASSERT_EQ(FT_Open(0, &h), FT_OK);
             ASSERT_EQ(FT_SetBitMode(h, 0, FT_BITMODE_MPSSE), FT_OK);
-            Bytes setup{0x8A, 0x97, 0x8D, 0x86, 0x0F, 0x00, 0x80, 0x18, 0xFB};
+            Bytes setup = linkSetup();
             DWORD n = 0;
             ASSERT_EQ(FT_Write(h, setup.data(), static_cast<DWORD>(setup.size()), &n), FT_OK);
-            board->setReg(1, 0x1D, 0x0BAD);
+            board->chip().setReg(1, 0x1D, 0x0BAD);
             Bytes first(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(cut));
             Bytes second(s.begin() + static_cast<std::ptrdiff_t>(cut), s.end());
             ASSERT_EQ(FT_Write(h, first.data(), static_cast<DWORD>(first.size()), &n), FT_OK);
@@ -163,15 +175,15 @@ TEST(SerialBusSplitTest, StreamsSplitAtEveryByteBoundaryActTheSame) {
             Bytes reply(waiting);
             ASSERT_EQ(FT_Read(h, reply.data(), waiting, &n), FT_OK);
             if (stream == 0) {
-                EXPECT_EQ(board->reg(0, 0x1D), 12) << "cut " << cut;
-                EXPECT_EQ(board->reg(1, 0x1D), 12) << "cut " << cut;
+                EXPECT_EQ(board->chip().reg(0, 0x1D), 12) << "cut " << cut;
+                EXPECT_EQ(board->chip().reg(1, 0x1D), 12) << "cut " << cut;
                 EXPECT_TRUE(reply.empty()) << "cut " << cut;
             } else {
-                EXPECT_EQ(reply, (Bytes{0xFA, 0x00, 0x8E, 0x82, 0xEB, 0x01}))
+                EXPECT_EQ(reply, readReply({0x8E, 0x82, 0xEB, 0x01}))
                     << "cut " << cut;  // ch 2, addr 0x1D, data 0x0BAD
             }
-            EXPECT_EQ(board->decodedWords().size(), 1u) << "cut " << cut;
-            EXPECT_EQ(board->framingErrors(), 0u) << "cut " << cut;
+            EXPECT_EQ(board->chip().words().size(), 1u) << "cut " << cut;
+            EXPECT_EQ(board->chip().framingErrors(), 0u) << "cut " << cut;
             d2xx::installBackend(nullptr);
         }
     }

@@ -3,15 +3,6 @@
 #include <algorithm>
 
 namespace kovra610::vboard {
-namespace {
-
-constexpr uint8_t kBadCommand = 0xFA;
-
-bool isTmsCommand(uint8_t op) {
-    return op == 0x4A || op == 0x4B || op == 0x6A || op == 0x6B || op == 0x6E || op == 0x6F;
-}
-
-}  // namespace
 
 MpsseEngine::MpsseEngine(SerialBusChip& chip) : chip_(chip) {}
 
@@ -65,42 +56,79 @@ std::size_t MpsseEngine::feed(const uint8_t* bytes, std::size_t count,
     return taken;
 }
 
-std::size_t MpsseEngine::commandLength(uint8_t op) {
-    if (op >= 0x10 && op <= 0x3F) {
-        const bool bitMode = (op & 0x02) != 0;
-        const bool writes = (op & 0x10) != 0;
-        if (!bitMode) return 3;  // opcode, length low, length high (data follows)
-        return writes ? 3 : 2;   // opcode, length, [data]
-    }
-    if (isTmsCommand(op)) return 3;
-    switch (op) {
-        case 0x80:
-        case 0x82:
-        case 0x86:
-        case 0x8F:
-        case 0x9C:
-        case 0x9D:
-            return 3;
-        case 0x8E:
-            return 2;
-        case 0x81:
-        case 0x83:
-        case 0x84:
-        case 0x85:
-        case 0x87:
-        case 0x88:
-        case 0x89:
-        case 0x8A:
-        case 0x8B:
-        case 0x8C:
-        case 0x8D:
-        case 0x94:
-        case 0x95:
-        case 0x96:
-        case 0x97:
-            return 1;
-        default:
-            return 0;
+const MpsseEngine::CommandTable& MpsseEngine::commands() {
+    static const CommandTable table = [] {
+        CommandTable t{};
+        addPinCommands(t);
+        addClockCommands(t);
+        addShifts(t);
+        return t;
+    }();
+    return table;
+}
+
+// Pins, loopback and the answer flush.
+void MpsseEngine::addPinCommands(CommandTable& t) {
+    t[mpsse::kSetLowByte] = {3, [](MpsseEngine& e) {
+                                 e.lowOut_ = e.cmd_[1];
+                                 e.lowDir_ = e.cmd_[2];
+                                 e.applyPins();
+                             }};
+    t[mpsse::kSetHighByte] = {3, [](MpsseEngine& e) {
+                                  e.highOut_ = e.cmd_[1];
+                                  e.highDir_ = e.cmd_[2];
+                              }};
+    t[mpsse::kReadLowByte] = {1, [](MpsseEngine& e) { e.replies_->push_back(e.readLow()); }};
+    t[mpsse::kReadHighByte] = {1, [](MpsseEngine& e) { e.replies_->push_back(e.readHigh()); }};
+    t[mpsse::kLoopbackOn] = {1, [](MpsseEngine& e) { e.loopback_ = true; }};
+    t[mpsse::kLoopbackOff] = {1, [](MpsseEngine& e) { e.loopback_ = false; }};
+    t[mpsse::kSendImmediate] = {1, [](MpsseEngine& e) { ++e.sendImmediate_; }};
+    t[mpsse::kWaitOnIoHigh] = {1, [](MpsseEngine& e) {
+                                   if (!e.gpioL1()) e.stall();
+                               }};
+    t[mpsse::kWaitOnIoLow] = {1, [](MpsseEngine& e) {
+                                  if (e.gpioL1()) e.stall();
+                              }};
+}
+
+// The serial clock: its rate and the pulses without data.
+void MpsseEngine::addClockCommands(CommandTable& t) {
+    t[mpsse::kSetClockDivisor] = {3, [](MpsseEngine& e) { e.divisor_ = e.length16(); }};
+    t[mpsse::kDisableDivideBy5] = {1, [](MpsseEngine& e) { e.divideBy5_ = false; }};
+    t[mpsse::kEnableDivideBy5] = {1, [](MpsseEngine& e) { e.divideBy5_ = true; }};
+    t[mpsse::kEnableThreePhase] = {1, [](MpsseEngine& e) { e.threePhase_ = true; }};
+    t[mpsse::kDisableThreePhase] = {1, [](MpsseEngine& e) { e.threePhase_ = false; }};
+    t[mpsse::kEnableAdaptiveClocking] = {1, [](MpsseEngine& e) { e.adaptive_ = true; }};
+    t[mpsse::kDisableAdaptiveClocking] = {1, [](MpsseEngine& e) { e.adaptive_ = false; }};
+    t[mpsse::kClockPulses] = {2,
+                              [](MpsseEngine& e) { e.clockPulses(uint64_t{e.cmd_[1]} + 1, -1); }};
+    t[mpsse::kClockBytePulses] = {
+        3, [](MpsseEngine& e) { e.clockPulses((uint64_t{e.length16()} + 1) * 8, -1); }};
+    t[mpsse::kClockBytesUntilIoHigh] = {
+        3, [](MpsseEngine& e) { e.clockPulses((uint64_t{e.length16()} + 1) * 8, 1); }};
+    t[mpsse::kClockBytesUntilIoLow] = {
+        3, [](MpsseEngine& e) { e.clockPulses((uint64_t{e.length16()} + 1) * 8, 0); }};
+    t[mpsse::kClockUntilIoHigh] = {1, [](MpsseEngine& e) {
+                                       if (e.adaptive_ || !e.gpioL1()) e.stall();
+                                   }};
+    t[mpsse::kClockUntilIoLow] = {1, [](MpsseEngine& e) {
+                                      if (e.adaptive_ || e.gpioL1()) e.stall();
+                                  }};
+}
+
+// Data and TMS shifts. Byte counts take two length bytes (data follows a
+// write); bit counts one length byte, then the data byte of a write.
+void MpsseEngine::addShifts(CommandTable& t) {
+    for (unsigned op = 0; op < t.size(); ++op) {
+        const auto b = static_cast<uint8_t>(op);
+        if (mpsse::isTmsShift(b)) {
+            t[op] = {3, [](MpsseEngine& e) { e.startShift(); }};
+        } else if (mpsse::isDataShift(b)) {
+            const bool bitMode = (b & mpsse::kBitMode) != 0;
+            const bool writes = (b & mpsse::kWrite) != 0;
+            t[op] = {static_cast<uint8_t>(bitMode && !writes ? 2 : 3),
+                     [](MpsseEngine& e) { e.startShift(); }};
+        }
     }
 }
 
@@ -113,7 +141,7 @@ void MpsseEngine::step(uint8_t b) {
     }
     cmd_[have_++] = b;
     if (have_ == 1) {
-        need_ = commandLength(b);
+        need_ = commands()[b].length;
         if (need_ == 0) {
             have_ = 0;
             badCommand(b);
@@ -128,7 +156,7 @@ void MpsseEngine::step(uint8_t b) {
 void MpsseEngine::badCommand(uint8_t op) {
     now_ += kCommandTicks;
     if (invalid_ != nullptr) invalid_->push_back(InvalidCommand{op, replies_->size()});
-    replies_->push_back(kBadCommand);
+    replies_->push_back(mpsse::kBadCommandAnswer);
     replies_->push_back(op);
 }
 
@@ -138,112 +166,49 @@ void MpsseEngine::stall() {
 
 void MpsseEngine::execute() {
     now_ += kCommandTicks;
-    const uint8_t op = cmd_[0];
-    const uint16_t len16 = static_cast<uint16_t>(cmd_[1] | (cmd_[2] << 8));
+    commands()[cmd_[0]].run(*this);
+}
 
-    if ((op >= 0x10 && op <= 0x3F) || isTmsCommand(op)) {
-        if (adaptive_) {
-            stall();
-            return;
-        }
-        shift_.outOnFalling = (op & 0x01) != 0;
-        shift_.inOnFalling = (op & 0x04) != 0;
-        shift_.lsbFirst = (op & 0x08) != 0;
-        shift_.writes = (op & 0x10) != 0;
-        shift_.reads = (op & 0x20) != 0;
-        shift_.tms = (op & 0x40) != 0;
-        idleClock_ = (lowOut_ & pins::kClock) != 0;
-        if (shift_.tms) {
-            // TMS bits leave LSB first on ADBUS3; bit 7 sits on data out.
-            shift_.writes = true;
-            shift_.lsbFirst = true;
-            setLow(pins::kDataToChip, (cmd_[2] & 0x80) != 0);
-            const uint8_t in = shiftBits(cmd_[2], (cmd_[1] & 0x07u) + 1);
-            if (shift_.reads) replies_->push_back(in);
-        } else if ((op & 0x02) != 0) {
-            const uint8_t in = shiftBits(shift_.writes ? cmd_[2] : 0, (cmd_[1] & 0x07u) + 1);
-            if (shift_.reads) replies_->push_back(in);
-        } else if (shift_.writes) {
-            streamLeft_ = uint32_t{len16} + 1;
-        } else {
-            for (uint32_t n = 0; n < uint32_t{len16} + 1; ++n) replies_->push_back(shiftBits(0, 8));
-        }
+void MpsseEngine::startShift() {
+    if (adaptive_) {
+        stall();
         return;
     }
-
-    switch (op) {
-        case 0x80:
-            lowOut_ = cmd_[1];
-            lowDir_ = cmd_[2];
-            applyPins();
-            break;
-        case 0x82:
-            highOut_ = cmd_[1];
-            highDir_ = cmd_[2];
-            break;
-        case 0x81:
-            replies_->push_back(readLow());
-            break;
-        case 0x83:
-            replies_->push_back(readHigh());
-            break;
-        case 0x84:
-            loopback_ = true;
-            break;
-        case 0x85:
-            loopback_ = false;
-            break;
-        case 0x86:
-            divisor_ = len16;
-            break;
-        case 0x87:
-            ++sendImmediate_;
-            break;
-        case 0x88:  // wait until GPIOL1 is high
-            if (!gpioL1()) stall();
-            break;
-        case 0x89:  // wait until GPIOL1 is low
-            if (gpioL1()) stall();
-            break;
-        case 0x8A:
-            divideBy5_ = false;
-            break;
-        case 0x8B:
-            divideBy5_ = true;
-            break;
-        case 0x8C:
-            threePhase_ = true;
-            break;
-        case 0x8D:
-            threePhase_ = false;
-            break;
-        case 0x8E:
-            clockPulses(uint64_t{cmd_[1]} + 1, -1);
-            break;
-        case 0x8F:
-            clockPulses((uint64_t{len16} + 1) * 8, -1);
-            break;
-        case 0x9C:
-            clockPulses((uint64_t{len16} + 1) * 8, 1);
-            break;
-        case 0x9D:
-            clockPulses((uint64_t{len16} + 1) * 8, 0);
-            break;
-        case 0x94:  // clock until GPIOL1 is high
-            if (adaptive_ || !gpioL1()) stall();
-            break;
-        case 0x95:  // clock until GPIOL1 is low
-            if (adaptive_ || gpioL1()) stall();
-            break;
-        case 0x96:
-            adaptive_ = true;
-            break;
-        case 0x97:
-            adaptive_ = false;
-            break;
-        default:
-            break;
+    const uint8_t op = cmd_[0];
+    shift_.outOnFalling = (op & mpsse::kOutOnFalling) != 0;
+    shift_.inOnFalling = (op & mpsse::kInOnFalling) != 0;
+    shift_.lsbFirst = (op & mpsse::kLsbFirst) != 0;
+    shift_.writes = (op & mpsse::kWrite) != 0;
+    shift_.reads = (op & mpsse::kRead) != 0;
+    shift_.tms = (op & mpsse::kTms) != 0;
+    idleClock_ = (lowOut_ & pins::kClock) != 0;
+    if (shift_.tms) {
+        shiftTms();
+    } else if ((op & mpsse::kBitMode) != 0) {
+        shiftBitsNow();
+    } else if (shift_.writes) {
+        streamLeft_ = uint32_t{length16()} + 1;  // the data bytes follow
+    } else {
+        shiftBytesIn();
     }
+}
+
+// TMS bits leave LSB first on ADBUS3; bit 7 of the byte sits on data out.
+void MpsseEngine::shiftTms() {
+    shift_.writes = true;
+    shift_.lsbFirst = true;
+    setLow(pins::kDataToChip, (cmd_[2] & 0x80) != 0);
+    const uint8_t in = shiftBits(cmd_[2], (cmd_[1] & 0x07u) + 1);
+    if (shift_.reads) replies_->push_back(in);
+}
+
+void MpsseEngine::shiftBitsNow() {
+    const uint8_t in = shiftBits(shift_.writes ? cmd_[2] : 0, (cmd_[1] & 0x07u) + 1);
+    if (shift_.reads) replies_->push_back(in);
+}
+
+void MpsseEngine::shiftBytesIn() {
+    for (uint32_t n = 0; n < uint32_t{length16()} + 1; ++n) replies_->push_back(shiftBits(0, 8));
 }
 
 void MpsseEngine::applyPins() {

@@ -31,6 +31,7 @@
 //    divide-by-5 on, divisor 0, loopback, three-phase and adaptive off.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -103,11 +104,27 @@ private:
         bool tms = false;
     };
 
+    // A command: its length with operands (0: not a command) and what it does.
+    struct Command {
+        uint8_t length = 0;
+        void (*run)(MpsseEngine&) = nullptr;
+    };
+    using CommandTable = std::array<Command, 256>;
+    static const CommandTable& commands();
+    static void addPinCommands(CommandTable& table);
+    static void addClockCommands(CommandTable& table);
+    static void addShifts(CommandTable& table);
+
     void step(uint8_t b);
-    static std::size_t commandLength(uint8_t op);
     void execute();
     void badCommand(uint8_t op);
     void stall();
+
+    uint16_t length16() const { return static_cast<uint16_t>(cmd_[1] | (cmd_[2] << 8)); }
+    void startShift();
+    void shiftTms();
+    void shiftBitsNow();
+    void shiftBytesIn();
 
     void applyPins();
     void setLow(uint8_t mask, bool level);

@@ -96,7 +96,7 @@ void SerialBusChip::closeFrame() {
         }
     } else if (frame_ == Frame::ReadBack) {
         if (armed_ && bits_ >= kWordBits && answers_.size() < kListLimit) {
-            answers_.push_back(SerialWord::fromRaw(answer_));
+            answers_.push_back(sbus::unpack(answer_));
         }
         armed_ = false;
         dataOut_ = false;
@@ -106,7 +106,7 @@ void SerialBusChip::closeFrame() {
 }
 
 void SerialBusChip::decode(uint32_t raw) {
-    const SerialWord w = SerialWord::fromRaw(raw);
+    const SerialWord w = sbus::unpack(raw);
     ++wordCount_;
     if (words_.size() < kListLimit) words_.push_back(w);
 
@@ -119,7 +119,7 @@ void SerialBusChip::decode(uint32_t raw) {
     }
     // Select 3 reads channel 0; select 0 addresses no channel and answers 0.
     const unsigned data = w.ch == 0 ? 0u : reg(w.ch == 2 ? 1 : 0, w.addr);
-    answer_ = SerialWord{w.ch, w.addr, 0, data}.raw();
+    answer_ = sbus::pack(SerialWord{w.ch, w.addr, 0, data});
     armed_ = true;
 }
 

@@ -3,8 +3,8 @@
 // The chip watches ADBUS0-7 and drives ADBUS2. It keeps two channels of 128
 // sixteen-bit registers. A command frame (select ADBUS3 low while the command
 // marker ADBUS6 is high) shifts bits in, MSB first, on rising clock edges;
-// when select goes high again a frame of exactly 26 bits is decoded as
-//   bits 25-24 channel select, 23-17 address, 16 read/write, 15-0 data.
+// when select goes high again a frame of exactly 26 bits is decoded as a
+// serial-bus word (sbus_protocol.h).
 // A write stores the data in channel 0 (select 1), channel 1 (select 2) or
 // both (select 3); a read arms the answer word, which the next read-back
 // frame (select low, read-back marker ADBUS5 high) shifts out on ADBUS2, MSB
@@ -20,43 +20,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/protocol/sbus_protocol.h"
+
 namespace kovra610::vboard {
 
-// Low-byte pins (bit n = ADBUSn).
-namespace pins {
-inline constexpr uint8_t kClock = 0x01;           // ADBUS0, serial clock to the chip
-inline constexpr uint8_t kDataToChip = 0x02;      // ADBUS1
-inline constexpr uint8_t kDataFromChip = 0x04;    // ADBUS2, driven by the chip
-inline constexpr uint8_t kSelect = 0x08;          // ADBUS3, active low
-inline constexpr uint8_t kReset = 0x10;           // ADBUS4, active low
-inline constexpr uint8_t kReadBackMarker = 0x20;  // ADBUS5 (GPIOL1 of the MPSSE)
-inline constexpr uint8_t kCommandMarker = 0x40;   // ADBUS6
-inline constexpr uint8_t kSpare = 0x80;           // ADBUS7 (RTCK of the MPSSE)
-}  // namespace pins
-
-// One 26-bit serial-bus word, split into its fields.
-struct SerialWord {
-    unsigned ch = 0;    // channel select, 2 bits
-    unsigned addr = 0;  // register address, 7 bits
-    unsigned rw = 0;    // 1 write, 0 read
-    unsigned data = 0;  // 16 bits
-
-    uint32_t raw() const {
-        return ((ch & 0x3u) << 24) | ((addr & 0x7Fu) << 17) | ((rw & 0x1u) << 16) |
-               (data & 0xFFFFu);
-    }
-    static SerialWord fromRaw(uint32_t w) {
-        return SerialWord{(w >> 24) & 0x3u, (w >> 17) & 0x7Fu, (w >> 16) & 0x1u, w & 0xFFFFu};
-    }
-    bool operator==(const SerialWord&) const = default;
-};
+// Low-byte pins (bit n = ADBUSn) and the 26-bit word, as the link has them.
+namespace pins = sbus::pins;
+using SerialWord = sbus::Word;
 
 class SerialBusChip {
 public:
     static constexpr int kChannels = 2;
     static constexpr unsigned kRegisters = 128;
     static constexpr unsigned kAlarmRegister = 0x1E;
-    static constexpr unsigned kWordBits = 26;
+    static constexpr unsigned kWordBits = sbus::kWordBits;
     // Beyond this many entries the word and answer lists stop growing (the
     // totals still count); tests clear them between runs.
     static constexpr std::size_t kListLimit = std::size_t{1} << 20;
@@ -97,7 +74,8 @@ private:
     void decode(uint32_t word);
 
     std::array<std::array<uint16_t, kRegisters>, kChannels> regs_{};
-    uint8_t levels_ = 0xFB;  // everything pulled up: idle, not in reset
+    // Everything pulled up, ADBUS2 aside: idle, not in reset.
+    uint8_t levels_ = static_cast<uint8_t>(0xFF & ~pins::kDataFromChip);
     Frame frame_ = Frame::None;
     uint32_t shift_ = 0;
     uint64_t bits_ = 0;

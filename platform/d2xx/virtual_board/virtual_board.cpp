@@ -11,10 +11,6 @@ namespace {
 
 constexpr std::size_t kInvalidListLimit = 65536;
 
-std::size_t indexOf(ConfigCall call) {
-    return static_cast<std::size_t>(call);
-}
-
 }  // namespace
 
 std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
@@ -40,7 +36,7 @@ VirtualBoard::~VirtualBoard() {
 // --- Handles ------------------------------------------------------------------
 
 FT_STATUS VirtualBoard::portFor(FT_HANDLE handle, int& port) const {
-    if (pulled_) return FT_IO_ERROR;
+    if (faults_.cablePulled()) return FT_IO_ERROR;
     const auto id = reinterpret_cast<uintptr_t>(handle);
     for (int p = 0; p < kPorts; ++p) {
         if (ports_[p].config.open && ports_[p].handle == id && id != 0) {
@@ -51,11 +47,21 @@ FT_STATUS VirtualBoard::portFor(FT_HANDLE handle, int& port) const {
     return FT_INVALID_HANDLE;
 }
 
-FT_STATUS VirtualBoard::configFault(ConfigCall call) {
-    const std::size_t i = indexOf(call);
-    if (configFailures_[i] == 0) return FT_OK;
-    if (configFailures_[i] != kAlways) --configFailures_[i];
-    return configFailure_[i];
+// A configuration call's port, unless the handle is bad or a fault fails it.
+FT_STATUS VirtualBoard::configure(FT_HANDLE handle, ConfigCall call, PortConfig*& config) {
+    int port = 0;
+    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
+    if (FT_STATUS s = faults_.configFault(call); s != FT_OK) return s;
+    config = &ports_[port].config;
+    return FT_OK;
+}
+
+void VirtualBoard::forgetHandles() {
+    for (Port& port : ports_) {
+        port.config.open = false;
+        port.config.bitMode = FT_BITMODE_RESET;
+        port.handle = 0;
+    }
 }
 
 const PortConfig& VirtualBoard::portConfig(int port) const {
@@ -66,17 +72,16 @@ const PortConfig& VirtualBoard::portConfig(int port) const {
 
 FT_STATUS VirtualBoard::createDeviceInfoList(DWORD* count) {
     if (count == nullptr) return FT_INVALID_PARAMETER;
-    *count = present_ && !pulled_ ? kPorts : 0;
+    *count = faults_.devicePresent() && !faults_.cablePulled() ? kPorts : 0;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::open(int index, FT_HANDLE* handle) {
     if (handle == nullptr) return FT_INVALID_PARAMETER;
-    if (!present_ || pulled_ || index < 0 || index >= kPorts) return FT_DEVICE_NOT_FOUND;
-    if (openFailures_ > 0) {
-        if (openFailures_ != kAlways) --openFailures_;
-        return openFailure_;
+    if (!faults_.devicePresent() || faults_.cablePulled() || index < 0 || index >= kPorts) {
+        return FT_DEVICE_NOT_FOUND;
     }
+    if (FT_STATUS s = faults_.openFault(); s != FT_OK) return s;
     Port& port = ports_[index];
     if (port.config.open) return FT_DEVICE_NOT_OPENED;
     const unsigned opens = port.config.openCount + 1;
@@ -101,17 +106,16 @@ FT_STATUS VirtualBoard::close(FT_HANDLE handle) {
         port.config.bitMode = FT_BITMODE_RESET;
         port.handle = 0;
         if (p == 0) engine_.release();
-        return pulled_ ? FT_IO_ERROR : FT_OK;
+        return faults_.cablePulled() ? FT_IO_ERROR : FT_OK;
     }
-    return pulled_ ? FT_IO_ERROR : FT_INVALID_HANDLE;
+    return faults_.cablePulled() ? FT_IO_ERROR : FT_INVALID_HANDLE;
 }
 
 FT_STATUS VirtualBoard::resetDevice(FT_HANDLE handle) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::ResetDevice); s != FT_OK) return s;
-    ++ports_[port].config.resetCount;
-    if (port == 0) {
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::ResetDevice, c); s != FT_OK) return s;
+    ++c->resetCount;
+    if (c == &ports_[0].config) {
         queue_.clear();
         engine_.purge();
     }
@@ -195,47 +199,14 @@ void VirtualBoard::deliver() {
     // Per byte: when it becomes visible (0: at once) and whether it is lost.
     std::vector<uint64_t> visibleAt(count, 0);
     std::vector<bool> lost(count, false);
-
     for (const auto& bad : invalidNow_) {
         if (invalid_.size() < kInvalidListLimit) invalid_.push_back(bad.op);
-        if (bad.op != 0xAB || echoFaults_ == 0 || echoFault_ == EchoFault::None) continue;
-        if (echoFaults_ != kAlways) --echoFaults_;
-        if (echoFault_ == EchoFault::Missing) {
-            lost[bad.at] = lost[bad.at + 1] = true;
-        } else {
-            visibleAt[bad.at + 1] = queries_ + 2;
-        }
     }
-    if (replyFault_ && count > 0) {
-        for (std::size_t i = replyOnTime_; i < count; ++i) {
-            if (replyDropRest_) {
-                lost[i] = true;
-            } else {
-                visibleAt[i] = std::max(visibleAt[i], queries_ + replyDelayQueries_ + 1);
-            }
-        }
-        replyFault_ = false;
-    }
+    faults_.shapeReply(invalidNow_, visibleAt, lost);
     // One reply arrives as a whole.
     const auto at = arrival();
     for (std::size_t i = 0; i < count; ++i) {
         if (!lost[i]) enqueue(replies_[i], visibleAt[i], at);
-    }
-}
-
-void VirtualBoard::afterWrite() {
-    for (auto it = strays_.begin(); it != strays_.end();) {
-        if (it->afterWrite == writes_) {
-            const auto at = arrival();
-            for (uint8_t b : it->bytes) enqueue(b, 0, at);
-            it = strays_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    if (pullAfterWrite_ != 0 && pullAfterWrite_ == writes_) {
-        pullAfterWrite_ = 0;
-        pullCable();
     }
 }
 
@@ -249,13 +220,9 @@ FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrit
         return FT_OK;
     }
     ++writes_;
-    for (auto it = writeFaults_.begin(); it != writeFaults_.end(); ++it) {
-        if (it->atWrite == writes_) {
-            const FT_STATUS status = it->status;
-            writeFaults_.erase(it);
-            afterWrite();
-            return status;
-        }
+    if (FT_STATUS s = faults_.writeFault(); s != FT_OK) {
+        faults_.afterWrite();
+        return s;
     }
     FT_STATUS status = FT_OK;
     if (ports_[0].config.bitMode != FT_BITMODE_MPSSE) {
@@ -270,69 +237,61 @@ FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrit
         *written = static_cast<DWORD>(taken);
         if (taken < toWrite) status = FT_IO_ERROR;  // a stalled engine's buffer is full
     }
-    afterWrite();
+    faults_.afterWrite();
     return status;
 }
 
 // --- Configuration ------------------------------------------------------------
 
 FT_STATUS VirtualBoard::setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetUSBParameters); s != FT_OK) return s;
-    ports_[port].config.inTransferSize = inSize;
-    ports_[port].config.outTransferSize = outSize;
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetUSBParameters, c); s != FT_OK) return s;
+    c->inTransferSize = inSize;
+    c->outTransferSize = outSize;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,
                                  UCHAR errorChar, UCHAR errorEnabled) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetChars); s != FT_OK) return s;
-    PortConfig& c = ports_[port].config;
-    c.eventChar = eventChar;
-    c.eventCharEnabled = eventEnabled;
-    c.errorChar = errorChar;
-    c.errorCharEnabled = errorEnabled;
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetChars, c); s != FT_OK) return s;
+    c->eventChar = eventChar;
+    c->eventCharEnabled = eventEnabled;
+    c->errorChar = errorChar;
+    c->errorCharEnabled = errorEnabled;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetTimeouts); s != FT_OK) return s;
-    ports_[port].config.readTimeoutMs = readMs;
-    ports_[port].config.writeTimeoutMs = writeMs;
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetTimeouts, c); s != FT_OK) return s;
+    c->readTimeoutMs = readMs;
+    c->writeTimeoutMs = writeMs;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetLatencyTimer); s != FT_OK) return s;
-    ports_[port].config.latencyTimerMs = ms;
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetLatencyTimer, c); s != FT_OK) return s;
+    c->latencyTimerMs = ms;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetFlowControl); s != FT_OK) return s;
-    PortConfig& c = ports_[port].config;
-    c.flowControl = flow;
-    c.xon = xon;
-    c.xoff = xoff;
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetFlowControl, c); s != FT_OK) return s;
+    c->flowControl = flow;
+    c->xon = xon;
+    c->xoff = xoff;
     return FT_OK;
 }
 
 FT_STATUS VirtualBoard::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
-    int port = 0;
-    if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
-    if (FT_STATUS s = configFault(ConfigCall::SetBitMode); s != FT_OK) return s;
-    ports_[port].config.bitMask = mask;
-    ports_[port].config.bitMode = mode;
-    if (port == 0) {
+    PortConfig* c = nullptr;
+    if (FT_STATUS s = configure(handle, ConfigCall::SetBitMode, c); s != FT_OK) return s;
+    c->bitMask = mask;
+    c->bitMode = mode;
+    if (c == &ports_[0].config) {
         if (mode == FT_BITMODE_MPSSE) {
             engine_.powerOn();
         } else {
@@ -352,85 +311,6 @@ void VirtualBoard::idle(std::chrono::nanoseconds span) {
     if (span.count() <= 0) return;
     const auto ns = static_cast<uint64_t>(span.count());  // at most ~292 years: no overflow
     engine_.idle(ns / 1000 * 60 + ns % 1000 * 60 / 1000);
-}
-
-// --- Faults -------------------------------------------------------------------
-
-void VirtualBoard::failOpen(FT_STATUS status, unsigned times) {
-    openFailure_ = status;
-    openFailures_ = times;
-}
-
-void VirtualBoard::failConfigCall(ConfigCall call, FT_STATUS status, unsigned times) {
-    configFailure_[indexOf(call)] = status;
-    configFailures_[indexOf(call)] = times;
-}
-
-void VirtualBoard::failWrite(unsigned nth, FT_STATUS status) {
-    if (nth == 0) return;
-    writeFaults_.push_back(WriteFault{writes_ + nth, status});
-}
-
-void VirtualBoard::injectStrayBytes(unsigned afterNthWrite, std::vector<uint8_t> bytes) {
-    if (afterNthWrite == 0) {
-        const auto at = arrival();
-        for (uint8_t b : bytes) enqueue(b, 0, at);
-        return;
-    }
-    strays_.push_back(StrayBytes{writes_ + afterNthWrite, std::move(bytes)});
-}
-
-void VirtualBoard::setEchoFault(EchoFault fault, unsigned times) {
-    echoFault_ = fault;
-    echoFaults_ = fault == EchoFault::None ? 0 : times;
-}
-
-void VirtualBoard::shortenNextReply(std::size_t keep) {
-    replyFault_ = true;
-    replyOnTime_ = keep;
-    replyDropRest_ = true;
-    replyDelayQueries_ = 0;
-}
-
-void VirtualBoard::delayNextReply(unsigned queries, std::size_t onTime) {
-    replyFault_ = true;
-    replyOnTime_ = onTime;
-    replyDropRest_ = false;
-    replyDelayQueries_ = queries;
-}
-
-void VirtualBoard::pullCable() {
-    pulled_ = true;
-    engine_.release();
-    queue_.clear();
-}
-
-void VirtualBoard::pullCableAfterWrite(unsigned nth) {
-    pullAfterWrite_ = nth == 0 ? 0 : writes_ + nth;
-    if (nth == 0) pullCable();
-}
-
-void VirtualBoard::plugCable() {
-    if (!pulled_) return;
-    pulled_ = false;
-    for (Port& port : ports_) {
-        port.config.open = false;
-        port.config.bitMode = FT_BITMODE_RESET;
-        port.handle = 0;
-    }
-}
-
-void VirtualBoard::clearFaults() {
-    present_ = true;
-    plugCable();
-    openFailures_ = 0;
-    for (unsigned& n : configFailures_) n = 0;
-    writeFaults_.clear();
-    strays_.clear();
-    echoFault_ = EchoFault::None;
-    echoFaults_ = 0;
-    replyFault_ = false;
-    pullAfterWrite_ = 0;
 }
 
 // --- Trace --------------------------------------------------------------------

@@ -7,7 +7,7 @@
 //     auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
 //     kovra610::d2xx::installBackend(board);
 //     ... FT_* calls, or the program itself ...
-//     EXPECT_EQ(board->reg(0, 0x1D), 12);
+//     EXPECT_EQ(board->chip().reg(0, 0x1D), 12);
 //
 // The FT2232H:
 //  - two ports: device count 2; index 0 is port A (MPSSE), index 1 port B,
@@ -25,10 +25,11 @@
 //    after the reply latency (0 by default); FT_Read takes only visible
 //    bytes, waiting for more up to the read time-out (0: no waiting) and
 //    returning FT_OK with fewer bytes when they do not come;
-//  - 0x87 (send immediate) is counted; replies are not held back without it.
+//  - send immediate is counted; replies are not held back without it.
 //
-// The chip model and the MPSSE engine are described in serial_bus_chip.h and
-// mpsse_engine.h (edges, pulled-up pins, TMS commands, stalls).
+// The chip model, the MPSSE engine and the faults the board can show are
+// described in serial_bus_chip.h, mpsse_engine.h (edges, pulled-up pins, TMS
+// commands, stalls) and fault_injector.h; the board hands each of them out.
 //
 // Time: the engine keeps its own clock in ticks of the 60 MHz master clock.
 // Each host write to port A first lets kUsbGapTicks (125 us, one USB
@@ -41,12 +42,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "../backend.h"
+#include "fault_injector.h"
 #include "mpsse_engine.h"
 #include "serial_bus_chip.h"
 #include "vcd_trace.h"
@@ -58,17 +59,6 @@ namespace kovra610::vboard {
 // from the start; a file that cannot be made gives one line on standard error
 // and the board runs without a trace.
 std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend();
-
-// The configuration calls of the D2XX layer.
-enum class ConfigCall {
-    ResetDevice,
-    SetUSBParameters,
-    SetChars,
-    SetTimeouts,
-    SetLatencyTimer,
-    SetFlowControl,
-    SetBitMode,
-};
 
 // What the last configuration calls on a port set.
 struct PortConfig {
@@ -91,18 +81,10 @@ struct PortConfig {
     UCHAR bitMode = FT_BITMODE_RESET;
 };
 
-// What can go wrong with the echo of the bad command 0xAB.
-enum class EchoFault {
-    None,
-    Missing,  // 0xFA 0xAB never arrives
-    Split,    // 0xFA is waiting at the next queue query, 0xAB only at the one after
-};
-
 class VirtualBoard : public d2xx::Backend {
 public:
     static constexpr int kPorts = 2;
     static constexpr uint64_t kUsbGapTicks = 7500;  // 125 us of master clock
-    static constexpr unsigned kAlways = std::numeric_limits<unsigned>::max();
     // The receive queue drops bytes beyond this (counted in droppedReplyBytes()).
     static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
 
@@ -127,45 +109,17 @@ public:
     FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
     FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
 
-    // --- The chip -----------------------------------------------------------
-    // Register `addr` (0-127) of channel 0 or 1; 0x1E reads the alarm flags.
-    uint16_t reg(int channel, unsigned addr) const { return chip_.reg(channel, addr); }
-    // Sets a register as if the chip held that value (no bus traffic).
-    void setReg(int channel, unsigned addr, uint16_t value) { chip_.setReg(channel, addr, value); }
-    // Alarm flags of register 0x1E: set outright, or OR more in. They stay
-    // until changed here or the chip is reset.
-    void setAlarmFlags(int channel, uint16_t flags) { chip_.setAlarmFlags(channel, flags); }
-    void raiseAlarm(int channel, uint16_t flags) { chip_.raiseAlarm(channel, flags); }
-    // Command words decoded from 26-bit frames, in order.
-    const std::vector<SerialWord>& decodedWords() const { return chip_.words(); }
-    // Answer words shifted out in full by read-back frames, in order.
-    const std::vector<SerialWord>& answeredWords() const { return chip_.answers(); }
-    void clearWords() { chip_.clearLists(); }
-    unsigned framingErrors() const { return chip_.framingErrors(); }
-    // How many times the reset line went low.
-    unsigned chipResets() const { return chip_.resets(); }
-    bool chipInReset() const { return chip_.inReset(); }
+    // --- The chip, the MPSSE engine of port A and the faults ---------------
+    SerialBusChip& chip() { return chip_; }
     const SerialBusChip& chip() const { return chip_; }
+    MpsseEngine& engine() { return engine_; }
+    const MpsseEngine& engine() const { return engine_; }
+    FaultInjector& faults() { return faults_; }
+    const FaultInjector& faults() const { return faults_; }
 
-    // --- The MPSSE engine of port A ----------------------------------------
-    uint16_t divisor() const { return engine_.divisor(); }
-    double serialClockHz() const { return engine_.serialClockHz(); }
-    bool divideBy5() const { return engine_.divideBy5(); }
-    bool threePhase() const { return engine_.threePhase(); }
-    bool adaptiveClocking() const { return engine_.adaptive(); }
-    bool loopback() const { return engine_.loopback(); }
-    uint8_t lowValue() const { return engine_.lowValue(); }
-    uint8_t lowDirection() const { return engine_.lowDirection(); }
-    uint8_t highValue() const { return engine_.highValue(); }
-    uint8_t highDirection() const { return engine_.highDirection(); }
-    // Levels on ADBUS0-7 as the wire has them.
-    uint8_t lowPins() const { return engine_.lowPins(); }
-    bool engineStalled() const { return engine_.stalled(); }
-    uint64_t sendImmediateCount() const { return engine_.sendImmediateCount(); }
     // Opcodes answered as invalid (0xFA op), in order.
     const std::vector<uint8_t>& invalidCommands() const { return invalid_; }
-    // The engine clock, in 60 MHz ticks and in seconds.
-    uint64_t masterTicks() const { return engine_.now(); }
+    // The engine clock in seconds.
     double elapsedSeconds() const;
     // Lets time pass on the engine clock (a host wait the board cannot see).
     void idle(std::chrono::nanoseconds span);
@@ -183,39 +137,6 @@ public:
     uint64_t writeCalls() const { return writes_; }
     uint64_t queueQueries() const { return queries_; }
 
-    // --- Fault injection ----------------------------------------------------
-    // Counts ("the nth write") run from the moment of the call: 1 is the
-    // next FT_Write on port A.
-    // No FTDI device attached: count 0, FT_Open fails with FT_DEVICE_NOT_FOUND.
-    void setDevicePresent(bool present) { present_ = present; }
-    // The next `times` FT_Open calls fail with `status`.
-    void failOpen(FT_STATUS status, unsigned times = 1);
-    // The next `times` calls of `call` fail with `status` and change nothing.
-    void failConfigCall(ConfigCall call, FT_STATUS status, unsigned times = 1);
-    // The nth FT_Write fails with `status`; nothing reaches the engine.
-    void failWrite(unsigned nth, FT_STATUS status = FT_IO_ERROR);
-    // After the nth FT_Write has run, `bytes` appear in the receive queue.
-    void injectStrayBytes(unsigned afterNthWrite, std::vector<uint8_t> bytes);
-    // The next `times` echoes of the bad command 0xAB go wrong as `fault` says.
-    void setEchoFault(EchoFault fault, unsigned times = 1);
-    // The next write that makes reply bytes delivers only the first `keep`;
-    // the rest are lost.
-    void shortenNextReply(std::size_t keep);
-    // The next write that makes reply bytes delivers its first `onTime`
-    // bytes as usual and the rest only after `queries` more queue queries.
-    void delayNextReply(unsigned queries, std::size_t onTime = 0);
-    // The cable is pulled now, or right after the nth FT_Write has run: from
-    // then on the count is 0, FT_Open gives FT_DEVICE_NOT_FOUND and every
-    // call on a handle FT_IO_ERROR (FT_Close still frees the handle).
-    void pullCable();
-    void pullCableAfterWrite(unsigned nth);
-    // Plugged in again: the device is found and may be opened anew; handles
-    // from before stay dead.
-    void plugCable();
-    bool cablePulled() const { return pulled_; }
-    // Every pending fault removed (device present, cable in).
-    void clearFaults();
-
     // --- Pin trace -----------------------------------------------------------
     // Writes every change of ADBUS0-7 to a VCD file from now on. False, with
     // the reason in `error`, when the file cannot be made or a trace runs.
@@ -225,6 +146,8 @@ public:
     bool tracing() const { return trace_.isOpen(); }
 
 private:
+    friend class FaultInjector;
+
     struct QueuedByte {
         uint8_t value;
         uint64_t visibleAtQuery;  // queue query count from which it is visible
@@ -234,22 +157,14 @@ private:
         PortConfig config;
         uintptr_t handle = 0;
     };
-    struct WriteFault {
-        uint64_t atWrite;
-        FT_STATUS status;
-    };
-    struct StrayBytes {
-        uint64_t afterWrite;
-        std::vector<uint8_t> bytes;
-    };
 
     FT_STATUS portFor(FT_HANDLE handle, int& port) const;
-    FT_STATUS configFault(ConfigCall call);
+    FT_STATUS configure(FT_HANDLE handle, ConfigCall call, PortConfig*& config);
     void deliver();
     std::chrono::steady_clock::time_point arrival() const;
     void enqueue(uint8_t value, uint64_t visibleAtQuery, std::chrono::steady_clock::time_point at);
     std::size_t visibleBytes(std::chrono::steady_clock::time_point now) const;
-    void afterWrite();
+    void forgetHandles();
 
     SerialBusChip chip_;
     MpsseEngine engine_;
@@ -266,21 +181,7 @@ private:
     uint64_t queries_ = 0;
     uint64_t dropped_ = 0;
 
-    bool present_ = true;
-    bool pulled_ = false;
-    FT_STATUS openFailure_ = FT_OK;
-    unsigned openFailures_ = 0;
-    FT_STATUS configFailure_[7] = {};
-    unsigned configFailures_[7] = {};
-    std::vector<WriteFault> writeFaults_;
-    std::vector<StrayBytes> strays_;
-    EchoFault echoFault_ = EchoFault::None;
-    unsigned echoFaults_ = 0;
-    bool replyFault_ = false;
-    std::size_t replyOnTime_ = 0;
-    unsigned replyDelayQueries_ = 0;
-    bool replyDropRest_ = false;
-    uint64_t pullAfterWrite_ = 0;
+    FaultInjector faults_{*this};
 };
 
 }  // namespace kovra610::vboard

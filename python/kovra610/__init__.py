@@ -1,0 +1,16 @@
+"""Scripting the KOVRA610 evaluation board from Python.
+
+A :class:`Session` runs ``kovra610-cli serve`` and talks to it one line at a
+time: each command is one line on the tool's standard input, each answer one
+JSON object on its standard output. Pure Python 3, standard library only::
+
+    import kovra610
+
+    with kovra610.Session(board="virtual") as bench:
+        bench.level(0, 3.3)
+        print(bench.read(1, 0))
+"""
+
+from ._session import Error, Session
+
+__all__ = ["Error", "Session"]
