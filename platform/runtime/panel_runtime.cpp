@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime_internal.h"
@@ -33,8 +33,7 @@ struct State {
     std::map<std::string, CtrlCallbackPtr> callbacks;
     int nextPanel = 1;
     int nextArray = 1;
-    std::uint64_t commits = 0;
-    std::deque<std::pair<std::uint64_t, int>> results;  // recent commits and their results
+    CommitWatch* commitWatch = nullptr;  // innermost watch not yet given a commit
     int suspendDepth = 0;
     int popupsAttribute = 0;
     std::vector<QEventLoop*> loops;  // running RunUserInterface loops, innermost last
@@ -189,24 +188,21 @@ int deliverCommit(int panel, int control) {
     if (!c) return UIE_INVALID_CONTROL;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
-    State& s = state();
-    const std::uint64_t n = ++s.commits;
+    CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
     const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
-    s.results.emplace_back(n, result);
-    if (s.results.size() > 256) s.results.pop_front();
+    if (watch) {
+        watch->delivered = true;
+        watch->result = result;
+    }
     return result;
 }
 
-std::uint64_t commitCount() {
-    return state().commits;
+CommitWatch::CommitWatch() : previous_(std::exchange(state().commitWatch, this)) {}
+
+CommitWatch::~CommitWatch() {
+    state().commitWatch = previous_;
 }
 
-int commitResult(std::uint64_t n) {
-    for (const auto& [number, result] : state().results) {
-        if (number == n) return result;
-    }
-    return UIE_NO_ERROR;
-}
 bool timerCallbacksSuspended() {
     return state().suspendDepth > 0;
 }
