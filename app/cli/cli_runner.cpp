@@ -1,0 +1,333 @@
+#include "app/cli/cli_runner.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
+#include "link/FT2232H.h"
+#include "panel/callbacks.h"
+#include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_protocol.h"
+#include "platform/runtime/panel_operator.h"
+#include "platform/runtime/panel_runtime.h"
+
+namespace kovra610::cli {
+namespace {
+
+namespace operate = kovra610::runtime::operate;
+
+Answer failed(const std::string& why, int failure = kStepFailed) {
+    Answer a;
+    a.ok = false;
+    a.why = why;
+    a.failure = failure;
+    return a;
+}
+
+Answer committed(int result) {
+    if (result >= 0) return {};
+    return failed(result == UIE_OUT_OF_RANGE ? "the panel refused the value"
+                                             : "the panel control could not be operated (error " +
+                                                   std::to_string(result) + ")");
+}
+
+// A file name as the panel's file dialog hands it over: a full path.
+std::string fullPath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char directory[4096];
+    if (getcwd(directory, sizeof directory) == nullptr) return path;
+    return std::string(directory) + "/" + path;
+}
+
+bool pathFits(const std::string& path, std::string* why) {
+    if (path.size() < SETUP_PATH_SIZE) return true;
+    *why =
+        "the path is longer than " + std::to_string(SETUP_PATH_SIZE - 1) + " characters: " + path;
+    return false;
+}
+
+int rowControl(int array, unsigned row) {
+    return GetCtrlArrayItem(array, static_cast<int>(row));
+}
+
+// The image entries a register field's control array is packed into: the
+// channel-0 entry, channel 1's being the next.
+struct FieldEntries {
+    const char* array;
+    SBUS_REGISTER_GROUP group;
+    int entry;
+};
+constexpr FieldEntries kFieldEntries[] = {
+    {"DRVREG", GROUP_DRIVER, 30},
+    {"PMUREG", GROUP_PMU, 32},
+    {"CMPREG", GROUP_COMPARATOR, 34},
+    {"ALARMREG", GROUP_ALARM, 36},
+};
+constexpr int kLoadEntry = 38;  // LOAD: its value is the whole word
+
+// The field's value in image entry `entry` (channel 0's, or channel 1's
+// when `channel1`).
+int fieldValue(const RegisterField& field, bool channel1) {
+    for (const FieldEntries& f : kFieldEntries) {
+        if (field.array != f.array) continue;
+        const int data = sbus_structure.data[f.entry + (channel1 ? 1 : 0)];
+        const std::vector<int> items = sbus_unpack_group(f.group, static_cast<uint16_t>(data));
+        return field.item >= 0 && field.item < static_cast<int>(items.size()) ? items[field.item]
+                                                                              : 0;
+    }
+    return sbus_structure.data[kLoadEntry + (channel1 ? 1 : 0)];
+}
+
+// The caption of a ring value, or null JSON when the ring lists no such
+// value (a word read back from the chip may hold one).
+std::string captionJson(const RegisterField& field, int value) {
+    for (std::size_t i = 0; i < field.values.size() && i < field.captions.size(); ++i) {
+        if (field.values[i] != value) continue;
+        const std::string& c = field.captions[i];
+        const std::size_t first = c.find_first_not_of(' ');
+        return jsonString(
+            first == std::string::npos ? "" : c.substr(first, c.find_last_not_of(' ') - first + 1));
+    }
+    return "null";
+}
+
+int channelSelection() {
+    int mode = 0;
+    GetCtrlVal(panelHandle, MODECHSEL, &mode);
+    return mode;
+}
+
+}  // namespace
+
+bool boardSettingKnown(std::string* why) {
+    const char* value = std::getenv("KOVRA610_BOARD");
+    if (value == nullptr) return true;
+    const std::string board = value;
+    const std::string serial = "usb:serial=";
+    if (board.empty() || board == "usb" || board == "virtual" ||
+        (board.size() > serial.size() && board.compare(0, serial.size(), serial) == 0))
+        return true;
+    *why = "KOVRA610_BOARD=" + board +
+           " is not a known board: use usb, usb:serial=SN (an FT2232H by its serial number) "
+           "or virtual";
+    return false;
+}
+
+bool linkUp() {
+    if (ftHandle == nullptr) return false;
+    DWORD waiting = 0;
+    return FT_GetQueueStatus(ftHandle, &waiting) == FT_OK;
+}
+
+bool needsLink(StepKind kind) {
+    switch (kind) {
+        case StepKind::Save:
+        case StepKind::Get:
+        case StepKind::Channels:
+        case StepKind::Code:
+        case StepKind::Reopen:
+        case StepKind::Quit:
+            return false;
+        default:
+            return true;
+    }
+}
+
+std::vector<std::string> imageRows(const std::vector<unsigned>& rwFlags) {
+    const SBUS_STRUCTURE& image = sbus_structure;
+    std::vector<std::string> rows;
+    for (int i = 0; i < image.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        JsonMembers row;
+        row.add("index", i).add("name", image.name[i]).add("ch", image.ch[i]);
+        row.add("addr", image.addr[i]);
+        row.add("rw", static_cast<std::size_t>(i) < rwFlags.size() ? rwFlags[i] : 0);
+        row.add("data", image.data[i]);
+        if (i < image.number_dacs)
+            row.number("volts", image.volts[i]);
+        else
+            row.raw("volts", "null");
+        rows.push_back(row.object());
+    }
+    return rows;
+}
+
+Answer Runner::run(const Step& step) {
+    if (needsLink(step.kind) && !linkUp())
+        return failed("link down: no board answers (reopen once it is connected)", kLinkDown);
+    popups_.take();
+    Answer answer = perform(step);
+    std::fflush(stdout);
+    const std::string popups = popups_.take();
+    if (needsLink(step.kind) && !linkUp() && step.kind != StepKind::Reopen)
+        return failed("link down: the link to the board was lost", kLinkDown);
+    if (answer.ok && !popups.empty()) return failed(popups);
+    return answer;
+}
+
+Answer Runner::perform(const Step& step) {
+    switch (step.kind) {
+        case StepKind::Load:
+            return load(step);
+        case StepKind::Save:
+            return save(step);
+        case StepKind::ReadAll:
+            return readAll();
+        case StepKind::Write:
+            FTD232_sbus_single_write(static_cast<int>(step.ch), static_cast<int>(step.rw),
+                                     static_cast<int>(step.addr), static_cast<int>(step.data));
+            return {};
+        case StepKind::Read:
+            return read(step);
+        case StepKind::Bits:
+            vector_data_serial_bus_write(step.bits.c_str());
+            return {};
+        case StepKind::OvdMask:
+            set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
+            return {};
+        case StepKind::Reset:
+            FTD232_sbus_reset_part();
+            return {};
+        case StepKind::Clock:
+            return committed(operate::commit(panelHandle, CLKFREQ, step.divisor));
+        case StepKind::Level:
+            return level(step);
+        case StepKind::Code:
+            return code(step);
+        case StepKind::Set:
+            return set(step);
+        case StepKind::Get:
+            return get(*step.field);
+        case StepKind::Channels:
+            return channels(step);
+        case StepKind::Reopen:
+            return reopen();
+        case StepKind::Verify:
+        case StepKind::Quit:
+            break;
+    }
+    return failed("not a step that runs here");
+}
+
+Answer Runner::load(const Step& step) {
+    // "NOFILE" names no file: the routine loads and sends nothing, which is
+    // not an error.
+    if (step.path == "NOFILE") {
+        sbus_test_setup_write(step.path.c_str());
+        Answer a;
+        a.members.add("loaded", "NOFILE");
+        a.note = "NOFILE: nothing loaded, nothing sent";
+        return a;
+    }
+    const std::string path = fullPath(step.path);
+    std::string why;
+    if (!pathFits(path, &why)) return failed(why);
+    // Checked again: the file may have gone since the command was read.
+    const std::string problem = setupFileProblem(path);
+    if (!problem.empty()) return failed(problem);
+    sbus_test_setup_write(path.c_str());
+    Answer a;
+    a.members.add("loaded", path);
+    return a;
+}
+
+Answer Runner::save(const Step& step) {
+    const std::string path = fullPath(step.path);
+    std::string why;
+    if (!pathFits(path, &why)) return failed(why);
+    write_structure_to_sbus_setupfile_pass_filename(path.c_str());  // a failure is a popup
+    Answer a;
+    a.members.add("saved", path);
+    return a;
+}
+
+Answer Runner::readAll() {
+    std::fflush(stdout);
+    const int result = operate::press(panelHandle, ALL_2);
+    std::fflush(stdout);
+    if (result < 0)
+        return failed("the \"Read all Regs\" button could not be pressed (error " +
+                      std::to_string(result) + ")");
+    Answer a;
+    // Every read goes out as a read cycle, read/write flag 0.
+    a.rows = imageRows({});
+    std::string entries;
+    for (const std::string& row : a.rows) entries += (entries.empty() ? "" : ",") + row;
+    a.members.raw("entries", "[" + entries + "]");
+    return a;
+}
+
+Answer Runner::read(const Step& step) {
+    const unsigned int word =
+        FTD232_sbus_single_read(static_cast<int>(step.ch), 0, static_cast<int>(step.addr), 0);
+    // A read that failed gives 1; an answer word always carries its
+    // channel select in bits 25-24.
+    if (word == 1) return failed("no answer from the chip");
+    const kovra610::sbus::Word reply = kovra610::sbus::unpack(word);
+    std::printf("ch=0x%X addr=0x%X rw=0x%X data=0x%X %u\n", reply.ch, reply.addr, reply.rw,
+                reply.data, reply.data);
+    Answer a;
+    a.members.add("ch", reply.ch).add("addr", reply.addr).add("rw", reply.rw);
+    a.members.add("data", reply.data).add("word", word);
+    a.rows.push_back(a.members.object());
+    return a;
+}
+
+Answer Runner::set(const Step& step) {
+    const Answer a = committed(operate::commit(panelHandle, step.field->control, step.value));
+    return a.ok ? get(*step.field) : a;
+}
+
+Answer Runner::get(const RegisterField& field) {
+    const bool shownChannel1 = channelSelection() == 2;
+    const int value = fieldValue(field, shownChannel1);
+    Answer a;
+    a.members.add("field", field.name)
+        .add("value", value)
+        .raw("caption", captionJson(field, value));
+    a.members.add("ch0", fieldValue(field, false)).add("ch1", fieldValue(field, true));
+    a.rows.push_back(a.members.object());
+    return a;
+}
+
+Answer Runner::channels(const Step& step) {
+    Answer a = committed(operate::commit(panelHandle, MODECHSEL, step.value));
+    if (!a.ok) return a;
+    a.members.add("channels", step.value == 0 ? 3 : step.value);
+    a.members.raw("caption", captionJson(fields_.channelSelection, step.value));
+    a.rows.push_back(a.members.object());
+    return a;
+}
+
+Answer Runner::reopen() {
+    const int result = operate::press(panelHandle, COMMANDBUTTON_6);  // "Reset FTDI232H"
+    std::fflush(stdout);
+    if (result < 0)
+        return failed("the \"Reset FTDI232H\" button could not be pressed (error " +
+                      std::to_string(result) + ")");
+    if (!linkUp()) return failed("link down: the board did not answer the re-open", kLinkDown);
+    return {};
+}
+
+Answer Runner::level(const Step& step) {
+    Answer a =
+        committed(operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts));
+    if (!a.ok) return a;
+    a.members.add("row", step.row).number("volts", sbus_structure.volts[step.row]);
+    a.members.add("code", sbus_structure.data[step.row]);
+    return a;
+}
+
+Answer Runner::code(const Step& step) {
+    Answer a =
+        committed(operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code));
+    if (!a.ok) return a;
+    a.members.add("row", step.row).number("volts", sbus_structure.volts[step.row]);
+    a.members.add("code", sbus_structure.data[step.row]);
+    return a;
+}
+
+}  // namespace kovra610::cli
