@@ -234,6 +234,7 @@ int kovra610_usb_port_setting(int device, int interface, const char* name) {
     const std::string n = name != nullptr ? name : "";
     if (n == "latency") return p.latencyMs;
     if (n == "bitmode") return p.bitMode;
+    if (n == "bitmode_requests") return static_cast<int>(p.bitModeRequests);
     if (n == "divisor") return interface == 0 ? s->device->engine().divisor() : -1;
     return -1;
 }

@@ -177,6 +177,7 @@ int EmulatedFtdi::vendorRequest(std::uint8_t requestType, std::uint8_t request, 
             p.latencyMs = value;
             return 0;
         case kSetBitMode:
+            ++p.bitModeRequests;
             setBitMode(port, value);
             return 0;
         case kGetLatency:

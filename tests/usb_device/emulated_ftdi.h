@@ -33,6 +33,7 @@ struct PortState {
     std::uint16_t baudValue = 0;
     std::uint16_t dataCharacteristics = 0;
     std::uint16_t modemControl = 0;
+    unsigned bitModeRequests = 0;
     bool flush = false;  // a send-immediate asked for the bytes now
     Clock::time_point lastPacket = Clock::now();
 };

@@ -28,7 +28,8 @@ int kovra610_usb_inject(int device, const unsigned char* bytes, int count);
 int kovra610_usb_chip_reg(int device, int channel, unsigned addr);
 int kovra610_usb_chip_words(int device, unsigned* raw, int max);
 int kovra610_usb_chip_resets(int device);
-// "latency", "bitmode" or "divisor" (port A) as the device holds it.
+// "latency", "bitmode", "bitmode_requests" (set-bit-mode requests since
+// plug-in) or "divisor" (port A's MPSSE clock divisor) as the device has it.
 int kovra610_usb_port_setting(int device, int interface, const char* name);
 }
 
