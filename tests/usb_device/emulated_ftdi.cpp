@@ -200,23 +200,26 @@ int EmulatedFtdi::bulkOut(int port, const unsigned char* data, int length, int* 
     PortState& p = this->port(port);
     *transferred = length;
     if (port != 0 || type_ != ChipType::FT2232H || p.bitMode != kBitModeMpsse) return 0;
+    settle(port);  // a posted read completes with what was there before
     std::vector<std::uint8_t> replies;
     const std::uint64_t flushes = engine_.sendImmediateCount();
     const std::size_t taken = engine_.feed(data, static_cast<std::size_t>(length), replies);
     p.toHost.insert(p.toHost.end(), replies.begin(), replies.end());
     if (engine_.sendImmediateCount() != flushes) p.flush = true;
+    settle(port);
     *transferred = static_cast<int>(taken);
     // A stalled engine's full hold makes the chip refuse more.
     return taken < static_cast<std::size_t>(length) ? LIBUSB_ERROR_TIMEOUT : 0;
 }
 
 void EmulatedFtdi::inject(int port, const unsigned char* data, int length) {
+    settle(port);
     PortState& p = this->port(port);
     p.toHost.insert(p.toHost.end(), data, data + length);
 }
 
 // One packet into `out`: the status bytes and as much data as fits.
-int EmulatedFtdi::fillPacket(PortState& p, unsigned char* out, int room) {
+int EmulatedFtdi::fillPacket(PortState& p, unsigned char* out, int room, Clock::time_point when) {
     const int size = std::min(room, packetSize());
     if (size < 2) return 0;
     out[0] = kModemStatus[0];
@@ -224,40 +227,70 @@ int EmulatedFtdi::fillPacket(PortState& p, unsigned char* out, int room) {
     const int data = std::min<int>(size - 2, static_cast<int>(p.toHost.size()));
     std::copy_n(p.toHost.begin(), data, out + 2);
     p.toHost.erase(p.toHost.begin(), p.toHost.begin() + data);
-    p.lastPacket = Clock::now();
+    p.lastPacket = when;
     return data + 2;
 }
 
 // Full packets go as soon as they are full; a short one (down to the bare
 // status bytes) when the latency timer runs out or a send-immediate asks for
-// it. The transfer ends with a short packet, or when it is full; a time-out
-// keeps the packets already received.
+// it. A transfer ends with a short packet, or when it is full.
+bool EmulatedFtdi::step(PortState& p, unsigned char* data, int length, int& got,
+                        Clock::time_point postedAt, Clock::time_point now) {
+    const int full = packetSize();
+    while (length - got >= full && static_cast<int>(p.toHost.size()) >= full - 2)
+        got += fillPacket(p, data + got, full, now);
+    if (got == length) return true;
+    const auto timerEnd = p.lastPacket + std::chrono::milliseconds(p.latencyMs);
+    if (!p.flush && now < timerEnd) return false;
+    // The timer's packet goes at its expiry, or at once to a host that
+    // asks after it expired.
+    got += fillPacket(p, data + got, length - got, p.flush ? now : std::max(timerEnd, postedAt));
+    if (p.toHost.empty()) p.flush = false;
+    return true;
+}
+
+// A time-out keeps the packets already received.
 int EmulatedFtdi::bulkIn(int port, unsigned char* data, int length, int* transferred,
                          unsigned timeoutMs) {
     PortState& p = this->port(port);
-    const int full = packetSize();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto postedAt = Clock::now();
+    const auto deadline = postedAt + std::chrono::milliseconds(timeoutMs);
     int got = 0;
-    for (;;) {
-        while (length - got >= full && static_cast<int>(p.toHost.size()) >= full - 2) {
-            got += fillPacket(p, data + got, full);
-        }
-        if (got == length) break;
-        const auto timerEnd = p.lastPacket + std::chrono::milliseconds(p.latencyMs);
-        const auto now = Clock::now();
-        if (p.flush || now >= timerEnd) {
-            got += fillPacket(p, data + got, length - got);
-            if (p.toHost.empty()) p.flush = false;
-            break;
-        }
-        if (now >= deadline) {
+    while (!step(p, data, length, got, postedAt, Clock::now())) {
+        if (Clock::now() >= deadline) {
             *transferred = got;
             return LIBUSB_ERROR_TIMEOUT;
         }
-        std::this_thread::sleep_until(std::min(deadline, timerEnd));
+        std::this_thread::sleep_until(std::min(deadline, nextChance(port)));
     }
     *transferred = got;
     return 0;
+}
+
+void EmulatedFtdi::post(int port, unsigned char* data, int length, unsigned timeoutMs) {
+    InRequest& r = this->port(port).request;
+    r = InRequest{};
+    r.data = data;
+    r.length = length;
+    r.active = true;
+    r.postedAt = Clock::now();
+    r.deadline = r.postedAt + std::chrono::milliseconds(timeoutMs == 0 ? 3600000 : timeoutMs);
+    settle(port);
+}
+
+void EmulatedFtdi::settle(int port) {
+    PortState& p = this->port(port);
+    InRequest& r = p.request;
+    if (!r.active || r.done) return;
+    const auto now = Clock::now();
+    r.done = step(p, r.data, r.length, r.got, r.postedAt, now);
+    if (!r.done && now >= r.deadline) r.done = r.timedOut = true;
+}
+
+Clock::time_point EmulatedFtdi::nextChance(int port) {
+    const PortState& p = this->port(port);
+    return std::min(p.lastPacket + std::chrono::milliseconds(p.latencyMs),
+                    p.request.active ? p.request.deadline : Clock::time_point::max());
 }
 
 void EmulatedFtdi::powerCycle() {

@@ -21,6 +21,19 @@ enum class ChipType { FT232R, FT2232H };
 
 using Clock = std::chrono::steady_clock;
 
+// An asynchronous bulk-in the host has posted on a port: it fills as the
+// device sends packets and completes as a synchronous one would.
+struct InRequest {
+    unsigned char* data = nullptr;
+    int length = 0;
+    int got = 0;
+    bool active = false;
+    bool done = false;
+    bool timedOut = false;
+    Clock::time_point postedAt;
+    Clock::time_point deadline;
+};
+
 // What one interface (port) of the device holds.
 struct PortState {
     std::deque<std::uint8_t> toHost;  // bytes waiting for a bulk-in
@@ -36,6 +49,7 @@ struct PortState {
     unsigned bitModeRequests = 0;
     bool flush = false;  // a send-immediate asked for the bytes now
     Clock::time_point lastPacket = Clock::now();
+    InRequest request;
 };
 
 class EmulatedFtdi {
@@ -66,6 +80,11 @@ public:
     // Bulk transfers on a port; return 0 or a LIBUSB_ERROR.
     int bulkOut(int port, const unsigned char* data, int length, int* transferred);
     int bulkIn(int port, unsigned char* data, int length, int* transferred, unsigned timeoutMs);
+    // The asynchronous bulk-in: posted, brought up to now (done when it
+    // has completed), and when it may complete next without new data.
+    void post(int port, unsigned char* data, int length, unsigned timeoutMs);
+    void settle(int port);
+    Clock::time_point nextChance(int port);
 
     // Bytes the chip would send, as if they came from the port's engine.
     void inject(int port, const unsigned char* data, int length);
@@ -80,7 +99,13 @@ public:
 private:
     void resetPort(int port);
     void setBitMode(int port, std::uint16_t value);
-    int fillPacket(PortState& port, unsigned char* out, int room);
+    int fillPacket(PortState& port, unsigned char* out, int room, Clock::time_point when);
+    // Full packets while there is data for them; then a short one if the
+    // latency timer ran out (by `now`) or a send-immediate asked for it.
+    // True when the transfer is complete.
+    // `postedAt`: when the host asked; the chip answers no earlier.
+    bool step(PortState& port, unsigned char* data, int length, int& got,
+              Clock::time_point postedAt, Clock::time_point now);
 
     ChipType type_;
     std::string serial_;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "emulated_bus.h"
 
@@ -21,6 +22,7 @@ struct libusb_device {
     int refs = 1;
     std::size_t slot = 0;
     unsigned plug = 0;
+    libusb_context* context = nullptr;
 };
 
 struct libusb_device_handle {
@@ -70,6 +72,50 @@ void checkInterface(libusb_device_handle* h, int interface, const char* call) {
                ", which the device lacks");
 }
 
+// Asynchronous transfers posted and not yet completed.
+struct Posted {
+    libusb_transfer* transfer;
+    int port;
+    bool cancelled;
+};
+std::vector<Posted>& posted() {
+    static auto* list = new std::vector<Posted>;
+    return *list;
+}
+
+// Completes what can be completed now; true if anything was.
+bool completeReady(libusb_context* ctx) {
+    std::vector<libusb_transfer*> finished;
+    auto& list = posted();
+    for (auto it = list.begin(); it != list.end();) {
+        libusb_transfer* t = it->transfer;
+        if (t->dev_handle->device->context != ctx) {
+            ++it;
+            continue;
+        }
+        EmulatedFtdi& d = *slotOf(t->dev_handle->device).device;
+        InRequest& r = d.port(it->port).request;
+        if (gone(t->dev_handle->device)) {
+            t->status = LIBUSB_TRANSFER_NO_DEVICE;
+        } else if (it->cancelled) {
+            t->status = LIBUSB_TRANSFER_CANCELLED;
+        } else {
+            d.settle(it->port);
+            if (!r.done) {
+                ++it;
+                continue;
+            }
+            t->status = r.timedOut ? LIBUSB_TRANSFER_TIMED_OUT : LIBUSB_TRANSFER_COMPLETED;
+        }
+        t->actual_length = r.got;
+        r.active = false;
+        finished.push_back(t);
+        it = list.erase(it);
+    }
+    for (libusb_transfer* t : finished) t->callback(t);
+    return !finished.empty();
+}
+
 // Counts a bulk transfer toward a planned unplug.
 void countBulk(libusb_device* dev) {
     Slot& s = slotOf(dev);
@@ -109,7 +155,7 @@ ssize_t libusb_get_device_list(libusb_context* ctx, libusb_device*** list) {
     std::vector<libusb_device*> present;
     for (std::size_t i = 0; i < b.slots.size(); ++i) {
         if (!b.slots[i].present) continue;
-        present.push_back(new libusb_device{1, i, b.slots[i].plug});
+        present.push_back(new libusb_device{1, i, b.slots[i].plug, ctx});
     }
     auto** out =
         static_cast<libusb_device**>(std::calloc(present.size() + 1, sizeof(libusb_device*)));
@@ -172,6 +218,8 @@ int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
 
 void libusb_close(libusb_device_handle* h) {
     checkHandle(h, "libusb_close");
+    for (const Posted& p : posted())
+        if (p.transfer->dev_handle == h) misuse("libusb_close with a transfer still posted");
     h->claimed = 0;
     h->open = false;
     libusb_unref_device(h->device);
@@ -278,7 +326,7 @@ int libusb_bulk_transfer(libusb_device_handle* h, unsigned char endpoint, unsign
     return d.bulkOut(port, data, length, transferred);
 }
 
-// The asynchronous interface: nothing this program uses needs it.
+// The asynchronous interface: bulk-in transfers, one at a time per port.
 libusb_transfer* libusb_alloc_transfer(int isoPackets) {
     const std::size_t size =
         sizeof(libusb_transfer) +
@@ -288,25 +336,64 @@ libusb_transfer* libusb_alloc_transfer(int isoPackets) {
 
 void libusb_free_transfer(libusb_transfer* transfer) {
     if (transfer == nullptr) return;
+    for (const Posted& p : posted())
+        if (p.transfer == transfer) misuse("libusb_free_transfer on a transfer still posted");
     if ((transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0) std::free(transfer->buffer);
     std::free(transfer);
 }
 
-int libusb_submit_transfer(libusb_transfer*) {
-    return LIBUSB_ERROR_NOT_SUPPORTED;
+int libusb_submit_transfer(libusb_transfer* t) {
+    libusb_device_handle* h = t->dev_handle;
+    checkHandle(h, "libusb_submit_transfer");
+    if (t->type != LIBUSB_TRANSFER_TYPE_BULK || (t->endpoint & LIBUSB_ENDPOINT_IN) == 0)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    EmulatedFtdi& d = deviceOf(h);
+    const int port = d.interfaceOfEndpoint(t->endpoint);
+    if (port < 0)
+        misuse("transfer posted on endpoint " + std::to_string(t->endpoint) +
+               ", which the device lacks");
+    if ((h->claimed & (1u << port)) == 0)
+        misuse("transfer posted on interface " + std::to_string(port) + " without claiming it");
+    if (d.port(port).request.active) return LIBUSB_ERROR_BUSY;
+    countBulk(h->device);
+    if (gone(h->device)) return LIBUSB_ERROR_NO_DEVICE;
+    d.post(port, t->buffer, t->length, t->timeout);
+    posted().push_back({t, port, false});
+    return 0;
 }
-int libusb_cancel_transfer(libusb_transfer*) {
+
+int libusb_cancel_transfer(libusb_transfer* t) {
+    for (Posted& p : posted()) {
+        if (p.transfer == t) {
+            p.cancelled = true;
+            return 0;
+        }
+    }
     return LIBUSB_ERROR_NOT_FOUND;
 }
 
-int libusb_handle_events_timeout(libusb_context* ctx, struct timeval*) {
-    checkContext(ctx, "libusb_handle_events_timeout");
-    return LIBUSB_ERROR_NOT_SUPPORTED;
+int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval* tv,
+                                           int* completed) {
+    checkContext(ctx, "libusb_handle_events_timeout_completed");
+    const auto wait = std::chrono::seconds(tv != nullptr ? tv->tv_sec : 0) +
+                      std::chrono::microseconds(tv != nullptr ? tv->tv_usec : 0);
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        if (completeReady(ctx) || (completed != nullptr && *completed != 0)) return 0;
+        const auto now = Clock::now();
+        if (now >= deadline) return 0;
+        auto next = deadline;
+        for (const Posted& p : posted()) {
+            if (p.cancelled || gone(p.transfer->dev_handle->device)) next = now;
+            EmulatedFtdi& d = *slotOf(p.transfer->dev_handle->device).device;
+            next = std::min(next, d.nextChance(p.port));
+        }
+        std::this_thread::sleep_until(std::max(next, now + std::chrono::microseconds(20)));
+    }
 }
 
-int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval*, int*) {
-    checkContext(ctx, "libusb_handle_events_timeout_completed");
-    return LIBUSB_ERROR_NOT_SUPPORTED;
+int libusb_handle_events_timeout(libusb_context* ctx, struct timeval* tv) {
+    return libusb_handle_events_timeout_completed(ctx, tv, nullptr);
 }
 
 const char* libusb_error_name(int code) {

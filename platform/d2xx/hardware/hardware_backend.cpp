@@ -232,7 +232,7 @@ FT_STATUS HardwareBackend::getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     OpenPort* port = find(handle);
     if (port == nullptr) return FT_INVALID_HANDLE;
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
-    const FT_STATUS status = pollIntoQueue(*port, kPollMs);
+    const FT_STATUS status = pollIntoQueue(*port, kQueuePollMs);
     *rxBytes = static_cast<DWORD>(port->queue.size());
     return status;
 }

@@ -37,7 +37,9 @@ using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // standard output. One thread at a time.
 class HardwareBackend final : public Backend {
 public:
-    // A single poll (queue status, a read with time-out 0) waits this long.
+    // A queue-status query takes what has arrived, without waiting.
+    static constexpr int kQueuePollMs = 0;
+    // The single poll of a read with time-out 0 waits this long.
     static constexpr int kPollMs = 1;
     // Bytes the receive queue holds at most; beyond that they wait in the
     // device until someone reads.

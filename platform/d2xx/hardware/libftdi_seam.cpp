@@ -1,9 +1,14 @@
 // The seam to real devices: each call is the matching libftdi1 call.
 #include <ftdi.h>
 #include <libusb.h>
+#include <sys/time.h>
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
 #include <map>
+#include <memory>
+#include <vector>
 
 #include "ftdi_seam.h"
 
@@ -70,17 +75,136 @@ UsbDevice describeWithStrings(libusb_device* dev) {
     return device;
 }
 
-// ftdi_read_data reads libusb in chunks and keeps what it did not hand
-// over. Two of its ways of losing bytes are closed here: a chunk larger than
-// one packet may time out with full packets already received (libftdi then
-// reports the time-out and drops them), and a call that has copied bytes
-// goes on to read USB again, where a time-out drops what it copied. So the
-// chunk is one packet, and a call that reads USB asks for one byte: it ends
-// after one transfer, and libftdi holds the rest for the next calls, which
-// take it without touching USB.
+// A port's bulk-in, kept posted as the vendor's driver keeps one: packets
+// are collected as the device sends them, a look at what has arrived costs
+// no wait, and every byte of every packet (a timed-out transfer's too)
+// reaches the caller. libftdi's own reads are not used: a read that times
+// out after receiving, or after handing over part of its buffer, reports
+// only the time-out and the bytes are gone.
+class PostedReader {
+public:
+    explicit PostedReader(ftdi_context* context)
+        : context_(context),
+          packet_(context->max_packet_size > 2 ? static_cast<int>(context->max_packet_size) : 64),
+          buffer_(static_cast<std::size_t>(packet_)),
+          transfer_(libusb_alloc_transfer(0)) {}
+    ~PostedReader() {
+        stop();
+        libusb_free_transfer(transfer_);
+    }
+    PostedReader(const PostedReader&) = delete;
+    PostedReader& operator=(const PostedReader&) = delete;
+
+    // Up to `size` bytes, waiting at most pollMs (0: not at all) when none
+    // has arrived; a libusb error (< 0) when the device fails.
+    int read(std::uint8_t* out, int size, int pollMs) {
+        if (transfer_ == nullptr) return LIBUSB_ERROR_NO_MEM;
+        if (held_.empty()) {
+            const int status = gather(pollMs);
+            if (status < 0) return status;
+        }
+        const int n = std::min(size, static_cast<int>(held_.size()));
+        std::copy_n(held_.begin(), n, out);
+        held_.erase(held_.begin(), held_.begin() + n);
+        return n;
+    }
+
+    // Drops what has arrived and the posted transfer (the port is reset).
+    void discard() {
+        stop();
+        held_.clear();
+    }
+
+private:
+    static void LIBUSB_CALL onDone(libusb_transfer* transfer) {
+        *static_cast<int*>(transfer->user_data) = 1;
+    }
+
+    int gather(int pollMs) {
+        using std::chrono::steady_clock;
+        const auto deadline = steady_clock::now() + std::chrono::milliseconds(pollMs);
+        for (;;) {
+            if (!posted_) {
+                const int status = post();
+                if (status < 0) return status;
+            }
+            do {
+                const auto left =
+                    std::max<long long>(0, std::chrono::duration_cast<std::chrono::microseconds>(
+                                               deadline - steady_clock::now())
+                                               .count());
+                timeval tv{static_cast<time_t>(left / 1000000),
+                           static_cast<suseconds_t>(left % 1000000)};
+                const int status =
+                    libusb_handle_events_timeout_completed(context_->usb_ctx, &tv, &completed_);
+                if (status < 0 && status != LIBUSB_ERROR_INTERRUPTED) return status;
+            } while (completed_ == 0 && steady_clock::now() < deadline);
+            if (completed_ == 0) return 0;  // still posted for the next look
+            const int status = take();
+            if (status < 0 || !held_.empty()) return status;
+        }
+    }
+
+    int post() {
+        completed_ = 0;
+        libusb_fill_bulk_transfer(transfer_, context_->usb_dev,
+                                  static_cast<unsigned char>(context_->out_ep), buffer_.data(),
+                                  packet_, &PostedReader::onDone, &completed_, kTransferTimeoutMs);
+        const int status = libusb_submit_transfer(transfer_);
+        posted_ = status == 0;
+        return status;
+    }
+
+    // The completed transfer's data, each packet's two status bytes left out.
+    int take() {
+        posted_ = false;
+        completed_ = 0;
+        switch (transfer_->status) {
+            case LIBUSB_TRANSFER_COMPLETED:
+            case LIBUSB_TRANSFER_TIMED_OUT:
+            case LIBUSB_TRANSFER_CANCELLED:
+                break;
+            case LIBUSB_TRANSFER_NO_DEVICE:
+                return LIBUSB_ERROR_NO_DEVICE;
+            default:
+                return LIBUSB_ERROR_IO;
+        }
+        for (int at = 0; at < transfer_->actual_length; at += packet_) {
+            const int n = std::min(packet_, transfer_->actual_length - at);
+            if (n > 2)
+                held_.insert(held_.end(), buffer_.begin() + at + 2, buffer_.begin() + at + n);
+        }
+        return 0;
+    }
+
+    // Cancels a posted transfer and waits (a bounded time) for it to end.
+    void stop() {
+        if (!posted_) return;
+        libusb_cancel_transfer(transfer_);
+        for (int i = 0; i < 50 && completed_ == 0; ++i) {
+            timeval tv{0, 100000};
+            if (libusb_handle_events_timeout_completed(context_->usb_ctx, &tv, &completed_) < 0)
+                break;
+        }
+        posted_ = false;
+        completed_ = 0;
+    }
+
+    static constexpr unsigned kTransferTimeoutMs = 5000;
+
+    ftdi_context* context_;
+    int packet_;
+    std::vector<unsigned char> buffer_;
+    libusb_transfer* transfer_;
+    std::deque<std::uint8_t> held_;
+    bool posted_ = false;
+    int completed_ = 0;
+};
+
 class LibftdiSeam final : public FtdiSeam {
 public:
     ~LibftdiSeam() override {
+        readers_.clear();
         for (auto& [port, context] : contexts_) {
             ftdi_usb_close(context);
             ftdi_free(context);
@@ -119,12 +243,14 @@ public:
         }
         *port = nextPort_++;
         contexts_.emplace(*port, context);
+        readers_[*port] = std::make_unique<PostedReader>(context);
         return 0;
     }
 
     int close(Port port) override {
         ftdi_context* context = find(port);
         if (context == nullptr) return -1;
+        readers_.erase(port);
         const int result = ftdi_usb_close(context);
         if (result < 0) lastError_ = errorText(context);
         contexts_.erase(port);
@@ -133,28 +259,19 @@ public:
     }
 
     int reset(Port port) override {
+        if (auto it = readers_.find(port); it != readers_.end()) it->second->discard();
         return call(port, [](ftdi_context* c) { return ftdi_usb_reset(c); });
     }
 
     int readData(Port port, std::uint8_t* buffer, int size, int pollMs) override {
-        ftdi_context* context = find(port);
-        if (context == nullptr) return -1;
-        if (size <= 0) return 0;
-        // What libftdi holds comes first, without touching USB.
-        if (context->readbuffer_remaining > 0) return takeHeld(context, buffer, size);
-
-        const int configured = context->usb_read_timeout;
-        context->usb_read_timeout = pollMs > 0 ? pollMs : 1;
-        int result = ftdi_read_data(context, buffer, 1);
-        context->usb_read_timeout = configured;
-        // Nothing arriving within the poll is an empty poll, not a failure.
-        if (result == LIBUSB_ERROR_TIMEOUT) return 0;
-        if (result < 0) {
-            lastError_ = errorText(context);
-            return result;
+        auto it = readers_.find(port);
+        if (it == readers_.end()) {
+            lastError_ = "port not open";
+            return -1;
         }
-        if (result == 1 && size > 1 && context->readbuffer_remaining > 0)
-            result += takeHeld(context, buffer + 1, size - 1);
+        if (size <= 0) return 0;
+        const int result = it->second->read(buffer, size, std::max(pollMs, 0));
+        if (result < 0) lastError_ = libusb_error_name(result);
         return result;
     }
 
@@ -162,7 +279,7 @@ public:
         return call(port, [&](ftdi_context* c) { return ftdi_write_data(c, data, size); });
     }
 
-    // The read chunk stays one packet (see above); only writes take the size.
+    // Reads go a packet at a time (see PostedReader); only writes take the size.
     int setChunkSizes(Port port, unsigned, unsigned writeChunk) override {
         return call(port,
                     [&](ftdi_context* c) { return ftdi_write_data_set_chunksize(c, writeChunk); });
@@ -201,14 +318,6 @@ public:
     std::string lastError() const override { return lastError_; }
 
 private:
-    // Bytes libftdi holds, at most `size`; it copies them without USB.
-    static int takeHeld(ftdi_context* context, std::uint8_t* buffer, int size) {
-        const int held = static_cast<int>(
-            std::min<unsigned>(context->readbuffer_remaining, static_cast<unsigned>(size)));
-        const int n = ftdi_read_data(context, buffer, held);
-        return n > 0 ? n : 0;
-    }
-
     int openOn(ftdi_context* context, const UsbDevice& device, int interfaceIndex) {
         if (ftdi_set_interface(context, static_cast<ftdi_interface>(INTERFACE_A + interfaceIndex)) <
             0) {
@@ -237,8 +346,7 @@ private:
         // A fresh start for a context that served an earlier port.
         context->usb_read_timeout = 5000;
         context->usb_write_timeout = 5000;
-        ftdi_write_data_set_chunksize(context, 4096);
-        return ftdi_read_data_set_chunksize(context, context->max_packet_size);
+        return ftdi_write_data_set_chunksize(context, 4096);
     }
 
     // The context enumeration uses: any will do, as it only needs libusb's.
@@ -281,6 +389,7 @@ private:
     }
 
     std::map<Port, ftdi_context*> contexts_;
+    std::map<Port, std::unique_ptr<PostedReader>> readers_;
     std::vector<ftdi_context*> spare_;  // no port open on them
     Port nextPort_ = 1;
     std::string lastError_;
