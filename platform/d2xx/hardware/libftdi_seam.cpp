@@ -1,4 +1,5 @@
-// The seam to real devices: each call is the matching libftdi1 call.
+// The seam to real devices: libftdi1 opens, configures and writes; reads
+// go through a bulk-in transfer kept posted on libftdi's own USB handle.
 #include <ftdi.h>
 #include <libusb.h>
 #include <sys/time.h>
@@ -201,6 +202,8 @@ private:
     int completed_ = 0;
 };
 
+// One libusb context serves enumeration and every port that is open alone:
+// a closed port's libftdi context is kept and opens the next port.
 class LibftdiSeam final : public FtdiSeam {
 public:
     ~LibftdiSeam() override {
