@@ -35,9 +35,13 @@ namespace {
 
 // Handles and contexts are kept after they are closed, so that a late use
 // is seen as such rather than as a use of freed memory.
-std::vector<libusb_device_handle*>& retiredHandles() {
+std::vector<libusb_device_handle*>& everyHandle() {
     static auto* handles = new std::vector<libusb_device_handle*>;
     return *handles;
+}
+std::vector<libusb_context*>& everyContext() {
+    static auto* contexts = new std::vector<libusb_context*>;
+    return *contexts;
 }
 
 void checkContext(libusb_context* ctx, const char* call) {
@@ -133,6 +137,7 @@ int libusb_init(libusb_context** ctx) {
     ++bus().contextsMade;
     ++bus().contextsOpen;
     auto* context = new libusb_context;
+    everyContext().push_back(context);
     if (ctx != nullptr) {
         *ctx = context;
     } else {
@@ -210,7 +215,7 @@ int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
     if (gone(dev)) return LIBUSB_ERROR_NO_DEVICE;
     auto* h = new libusb_device_handle;
     h->device = libusb_ref_device(dev);
-    retiredHandles().push_back(h);
+    everyHandle().push_back(h);
     ++bus().handlesOpen;
     *handle = h;
     return 0;
@@ -269,7 +274,7 @@ int libusb_claim_interface(libusb_device_handle* h, int interface) {
     if (gone(h->device)) return LIBUSB_ERROR_NO_DEVICE;
     const unsigned bit = 1u << interface;
     if ((slotOf(h->device).busyMask & bit) != 0) return LIBUSB_ERROR_BUSY;
-    for (libusb_device_handle* other : retiredHandles()) {
+    for (libusb_device_handle* other : everyHandle()) {
         if (other != h && other->open && other->device->slot == h->device->slot &&
             (other->claimed & bit) != 0)
             return LIBUSB_ERROR_BUSY;
