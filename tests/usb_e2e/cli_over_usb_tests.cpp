@@ -152,7 +152,7 @@ TEST_F(CliOverUsb, AnUnknownSerialNumberEndsInTheNoBoardPath) {
 
 TEST_F(CliOverUsb, ACablePulledDuringReadAllEndsTheRunWithoutHanging) {
     KOVRA610_NEEDS_EMULATED_BUS();
-    const Outcome r = run({"read-all"}, "ft2232h:KV610001:unplug-after=150");
+    const Outcome r = run({"read-all"}, "ft2232h:KV610001:unplug-after=100");
     EXPECT_EQ(r.status, 3) << r.err;
     // Every call after the pull fails at once: the run ends within the
     // link's own waits (40 reads of 10 ms at most) and start-up.
