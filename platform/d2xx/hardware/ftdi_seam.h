@@ -56,8 +56,9 @@ public:
     virtual int reset(Port port) = 0;
     // Waits at most pollMs for data (0: takes only what has arrived, with
     // no wait; the seam never hands libusb a 0, its "forever"); returns the
-    // bytes delivered, 0 when none came. Every byte the device sent reaches the caller, now or
-    // at a later call: none is dropped on a time-out or a short buffer.
+    // bytes delivered, 0 when none came. Every byte the device sent reaches
+    // the caller, now or at a later call: none is dropped on a time-out or
+    // a short buffer.
     virtual int readData(Port port, std::uint8_t* buffer, int size, int pollMs) = 0;
     // Returns the bytes accepted, which may be fewer than asked.
     virtual int writeData(Port port, const std::uint8_t* data, int size) = 0;
