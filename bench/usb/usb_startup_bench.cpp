@@ -26,11 +26,9 @@
 #include <vector>
 
 #include "app/kovra610 evaluation board.h"
-#include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
 
 int kovra610_main(int argc, char* argv[]);
 
@@ -44,8 +42,8 @@ double median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-// Main called to the event loop running, in ms, then "Exit" pressed; the
-// console goes to /dev/null meanwhile. Negative when the loop never ran.
+// Main called to the event loop running, in ms, then the program ends as
+// "Exit" ends it; the console goes to /dev/null meanwhile. Negative when the loop never ran.
 double startUp() {
     delete[] g_DACSETUPFILES;
     g_DACSETUPFILES = nullptr;
@@ -60,7 +58,7 @@ double startUp() {
             return;
         }
         operatingMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-        kovra610::runtime::testing::press(panelHandle, COMMANDBUTTON_7);
+        QuitUserInterface(0);  // as "Exit" does
     };
     QTimer::singleShot(0, whenOperating);
 
@@ -141,7 +139,6 @@ int main(int argc, char** argv) {
     static char arg0[] = "usb_startup_bench";
     static char* qtArgv[] = {arg0, nullptr};
     if (InitCVIRTE(nullptr, qtArgv, nullptr) == 0) return 1;
-    kovra610::runtime::testing::setScriptedPopups(true);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

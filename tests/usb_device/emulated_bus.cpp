@@ -71,7 +71,7 @@ void writeChipFile(const char* path) {
         EmulatedFtdi& d = *b.slots[i].device;
         if (d.type() != ChipType::FT2232H) continue;
         std::fprintf(out, "device %zu %s\n", i, d.serial().c_str());
-        for (const vboard::SerialWord& w : d.chip().words())
+        for (const auto& w : d.chip().words())
             std::fprintf(out, "word %u %02X %u %04X\n", w.ch, w.addr, w.rw, w.data);
         for (int ch = 0; ch < vboard::SerialBusChip::kChannels; ++ch)
             for (unsigned a = 0; a < vboard::SerialBusChip::kRegisters; ++a)
@@ -213,13 +213,13 @@ int kovra610_usb_chip_reg(int device, int channel, unsigned addr) {
     return d == nullptr ? -1 : d->chip().reg(channel, addr);
 }
 
-int kovra610_usb_chip_words(int device, unsigned* raw, int max) {
+int kovra610_usb_chip_words(int device, kovra610_usb_word* words, int max) {
     EmulatedFtdi* d = mpsseDevice(device);
     if (d == nullptr) return -1;
-    const auto& words = d->chip().words();
-    for (std::size_t i = 0; i < words.size() && static_cast<int>(i) < max; ++i)
-        raw[i] = words[i].raw();
-    return static_cast<int>(words.size());
+    const auto& seen = d->chip().words();
+    for (std::size_t i = 0; i < seen.size() && static_cast<int>(i) < max; ++i)
+        words[i] = {seen[i].ch, seen[i].addr, seen[i].rw, seen[i].data};
+    return static_cast<int>(seen.size());
 }
 
 int kovra610_usb_chip_resets(int device) {

@@ -9,6 +9,11 @@
 #include <dlfcn.h>
 
 extern "C" {
+// One word the chip model decoded, by its fields.
+struct kovra610_usb_word {
+    unsigned ch, addr, rw, data;
+};
+
 // Replaces the bus with a new device list (see emulated_bus.h); refused (-1)
 // while a handle is open. Also restarts the count of contexts made.
 int kovra610_usb_configure(const char* spec);
@@ -26,7 +31,8 @@ int kovra610_usb_set_busy(int device, int interface, int busy);
 int kovra610_usb_inject(int device, const unsigned char* bytes, int count);
 // The chip model behind port A.
 int kovra610_usb_chip_reg(int device, int channel, unsigned addr);
-int kovra610_usb_chip_words(int device, unsigned* raw, int max);
+// Its words in order (at most `max` into `words`); returns how many it has.
+int kovra610_usb_chip_words(int device, kovra610_usb_word* words, int max);
 int kovra610_usb_chip_resets(int device);
 // "latency", "bitmode", "bitmode_requests" (set-bit-mode requests since
 // plug-in) or "divisor" (port A's MPSSE clock divisor) as the device has it.

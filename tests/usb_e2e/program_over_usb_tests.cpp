@@ -2,6 +2,7 @@
 // hardware backend, the system's libftdi1 and the board under test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -23,11 +24,10 @@ const char kEmulatedOpen[] =
     "MPSSE Initialize Successfull, 0\n"
     "Synchronize Completed\n";
 
-std::vector<vboard::SerialWord> chipWords() {
-    std::vector<unsigned> raw(4096);
-    const int n = USB_CONTROL(kovra610_usb_chip_words)(0, raw.data(), 4096);
-    std::vector<vboard::SerialWord> words;
-    for (int i = 0; i < n && i < 4096; ++i) words.push_back(vboard::SerialWord::fromRaw(raw[i]));
+std::vector<kovra610_usb_word> chipWords() {
+    std::vector<kovra610_usb_word> words(4096);
+    const int n = USB_CONTROL(kovra610_usb_chip_words)(0, words.data(), 4096);
+    words.resize(static_cast<std::size_t>(std::clamp(n, 0, 4096)));
     return words;
 }
 
@@ -91,7 +91,7 @@ TEST_F(ProgramOverUsb, StartUpSendsTheFortyWordsAndReadAllShowsWhatTheChipHolds)
     }
     EXPECT_EQ(console, kEmulatedOpen);
     EXPECT_EQ(USB_CONTROL(kovra610_usb_chip_resets)(0), 1);
-    const std::vector<vboard::SerialWord> words = chipWords();
+    const std::vector<kovra610_usb_word> words = chipWords();
     ASSERT_EQ(words.size(), 80u);  // 40 written at start-up, 40 reads
     for (int i = 0; i < 40; ++i) {
         EXPECT_EQ(words[i].ch, static_cast<unsigned>(sbus_structure.ch[i])) << i;
@@ -118,7 +118,7 @@ TEST_F(ProgramOverUsb, StrayBytesBeforeAWriteAreDrainedAndTheLinkResynchronises)
               0);
     EXPECT_EQ(count(console, " !!!!! "), 1) << console;
     EXPECT_EQ(count(console, "Error"), 0) << console;
-    const std::vector<vboard::SerialWord> words = chipWords();
+    const std::vector<kovra610_usb_word> words = chipWords();
     ASSERT_GT(words.size(), before);  // the write that found the stray bytes landed
     EXPECT_EQ(words.back().addr, 0x19u);
     EXPECT_EQ(words.back().rw, 1u);
