@@ -19,6 +19,7 @@
 #include "app/cli/cli_runner.h"
 #include "app/cli/cli_steps.h"
 #include "app/cli/collected_popups.h"
+#include "app/cli/devices.h"
 #include "app/cli/panel_fields.h"
 #include "app/cli/serve.h"
 #include "app/kovra610 evaluation board.h"
@@ -188,6 +189,8 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
         case Mode::Version:
             std::printf("%s %s\n", kProgram, KOVRA610_VERSION);
             return kDone;
+        case Mode::Devices:
+            return listDevices(invocation.json);
         case Mode::Steps:
         case Mode::Serve:
             break;

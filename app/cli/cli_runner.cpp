@@ -11,6 +11,7 @@
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/d2xx/backend.h"
 #include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
@@ -106,14 +107,9 @@ int channelSelection() {
 bool boardSettingKnown(std::string* why) {
     const char* value = std::getenv("KOVRA610_BOARD");
     if (value == nullptr) return true;
-    const std::string board = value;
-    const std::string serial = "usb:serial=";
-    if (board.empty() || board == "usb" || board == "virtual" ||
-        (board.size() > serial.size() && board.compare(0, serial.size(), serial) == 0))
-        return true;
-    *why = "KOVRA610_BOARD=" + board +
-           " is not a known board: use usb, usb:serial=SN (an FT2232H by its serial number) "
-           "or virtual";
+    const kovra610::d2xx::BoardSetting setting = kovra610::d2xx::parseBoardSetting(value);
+    if (setting.kind != kovra610::d2xx::BoardSetting::Kind::Invalid) return true;
+    *why = std::string("KOVRA610_BOARD=") + value + ": " + setting.reason;
     return false;
 }
 

@@ -225,7 +225,7 @@ public:
                 continue;
             }
             ++number;
-            if (words[i] == "serve") {
+            if (words[i] == "serve" || words[i] == "devices") {
                 if (!standalone(words[i], error)) return false;
                 ++i;
                 continue;
@@ -278,17 +278,19 @@ private:
         return true;
     }
 
-    // serve runs alone, without other sub-commands.
+    // serve and devices run alone, without other sub-commands.
     bool standalone(const std::string& word, std::string* error) {
         if (out_->mode != Mode::Steps || !out_->steps.empty())
             return fail(word + " runs alone, without other sub-commands", error);
-        out_->mode = Mode::Serve;
+        out_->mode = word == "serve" ? Mode::Serve : Mode::Devices;
         return true;
     }
 
     bool standaloneAlone(std::string* error) {
         if (out_->mode != Mode::Steps && !out_->steps.empty())
-            return fail("serve runs alone, without other sub-commands", error);
+            return fail(std::string(out_->mode == Mode::Serve ? "serve" : "devices") +
+                            " runs alone, without other sub-commands",
+                        error);
         if (help_)
             out_->mode = Mode::Help;
         else if (version_)
@@ -568,6 +570,7 @@ std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps) {
 const char kHelpText[] =
     R"(Usage: kovra610-cli [--json] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
        kovra610-cli serve
+       kovra610-cli [--json] devices
        kovra610-cli --help | --version
 
 Sets up and reads back the KOVRA610 evaluation board from scripts, without a
@@ -609,6 +612,9 @@ Sub-commands:
                          standard input, each answered by one JSON object
                          line, until the end of the input or quit; reopen
                          runs "Reset FTDI232H"
+  devices                list the FTDI ports attached (index, chip, serial
+                         number, description, bus and address) and the one
+                         the tool would open; with --json one object each
 
 Numbers are decimal or 0x hexadecimal. CH is 1 (channel 0), 2 (channel 1)
 or 3 (both); RW 1 write, 0 read; ADDR 0..127; DATA 0..65535.

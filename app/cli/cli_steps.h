@@ -29,8 +29,8 @@ enum class StepKind {
 };
 
 // What a run does: sub-commands in order, a session of commands read from
-// standard input, or a text.
-enum class Mode { Steps, Serve, Help, Version };
+// standard input, the list of FTDI ports, or a text.
+enum class Mode { Steps, Serve, Devices, Help, Version };
 
 // A register-field control of the panel (a ring or ring slide whose commit
 // packs the register groups and sends them), as the panel file describes it.

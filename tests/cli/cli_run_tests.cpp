@@ -148,7 +148,8 @@ TEST(CliRun, UsageErrorsRunNothing) {
     }
     const Outcome r = dir.run({"save", "first.sbus"}, {"KOVRA610_BOARD=usb-port-2"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(contains(r.err, "KOVRA610_BOARD=usb-port-2 is not a known board")) << r.err;
+    EXPECT_TRUE(contains(r.err, "KOVRA610_BOARD=usb-port-2: \"usb-port-2\" is not a known board"))
+        << r.err;
     EXPECT_TRUE(contains(dir.run({"load", "missing.sbus"}).err,
                          "kovra610-cli: step 1 (load missing.sbus): no such file\n"));
     EXPECT_TRUE(contains(dir.run({"load", "bench.txt"}).err, "no setup record"));
@@ -232,6 +233,37 @@ TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
     EXPECT_EQ(saved[4].data, 0x6000);
     EXPECT_DOUBLE_EQ(saved[4].volts, 1.25);  // the level of code 0x6000, to the mV
     EXPECT_FALSE(fs::exists(dir / "never.sbus"));
+}
+
+TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
+    WorkDir dir;
+    const std::vector<std::string> bus = {
+        std::string("LD_LIBRARY_PATH=") + KOVRA610_USB_DEVICE_DIR,
+        "KOVRA610_USB_DEVICES=ft232r:A10K7Q,ft2232h:KV610001,ft2232h:KV610002"};
+    auto with = [&bus](const char* board) {
+        std::vector<std::string> env = bus;
+        env.push_back(board);
+        return env;
+    };
+    Outcome r = dir.run({"devices"}, with("KOVRA610_BOARD=usb:serial=KV610002"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 6u) << r.out;  // a heading and five ports
+    EXPECT_TRUE(contains(out[1], "FT232R   A10K7Q")) << out[1];
+    EXPECT_TRUE(contains(out[4], "FT2232H  KV610002     \"Dual RS232-HS\""));
+    EXPECT_TRUE(contains(out[4], "interface A  <- the tool opens this one")) << out[4];
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 1);
+    EXPECT_FALSE(contains(r.out, kStartupLine));  // no board was opened
+
+    r = dir.run({"--json", "devices"}, with("KOVRA610_BOARD=usb"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(lines(r.out).size(), 5u) << r.out;
+    const auto first = parseJsonLine(lines(r.out)[0]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->value("chip").toString(), "FT232R");
+    EXPECT_EQ(first->value("open").toBool(), true);  // port 0, whatever it is
+    EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("serial").toString(), "KV610002");
+    EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("interface").toString(), "A");
 }
 
 TEST(CliRun, RunsWithoutADisplayAndFindsThePanelThroughALink) {
