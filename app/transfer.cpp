@@ -67,6 +67,15 @@ int sbus_structure_write_to_testequip(void) {
     return 0;
 }
 
+void sbus_last_sent_from_image(void) {
+    for (int i = 0; i < sbus_structure.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        sbus_last_sent.data[i] = sbus_structure.data[i];
+        sbus_last_sent.addr[i] = sbus_structure.addr[i];
+        sbus_last_sent.rw[i] = sbus_structure.rw[i];
+        sbus_last_sent.ch[i] = sbus_structure.ch[i];
+    }
+}
+
 int part_single_write(void) {
     unsigned int ch = 0, rw = 0, addr = 0, data = 0;
     GetCtrlVal(panelHandle, CH, &ch);

@@ -23,6 +23,7 @@
 #include "app/cli/panel_fields.h"
 #include "app/cli/serve.h"
 #include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -81,9 +82,42 @@ bool bringUpPanel(char* program) {
     return result == PANEL_UP;
 }
 
-// The panel's start-up. kDone when the link is up and nothing went wrong.
-int startUp() {
-    sbus_initialize();
+// The default setup file of the working directory, which names and
+// addresses the entries.
+std::string defaultSetupFile() {
+    char directory[4096];
+    if (getcwd(directory, sizeof directory) == nullptr) return "Dac/kovra610_defaults.sbus";
+    return std::string(directory) + "/Dac/kovra610_defaults.sbus";
+}
+
+// --attach: the link opened without the chip reset, the default setup file
+// read for the entries' names and addresses but not sent, and the image
+// filled from the chip; what was read counts as sent.
+int attachToBoard() {
+    sbus_set_startup_constants(&sbus_structure);
+    if (OpenandConfigFT2232Hdevice() != 0) return kLinkDown;
+    write_setup_file_to_sbus_structure(defaultSetupFile().c_str());
+    std::vector<unsigned> words;
+    std::string why;
+    if (!readEntriesFast(&words, &why)) {
+        complain("start-up: " + why);
+        return kStepFailed;
+    }
+    storeReadBack(words);
+    sbus_last_sent_from_image();
+    write_sbus_structure_to_panel();
+    return kDone;
+}
+
+// The panel's start-up, or the image read from the chip with --attach.
+// kDone when the link is up and nothing went wrong.
+int startUp(bool attach) {
+    if (attach) {
+        const int attached = attachToBoard();
+        if (attached == kStepFailed) return attached;
+    } else {
+        sbus_initialize();
+    }
     std::fflush(stdout);
     const std::string popups = g_popups.take();
     if (!linkUp()) {
@@ -109,6 +143,10 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
             return answer.failure;
         }
         if (!answer.note.empty()) complain("step " + step.label + ": " + answer.note);
+        if (answer.differs) {
+            complain("step " + step.label + ": " + answer.why);
+            return kStepFailed;
+        }
     }
     return kDone;
 }
@@ -120,6 +158,14 @@ bool usable(const Invocation& invocation, std::string* why) {
     if (const auto problem = checkSetupFiles(invocation.steps)) {
         *why = *problem;
         return false;
+    }
+    if (invocation.attach) {
+        const std::string problem = setupFileProblem(defaultSetupFile());
+        if (!problem.empty()) {
+            *why = "--attach takes the entries' names and addresses from " + defaultSetupFile() +
+                   ": " + problem;
+            return false;
+        }
     }
     return true;
 }
@@ -144,7 +190,7 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
 
     int status = kStepFailed;
     if (bringUpPanel(program)) {
-        status = startUp();
+        status = startUp(invocation.attach);
         if (status == kDone && json) writeJson(helloLine());
         if (status != kDone && invocation.mode == Mode::Serve)
             writeJson(errorLine("start-up",

@@ -49,6 +49,8 @@ private:
     Answer load(const Step& step);
     Answer save(const Step& step);
     Answer readAll();
+    Answer readAllFast();
+    Answer verify();
     Answer read(const Step& step);
     Answer set(const Step& step);
     Answer get(const RegisterField& field);
@@ -60,6 +62,13 @@ private:
     const PanelFields& fields_;
     CollectedPopups& popups_;
 };
+
+// Reads every entry in use back in one batched stream: the answer words in
+// entry order, or false with the reason (then nothing was read).
+bool readEntriesFast(std::vector<unsigned>* words, std::string* why);
+// Stores answer words in the image as "Read all Regs" stores its reads: the
+// data field, and its level by conversion pair 0.
+void storeReadBack(const std::vector<unsigned>& words);
 
 // The image's entries in use as JSON objects (index, name, channel,
 // address, read/write flag `rw`, data, level); the level is null for

@@ -176,7 +176,8 @@ struct Command {
 const Command kCommands[] = {
     {"load", StepKind::Load, 1, "load FILE", readFileName},
     {"save", StepKind::Save, 1, "save FILE", readFileName},
-    {"read-all", StepKind::ReadAll, 0, "read-all", noArguments},
+    {"read-all", StepKind::ReadAll, 0, "read-all [--fast]", noArguments},
+    {"verify", StepKind::Verify, 0, "verify", noArguments},
     {"write", StepKind::Write, 4, "write CH RW ADDR DATA", readWrite},
     {"read", StepKind::Read, 2, "read CH ADDR", readRead},
     {"bits", StepKind::Bits, 1, "bits BITSTRING", readBitString},
@@ -268,6 +269,8 @@ private:
     bool option(const std::string& word) {
         if (word == "--json") {
             out_->json = true;
+        } else if (word == "--attach") {
+            out_->attach = true;
         } else if (word == "--help" || word == "-h") {
             help_ = true;
         } else if (word == "--version") {
@@ -568,8 +571,8 @@ std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps) {
 }
 
 const char kHelpText[] =
-    R"(Usage: kovra610-cli [--json] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
-       kovra610-cli serve
+    R"(Usage: kovra610-cli [--json] [--attach] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
+       kovra610-cli [--attach] serve
        kovra610-cli [--json] devices
        kovra610-cli --help | --version
 
@@ -584,7 +587,11 @@ Sub-commands:
   load FILE              read a setup file into the image, show it, send it
                          (the name NOFILE loads nothing, as at the panel)
   save FILE              write all 64 entries of the image to a setup file
-  read-all               "Read all Regs": read every entry back and list it
+  read-all [--fast]      "Read all Regs": read every entry back and list it;
+                         --fast reads them all in one batched stream
+  verify                 read every entry back (fast) and list those whose
+                         chip value differs from the image (a difference
+                         fails the step)
   write CH RW ADDR DATA  send one serial-bus word
   read CH ADDR           read one register and print the answer word (no
                          answer from the chip fails the step)
@@ -629,9 +636,13 @@ Options:
                {"index":0,"name":"DVH_Ch0","ch":1,"addr":0,"rw":0,"data":36044,"volts":3}
              read gives the answer word
                {"ch":1,"addr":25,"rw":0,"data":6687,"word":20060703}
-             get gives the field.
+             verify one object per differing entry, get the field.
              Everything else (link progress, the read-back listing) then
              goes to standard error, so standard output holds JSON only.
+  --attach   open the link without resetting the chip and without loading
+             or sending the default setup file: the image is read back from
+             the chip (its entries named by Dac/kovra610_defaults.sbus), so
+             the first edit sends only itself
   --help     show this text
   --version  show the version
 
@@ -648,7 +659,8 @@ Exit status:
   0  every step done
   2  usage error: nothing was run
   3  link down: no board answered at start-up, or the link was lost
-  4  a step failed, or the panel could not be loaded
+  4  a step failed (a difference found by verify included), or the panel
+     could not be loaded
 
 Environment:
   KOVRA610_BOARD=usb|usb:serial=SN|virtual

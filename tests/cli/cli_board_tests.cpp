@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <QJsonArray>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -198,6 +199,56 @@ TEST_F(CliOnBoard, NoBoardAtStartUpIsStatus3AndSaysHowToGetOne) {
     ASSERT_EQ(a.size(), 1u) << r.out;
     EXPECT_EQ(a[0].value("ok"), QJsonValue(false));
     EXPECT_EQ(a[0].value("step").toString(), "start-up");
+}
+
+TEST_F(CliOnBoard, AShortReplyToTheFastReadStoresNothing) {
+    auto shorten = [this] { board->faults().shortenNextReply(6 * 39 + 3); };
+    const Outcome r =
+        run({"serve"},
+            {{"write 1 1 0 1234"}, {"read-all --fast", shorten}, {"verify"}, {"read-all --fast"}});
+    const std::vector<QJsonObject> a = answers(r);
+    ASSERT_EQ(a.size(), 5u) << r.out;
+    EXPECT_EQ(a[2].value("ok"), QJsonValue(false));
+    EXPECT_TRUE(contains(a[2].value("error").toString().toStdString(),
+                         "short or missing (39 of 40 answers arrived); nothing was stored"))
+        << a[2].value("error").toString().toStdString();
+    EXPECT_FALSE(a[2].contains("entries"));
+    // The image still holds the default setup's 3.0 V, not the chip's 1234.
+    const QJsonArray differences = a[3].value("differences").toArray();
+    ASSERT_EQ(differences.size(), 1);
+    EXPECT_EQ(differences[0].toObject().value("image").toInt(), 36044);
+    EXPECT_EQ(differences[0].toObject().value("chip").toInt(), 1234);
+    // A read that comes whole stores it.
+    EXPECT_EQ(a[4].value("entries").toArray()[0].toObject().value("data").toInt(), 1234);
+    EXPECT_EQ(sbus_structure.data[0], 1234);
+}
+
+// The words written to the chip (reads aside).
+std::vector<kovra610::sbus::Word> writes(const kovra610::vboard::VirtualBoard& board) {
+    std::vector<kovra610::sbus::Word> out;
+    for (const auto& w : board.chip().words())
+        if (w.rw == 1) out.push_back(w);
+    return out;
+}
+
+TEST_F(CliOnBoard, AttachReadsTheChipAndTheFirstEditSendsOnlyItself) {
+    ASSERT_EQ(run({"level", "0", "2.0", "set", "DRVFORCE", "Vh"}).status, 0);
+    const std::size_t written = writes(*board).size();
+    const auto resets = board->chip().resets();
+    const Outcome r =
+        run({"--attach", "--json", "get", "DRVFORCE", "set", "DRVPOWER", "0", "verify"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(board->chip().resets(), resets);  // the chip was not reset
+    // Only the driver word of both channels went out.
+    const std::vector<kovra610::sbus::Word> w = writes(*board);
+    ASSERT_EQ(w.size(), written + 2);
+    EXPECT_EQ(w[written].addr, 0x19u);
+    EXPECT_EQ(w[written + 1].addr, 0x19u);
+    const std::vector<QJsonObject> a = answers(r);
+    ASSERT_EQ(a.size(), 3u) << r.out;  // hello, get, set; verify found nothing
+    EXPECT_EQ(a[1].value("caption").toString(), "Vh");
+    EXPECT_EQ(a[2].value("caption").toString(), "Disable Low Leak");
+    EXPECT_EQ(sbus_structure.data[0], 29491);  // 2.0 V, read from the chip
 }
 
 }  // namespace

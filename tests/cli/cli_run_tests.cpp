@@ -117,6 +117,30 @@ TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
     EXPECT_TRUE(contains(r.err, "CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x5FFF 24575"));
 }
 
+TEST(CliRun, TheFastReadBackListsWhatTheSlowOneDoesAndVerifyFailsOnADifference) {
+    WorkDir dir;
+    Outcome r = dir.run({"--json", "level", "3", "1.25", "read-all", "read-all", "--fast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 81u) << r.out;
+    for (std::size_t i = 1; i <= 40; ++i) EXPECT_EQ(out[i], out[i + 40]) << i;
+    // The listing too, line for line.
+    const std::string listing = "CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x5FFF 24575\n";
+    EXPECT_EQ(r.err.find(listing) != std::string::npos, true);
+    EXPECT_NE(r.err.find(listing), r.err.rfind(listing));
+
+    r = dir.run({"--json", "write", "2", "1", "0x1A", "0x0F00", "verify", "save", "after.sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err,
+                         "kovra610-cli: step 2 (verify): 1 of 40 entries differ from the "
+                         "image: 35 CompReg ch=0x2 addr=0x1A image=0x0 chip=0xF00\n"))
+        << r.err;
+    ASSERT_EQ(lines(r.out).size(), 2u) << r.out;
+    EXPECT_EQ(lines(r.out)[1],
+              "{\"index\":35,\"name\":\"CompReg\",\"ch\":2,\"addr\":26,\"image\":0,\"chip\":3840}");
+    EXPECT_FALSE(fs::exists(dir / "after.sbus"));
+}
+
 TEST(CliRun, WithoutJsonTheListingIsOnStandardOutput) {
     WorkDir dir;
     const Outcome r = dir.run({"read-all", "read", "1", "0x1D"});

@@ -61,10 +61,17 @@ class SessionCommands(BenchFolder):
             differences = bench.verify()
             self.assertEqual([(d["index"], d["chip"]) for d in differences], [(35, 0x0F00)])
 
+    def test_attach_reads_the_chip_instead_of_sending_the_setup(self):
+        with self.session(attach=True) as bench:
+            entries = bench.read_all()
+            self.assertEqual(entries[0]["data"], bench.read(1, 0)["data"])
+            self.assertNotEqual(entries[0]["data"], 36044)  # the default file's 3.0 V
+            self.assertEqual(bench.verify(), [])
+
     def test_a_refused_command_raises_and_the_session_goes_on(self):
         with self.session() as bench:
             with self.assertRaises(kovra610.Error) as caught:
-                bench.level(40, 1.0)
+                bench.level(30, 1.0)
             self.assertTrue(str(caught.exception))
             self.assertIsNotNone(caught.exception.step)
             with self.assertRaises(kovra610.Error):
