@@ -109,6 +109,14 @@ std::string joinedRows(const std::vector<std::string>& rows) {
     return out;
 }
 
+// The image's entries in use, as read back: one row each.
+Answer entriesAnswer(const std::vector<unsigned>& rwFlags) {
+    Answer a;
+    a.rows = imageRows(rwFlags);
+    a.members.raw("entries", "[" + joinedRows(a.rows) + "]");
+    return a;
+}
+
 }  // namespace
 
 bool readEntriesFast(std::vector<unsigned>* words, std::string* why) {
@@ -283,11 +291,8 @@ Answer Runner::readAll() {
     if (result < 0)
         return failed("the \"Read all Regs\" button could not be pressed (error " +
                       std::to_string(result) + ")");
-    Answer a;
     // Every read goes out as a read cycle, read/write flag 0.
-    a.rows = imageRows({});
-    a.members.raw("entries", "[" + joinedRows(a.rows) + "]");
-    return a;
+    return entriesAnswer({});
 }
 
 Answer Runner::readAllFast() {
@@ -306,10 +311,7 @@ Answer Runner::readAllFast() {
     }
     storeReadBack(words);
     write_sbus_structure_to_panel();
-    Answer a;
-    a.rows = imageRows(rwFlags);
-    a.members.raw("entries", "[" + joinedRows(a.rows) + "]");
-    return a;
+    return entriesAnswer(rwFlags);
 }
 
 Answer Runner::verify() {
