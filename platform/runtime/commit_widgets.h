@@ -242,10 +242,12 @@ protected:
 private:
     static constexpr double kSmallestPoints = 6;
 
+    // The edit's room for text: its width less the text margins, its own
+    // margins (2 px a side) and the cursor, with a pixel or two to spare.
     void fitText() {
         QLineEdit* edit = lineEdit();
         const QMargins margins = edit->textMargins();
-        const int room = edit->contentsRect().width() - margins.left() - margins.right() - 4;
+        const int room = edit->contentsRect().width() - margins.left() - margins.right() - 8;
         QFont f = font();
         if (f.pointSizeF() <= 0 || room <= 0) return;
         const QString text = edit->text();
