@@ -8,6 +8,7 @@
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "panel/shortcuts.h"
 #include "platform/runtime/panel_runtime.h"
 
 int panelHandle = 0;
@@ -91,6 +92,7 @@ int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
     if ((panelHandle = LoadPanel(0, PANEL_FILE, SBUS_1)) < 0) return PANEL_LOAD_FAILED;
     if (display) DisplayPanel(panelHandle);
     fetch_control_arrays();
+    set_panel_shortcuts();
     return PANEL_UP;
 }
 
