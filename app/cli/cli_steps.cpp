@@ -337,7 +337,6 @@ private:
         Step step;
         step.kind = command->kind;
         step.label = label;
-        step.text = joined(words);
         step.fast = command->kind == StepKind::ReadAll && words.size() == 2;
         if (!command->readArguments(words, &step, fields_, why)) return false;
         out_->steps.push_back(std::move(step));

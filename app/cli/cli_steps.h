@@ -80,7 +80,6 @@ struct Step {
     bool fast = false;                     // read-all --fast
     const RegisterField* field = nullptr;  // set, get
     int value = 0;                         // set: the ring value; channels: MODECHSEL's value
-    std::string text;                      // the command as given (serve answers name it)
 };
 
 struct Invocation {
