@@ -1,3 +1,5 @@
+#include <chrono>
+
 #include "app/sbus_image.h"
 #include "link_fixture.h"
 
@@ -71,7 +73,11 @@ TEST_F(LinkTest, ReadSendsTheThirtyFourByteStreamAndDecodesTheAnswer) {
     openLink();
     driver->afterWrite(1, readReply({0x4F, 0x00, 0x12, 0x01}));
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
-    ASSERT_EQ(driver->writes().size(), 1u);
+    driver->afterWrite(1, readReply({0x8C, 0xC0, 0x01, 0x82}));
+    unsigned int word = 0;
+    EXPECT_EQ(FTD232_sbus_read_word(2, 0x19, 0, &word), 0);
+    EXPECT_EQ(word, 0x2330006u);
+    ASSERT_EQ(driver->writes().size(), 2u);
     EXPECT_EQ(driver->writes()[0], readStream(0x13C0000));
 }
 
@@ -121,7 +127,9 @@ TEST_F(LinkTest, ShortReplyIsWaitedForAndNeverDecodedFromBytesThatDidNotArrive) 
         // the rest never comes: the read error, not a half-decoded word
         driver->afterWrite(1, readReply({0x4F}));
         StdoutCapture out;
-        EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 1u);
+        unsigned int word = 0x5A5A;
+        EXPECT_NE(FTD232_sbus_read_word(1, 0x1E, 0, &word), 0);
+        EXPECT_EQ(word, 0x5A5Au);
         EXPECT_EQ(out.text(), "Error - GPIO cannot be read\n");
     }
 }
@@ -171,6 +179,7 @@ TEST_F(LinkTest, ChipResetIsNineBytesInThreeWrites) {
 
 TEST_F(LinkTest, WithTheLinkDownNothingReachesTheDriverAndFailuresAreReported) {
     // never opened
+    EXPECT_EQ(FTD232_link_state(), LINK_DOWN);
     StdoutCapture out;
     EXPECT_EQ(FTD232_sbus_single_write(1, 1, 1, 1), 0);
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 1, 0), 1u);
@@ -179,6 +188,51 @@ TEST_F(LinkTest, WithTheLinkDownNothingReachesTheDriverAndFailuresAreReported) {
     EXPECT_EQ(out.text(),
               "USB Glitch Detected - Reseting FT2332   \nError - GPIO cannot be read\n");
     EXPECT_TRUE(driver->calls().empty());
+}
+
+const char kLinkLost[] =
+    "Link lost: the FT2232H stopped answering (USB cable unplugged?) - re-plug it, press "
+    "\"Reset FTDI232H\", then \"Write All Reg\"\n";
+
+// Unplugged, every call on the handle fails. The loss is said once; from
+// then on no call reaches the driver or waits, until the link is closed.
+TEST_F(LinkTest, AnUnpluggedPortIsLostOnceAndLaterCallsReturnAtOnce) {
+    openLink();
+    EXPECT_EQ(FTD232_link_state(), LINK_UP);
+    driver->failCall("FT_Write", 1, FT_IO_ERROR);  // a lone refused write is no loss
+    {
+        StdoutCapture quiet;
+        FTD232_sbus_single_write(1, 1, 1, 1);
+    }
+    EXPECT_EQ(FTD232_link_state(), LINK_UP);
+
+    for (const char* op : {"FT_Write", "FT_GetQueueStatus", "FT_Read"})
+        driver->failAlways(op, FT_IO_ERROR);
+    StdoutCapture out;
+    FTD232_sbus_single_write(3, 1, 0x1D, 12);
+    EXPECT_EQ(FTD232_link_state(), LINK_LOST);
+
+    driver->clearCalls();
+    unsigned int word = 0x5A5A;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_NE(FTD232_sbus_read_word(1, 0x1E, 0, &word), 0);
+        EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 1u);
+        FTD232_sbus_single_write(1, 1, 2, 2);
+    }
+    SetClkFreq(4, 0);
+    FTD232_sbus_reset_part();
+    synchronize_MPSSE();
+    // The reads' fixed 10 ms waits alone would take two seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_EQ(word, 0x5A5Au);
+    EXPECT_TRUE(driver->calls().empty());
+    EXPECT_EQ(out.text(), kLinkLost);
+
+    // the handle is let go without asking the dead device anything more
+    CloseFT2232HDevice();
+    EXPECT_EQ(ops(), (std::vector<std::string>{"FT_Close"}));
+    EXPECT_EQ(FTD232_link_state(), LINK_DOWN);
 }
 
 }  // namespace

@@ -204,12 +204,34 @@ TEST_F(ProgramTest, WriteAllRegSendsEverythingEveryTimeWithItsLedLit) {
             EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
             EXPECT_EQ(driver::ledBusy(panelHandle, LED), 0);
         }
-        // with the link gone the forced pass still ends with the LED dark
-        board->faults().pullCable();
-        driver::press(panelHandle, ALL);
-        EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
     });
-    EXPECT_NE(console.find("USB Glitch Detected - Reseting FT2332   \n"), std::string::npos);
+}
+
+// The cable pulled in the middle of "Write All Reg": the loss is said once,
+// the pass ends with its LED dark, the panel stays usable, and after the
+// plug goes back in "Reset FTDI232H" and "Write All Reg" bring the chip
+// back to the image.
+TEST_F(ProgramTest, ACablePulledMidTransferIsSaidOnceAndReopeningRestoresTheChip) {
+    runProgram([&] {
+        board->faults().pullCableAfterWrite(5);
+        driver::press(panelHandle, ALL);
+        EXPECT_EQ(FTD232_link_state(), LINK_LOST);
+        EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 0), 2.0);
+        driver::commit(panelHandle, DRVFORCE, 3);
+        driver::press(panelHandle, COMMANDBUTTON_4);
+        EXPECT_EQ(board->chip().reg(0, 0x00), 36044);  // nothing reached the chip
+
+        board->faults().plugCable();
+        driver::press(panelHandle, COMMANDBUTTON_6);
+        EXPECT_EQ(FTD232_link_state(), LINK_UP);
+        driver::press(panelHandle, ALL);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
+        EXPECT_EQ(board->chip().reg(0, 0x00), 29491);
+    });
+    EXPECT_EQ(console.find("Link lost: "), console.rfind("Link lost: "));
+    EXPECT_NE(console.find("Link lost: "), std::string::npos);
+    EXPECT_EQ(console.find("USB Glitch"), std::string::npos);
 }
 
 TEST_F(ProgramTest, AlarmReadBackReadsBothChannelsBeforeShowingEither) {
