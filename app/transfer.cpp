@@ -1,5 +1,6 @@
 // Sends the register image to the chip, entry by entry, only what changed
 // since the last pass unless "Write All Reg" forces every entry.
+#include <cstdio>
 #include <cstring>
 
 #include "app/kovra610 evaluation board.h"
@@ -87,8 +88,13 @@ int part_single_read(void) {
     GetCtrlVal(panelHandle, RW2, &rw);
     GetCtrlVal(panelHandle, ADDR2, &addr);
     GetCtrlVal(panelHandle, DAT2, &data);
-    const kovra610::sbus::Word answer =
-        kovra610::sbus::unpack(FTD232_sbus_single_read(ch, rw, addr, data));
+    unsigned int word = 0;
+    if (FTD232_sbus_read_word(static_cast<int>(ch), static_cast<int>(addr), static_cast<int>(data),
+                              &word) != 0) {
+        printf("Single read ch=0x%X addr=0x%X failed: fields kept\n", ch, addr);
+        return 0;
+    }
+    const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);
     SetCtrlVal(panelHandle, CH2, answer.ch);
     SetCtrlVal(panelHandle, RW2, answer.rw);
     SetCtrlVal(panelHandle, ADDR2, answer.addr);

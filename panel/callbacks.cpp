@@ -3,6 +3,7 @@
 // callback name of the panel resource to its function.
 #include "panel/callbacks.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/kovra610 evaluation board.h"
@@ -63,10 +64,19 @@ int clear_alarm(int panel, int control, int event, void* callbackData, int event
                 int eventData2) {
     KOVRA610_UNUSED_CALLBACK_ARGS;
     if (event != EVENT_COMMIT) return 0;
-    const unsigned int channel0 = FTD232_sbus_single_read(1, 0, 30, 0);
-    const unsigned int channel1 = FTD232_sbus_single_read(2, 0, 30, 0);
-    SetCtrlVal(panelHandle, DATA1, channel0 & 0xFFFFu);
-    SetCtrlVal(panelHandle, DATA2, channel1 & 0xFFFFu);
+    // Both channels are read before either display changes; a display whose
+    // read failed keeps what it showed.
+    const int displays[2] = {DATA1, DATA2};
+    unsigned int words[2] = {0, 0};
+    int failed[2];
+    for (int k = 0; k < 2; ++k) failed[k] = FTD232_sbus_read_word(k + 1, 0x1E, 0, &words[k]);
+    for (int k = 0; k < 2; ++k) {
+        if (failed[k] != 0) {
+            printf("Alarm read ch=0x%X addr=0x1E failed: display kept\n", k + 1);
+        } else {
+            SetCtrlVal(panelHandle, displays[k], words[k] & 0xFFFFu);
+        }
+    }
     return 0;
 }
 

@@ -315,7 +315,8 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
         driver::press(panelHandle, COMMANDBUTTON_6);
         driver::commit(panelHandle, DRVFORCE, 3);
         driver::press(panelHandle, ALL_2);
-        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "1");
+        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "36044");
+        EXPECT_EQ(sbus_structure.data[0], 36044);
         board->faults().plugCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_TRUE(board->portConfig(0).open);
@@ -323,6 +324,70 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("There are no FTDI devices installed\n"), std::string::npos);
     EXPECT_NE(console.find("Error - GPIO cannot be read\n"), std::string::npos);
+    EXPECT_NE(console.find("DVH_Ch0    ch=0x1 addr=0x0 read failed: level and code kept\n"),
+              std::string::npos);
+}
+
+// The cable pulled in the middle of "Read all Regs": the entries read
+// before show what the chip holds, every later one keeps its level, code
+// and name in the image and on the panel, and its listing line says so.
+// The single read and the alarm read-back then leave their fields alone.
+TEST_F(ProgramTest, FailedReadsKeepTheSetupInTheImageAndOnThePanel) {
+    runProgram([&] {
+        driver::commit(panelHandle, DRVFORCE, 3);
+        const SBUS_STRUCTURE before = sbus_structure;
+        board->chip().setReg(0, 0x00, 40000);
+        board->chip().setReg(0, 0x19, 0x1A1F);
+        board->faults().pullCableAfterWrite(10);  // the tenth read gets no reply
+        std::istringstream lines;
+        {
+            StdoutCapture out;
+            driver::press(panelHandle, ALL_2);
+            lines.str(out.text());
+        }
+        std::string line;
+        std::getline(lines, line);
+        for (int n = 0; n < 9; ++n) EXPECT_TRUE(std::getline(lines, line).good());
+        EXPECT_EQ(line.rfind("Link lost: ", 0), 0u) << line;
+        for (int n = 9; n < 40; ++n) {
+            ASSERT_TRUE(std::getline(lines, line).good()) << n;
+            char expected[200];
+            std::snprintf(expected, sizeof expected,
+                          "%-10s ch=0x%X addr=0x%X read failed: level and code kept",
+                          before.name[n], before.ch[n], before.addr[n]);
+            EXPECT_EQ(line, expected);
+            EXPECT_EQ(sbus_structure.data[n], before.data[n]) << n;
+            EXPECT_EQ(sbus_structure.volts[n], before.volts[n]) << n;
+            EXPECT_STREQ(sbus_structure.name[n], before.name[n]) << n;
+        }
+        EXPECT_FALSE(std::getline(lines, line).good()) << line;
+        EXPECT_EQ(sbus_structure.data[0], 40000);
+        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "40000");
+        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 9)),
+                  std::to_string(before.data[9]));
+        EXPECT_EQ(driver::shownText(panelHandle, item(LabelArr, 20)), before.name[20]);
+        EXPECT_EQ(driver::shownText(panelHandle, DRVFORCE), "3");  // the driver word kept
+
+        driver::commit(panelHandle, CH2, 2u);
+        driver::commit(panelHandle, ADDR2, 0x12u);
+        driver::commit(panelHandle, DATA_1, 77u);
+        driver::commit(panelHandle, DAT2, 0u);  // copies DATA_1 into DATA_2 only
+        SetCtrlVal(panelHandle, DATA1, 5u);
+        SetCtrlVal(panelHandle, DATA2, 6u);
+        const std::string dat2 = driver::shownText(panelHandle, DAT2);
+        driver::press(panelHandle, SINGLEREAD);
+        driver::press(panelHandle, COMMANDBUTTON_5);
+        EXPECT_EQ(driver::shownText(panelHandle, CH2), "2");
+        EXPECT_EQ(driver::shownText(panelHandle, ADDR2), std::to_string(0x12));
+        EXPECT_EQ(driver::shownText(panelHandle, DAT2), dat2);
+        EXPECT_EQ(driver::shownText(panelHandle, DATA1), "5");
+        EXPECT_EQ(driver::shownText(panelHandle, DATA2), "6");
+    });
+    EXPECT_NE(console.find("Single read ch=0x2 addr=0x12 failed: fields kept\n"),
+              std::string::npos);
+    EXPECT_NE(console.find("Alarm read ch=0x1 addr=0x1E failed: display kept\n"
+                           "Alarm read ch=0x2 addr=0x1E failed: display kept\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, BitStringWritesTheSameWordAsTheOverVoltageMask) {

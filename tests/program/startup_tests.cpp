@@ -138,9 +138,12 @@ TEST_F(ProgramTest, AFailingLinkOpenIsReportedAndThePanelRunsOn) {
     board->faults().setEchoFault(vboard::EchoFault::Missing, vboard::FaultInjector::kAlways);
     int result = -2;
     result = runProgram([&] {
-        // single words fail in the link and the panel keeps working
+        // single words fail in the link, the panel keeps working, and the
+        // failed read leaves its fields as they were
+        driver::commit(panelHandle, ADDR2, 0x21u);
         driver::press(panelHandle, SINGLEREAD);
-        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "1");
+        EXPECT_EQ(driver::shownText(panelHandle, ADDR2), std::to_string(0x21));
+        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "0");
     });
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("Error in synchronizing the MPSSE\n"), std::string::npos);
