@@ -77,6 +77,7 @@ int sbus_initialize(void) {
     }
 
     FTD232_sbus_reset_part();
+    sbus_forget_last_sent();
 
     // Without its setup the chip stays as the reset left it: the image's
     // initial contents are no setup to send.

@@ -22,6 +22,9 @@ struct SBUS_LAST_SENT {
     int ch[SBUS_MAX_REGISTERS];
 };
 extern SBUS_LAST_SENT sbus_last_sent;
+// Forgets what was sent (every element -1), as after a chip reset: the next
+// transfer sends every entry in use.
+int sbus_forget_last_sent(void);
 
 // Fetches the seven control arrays of the panel `panelHandle` into their
 // globals, in the order start-up takes them.

@@ -21,13 +21,18 @@ SBUS_LAST_SENT nothingSentYet() {
 
 SBUS_LAST_SENT sbus_last_sent = nothingSentYet();
 
+int sbus_forget_last_sent(void) {
+    sbus_last_sent = nothingSentYet();
+    return 0;
+}
+
 int sbus_structure_write_to_testequip(void) {
     SBUS_STRUCTURE* const image = &sbus_structure;
     SuspendTimerCallbacks();
 
     int forced = 0;
     GetCtrlVal(panelHandle, LED_2, &forced);
-    if (forced == 1) sbus_last_sent = nothingSentYet();
+    if (forced == 1) sbus_forget_last_sent();
 
     if (image->number_registers > SBUS_MAX_REGISTERS) {
         MessagePopup("SPI REGISTER ERROR",

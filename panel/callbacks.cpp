@@ -80,10 +80,20 @@ int clear_alarm(int panel, int control, int event, void* callbackData, int event
     return 0;
 }
 
+// The chip forgets its setup on a reset, so the transfer forgets what it
+// sent: the next transfer sends every entry in use.
 int reset(int panel, int control, int event, void* callbackData, int eventData1, int eventData2) {
     KOVRA610_UNUSED_CALLBACK_ARGS;
     if (event != EVENT_COMMIT) return 0;
     FTD232_sbus_reset_part();
+    if (FTD232_link_state() != LINK_UP) {
+        printf("Chip not reset: the link is not up\n");
+        return 0;
+    }
+    sbus_forget_last_sent();
+    printf(
+        "Chip reset: its registers are back at their reset values; the next transfer sends "
+        "every entry\n");
     return 0;
 }
 

@@ -229,6 +229,7 @@ TEST_F(ProgramTest, ACablePulledMidTransferIsSaidOnceAndReopeningRestoresTheChip
         for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
         EXPECT_EQ(board->chip().reg(0, 0x00), 29491);
     });
+    EXPECT_NE(console.find("Chip not reset: the link is not up\n"), std::string::npos);
     EXPECT_EQ(console.find("Link lost: "), console.rfind("Link lost: "));
     EXPECT_NE(console.find("Link lost: "), std::string::npos);
     EXPECT_EQ(console.find("USB Glitch"), std::string::npos);
@@ -297,15 +298,23 @@ TEST_F(ProgramTest, LinkButtonsResetTheChipSetTheClockAndReopen) {
         driver::press(panelHandle, SETCLKFREQ);
         EXPECT_EQ(board->engine().divisor(), 4);
 
+        // "Reset Part": the next transfer, here for one level, sends every entry
         driver::press(panelHandle, COMMANDBUTTON_4);
         EXPECT_EQ(board->chip().resets(), 2u);
         EXPECT_EQ(board->chip().reg(0, 0x19), 0);
+        board->chip().clearLists();
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 3), 1.0);
+        EXPECT_EQ(board->chip().words().size(), 40u);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
 
         // re-opening returns the clock to its divisor 15
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_EQ(board->engine().divisor(), 15);
         EXPECT_TRUE(board->portConfig(0).open);
     });
+    EXPECT_NE(console.find("Chip reset: its registers are back at their reset values; the next "
+                           "transfer sends every entry\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
