@@ -10,15 +10,17 @@
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "panel/shortcuts.h"
 #include "platform/runtime/panel_runtime.h"
 
 int panelHandle = 0;
 int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
     PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
 
+const char PANEL_FILE[] = "kovra610 evaluation board uir.uir";
+
 namespace {
 
-const char kPanelFile[] = "kovra610 evaluation board uir.uir";
 const char kSetupSubdirectory[] = "/Dac/";
 const char kDefaultSetupFile[] = "kovra610_defaults.sbus";
 
@@ -102,26 +104,28 @@ void fetch_control_arrays(void) {
     LabelArr = GetCtrlArrayFromResourceID(panelHandle, LABARR);
 }
 
-int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
-                   int eventData2) {
-    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
+    register_panel_callbacks();
+    if (InitCVIRTE(nullptr, argv, nullptr) == 0) return PANEL_RUNTIME_FAILED;
+    if (runtime_started != nullptr) runtime_started();
+    SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
+    if ((panelHandle = LoadPanel(0, PANEL_FILE, SBUS_1)) < 0) return PANEL_LOAD_FAILED;
+    if (display) DisplayPanel(panelHandle);
+    fetch_control_arrays();
+    set_panel_shortcuts();
+    return PANEL_UP;
+}
+
+int auto_test_exit(int, int, int event, void*, int, int) {
     if (event == EVENT_COMMIT) QuitUserInterface(0);
     return 0;
 }
 
-int main(int argc, char* argv[]) {
-    (void)argc;
+int main(int, char* argv[]) {
     // Progress lines reach a log or a pipe as they are printed.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    register_panel_callbacks();
-    if (InitCVIRTE(nullptr, argv, nullptr) == 0) return -1;
-    SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
-    if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) return -1;
-    DisplayPanel(panelHandle);
-
-    fetch_control_arrays();
-
+    if (bring_up_panel(argv, 1, nullptr) != PANEL_UP) return -1;
     sbus_initialize();
 
     RunUserInterface();

@@ -324,9 +324,7 @@ int sbus_test_setup_write(const char* path) {
     return 0;
 }
 
-int create_sbus_select_setup_files(int panel, int control, int event, void* callbackData,
-                                   int eventData1, int eventData2) {
-    (void)panel, (void)callbackData, (void)eventData1, (void)eventData2;
+int create_sbus_select_setup_files(int, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     if (control == SBUSWRITE) {
         SetCtrlVal(panelHandle, LED, 1);

@@ -12,12 +12,7 @@
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"
 
-#define KOVRA610_UNUSED_CALLBACK_ARGS \
-    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2
-
-int mode_write(int panel, int control, int event, void* callbackData, int eventData1,
-               int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int mode_write(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
     part_single_write();
@@ -25,9 +20,7 @@ int mode_write(int panel, int control, int event, void* callbackData, int eventD
     return 0;
 }
 
-int single_readback(int panel, int control, int event, void* callbackData, int eventData1,
-                    int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int single_readback(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     part_single_read();
     return 0;
@@ -35,9 +28,7 @@ int single_readback(int panel, int control, int event, void* callbackData, int e
 
 // The single write's data in its second view follows the first, whichever
 // control fired.
-int translate_data1(int panel, int control, int event, void* callbackData, int eventData1,
-                    int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int translate_data1(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     unsigned int data = 0;
     GetCtrlVal(panelHandle, DATA_1, &data);
@@ -48,9 +39,7 @@ int translate_data1(int panel, int control, int event, void* callbackData, int e
 // The second view reaches 131071; the word carries 16 data bits, so the
 // first view takes the low 16 bits, and the second view is brought to the
 // same value so both show what will be sent.
-int translate_data2(int panel, int control, int event, void* callbackData, int eventData1,
-                    int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int translate_data2(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     unsigned int data = 0;
     GetCtrlVal(panelHandle, DATA_2, &data);
@@ -60,9 +49,7 @@ int translate_data2(int panel, int control, int event, void* callbackData, int e
     return 0;
 }
 
-int clear_alarm(int panel, int control, int event, void* callbackData, int eventData1,
-                int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int clear_alarm(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     // Both channels are read before either display changes; a display whose
     // read failed keeps what it showed.
@@ -82,8 +69,7 @@ int clear_alarm(int panel, int control, int event, void* callbackData, int event
 
 // The chip forgets its setup on a reset, so the transfer forgets what it
 // sent: the next transfer sends every entry in use.
-int reset(int panel, int control, int event, void* callbackData, int eventData1, int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int reset(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     FTD232_sbus_reset_part();
     if (FTD232_link_state() != LINK_UP) {
@@ -97,18 +83,14 @@ int reset(int panel, int control, int event, void* callbackData, int eventData1,
     return 0;
 }
 
-int reset_FTDI2232(int panel, int control, int event, void* callbackData, int eventData1,
-                   int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int reset_FTDI2232(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     CloseFT2232HDevice();
     OpenandConfigFT2232Hdevice();
     return 0;
 }
 
-int setclkfreq(int panel, int control, int event, void* callbackData, int eventData1,
-               int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int setclkfreq(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int divisor = 0;
     GetCtrlVal(panelHandle, CLKFREQ, &divisor);
@@ -116,27 +98,21 @@ int setclkfreq(int panel, int control, int event, void* callbackData, int eventD
     return 0;
 }
 
-int write_crtl_registers(int panel, int control, int event, void* callbackData, int eventData1,
-                         int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int write_crtl_registers(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     write_sbus_panel_to_structure();
     sbus_structure_write_to_testequip();
     return 0;
 }
 
-int updatemodectrl(int panel, int control, int event, void* callbackData, int eventData1,
-                   int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int updatemodectrl(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     write_sbus_structure_to_panel();
     return 0;
 }
 
 // Masks the over-voltage alarm on both channels: alarm register 0x1D := 12.
-int set_ovdmask(int panel, int control, int event, void* callbackData, int eventData1,
-                int eventData2) {
-    KOVRA610_UNUSED_CALLBACK_ARGS;
+int set_ovdmask(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     FTD232_sbus_single_write(3, 1, 0x1D, 12);
     return 0;

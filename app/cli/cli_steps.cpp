@@ -11,25 +11,98 @@
 namespace kovra610::cli {
 namespace {
 
+// Reads a sub-command's arguments (words[1] on) into the step; false with
+// the reason when one is not acceptable.
+using ArgumentReader = bool (*)(const std::vector<std::string>& words, Step* step,
+                                std::string* why);
+
+// One argument that must be a whole number in [min, max].
+bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
+                    unsigned* value, std::string* error) {
+    const std::optional<unsigned> n = parseNumber(text, max);
+    if (!n || *n < min) {
+        *error = std::string(what) + " must be " + std::to_string(min) + ".." +
+                 std::to_string(max) + " (decimal or 0x hex), not \"" + text + "\"";
+        return false;
+    }
+    *value = *n;
+    return true;
+}
+
+bool noArguments(const std::vector<std::string>&, Step*, std::string*) {
+    return true;
+}
+
+bool readFileName(const std::vector<std::string>& words, Step* step, std::string* why) {
+    step->path = words[1];
+    if (!step->path.empty()) return true;
+    *why = "the file name is empty";
+    return false;
+}
+
+bool readWrite(const std::vector<std::string>& words, Step* step, std::string* why) {
+    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
+           numberArgument(words[2], "RW", 0, 1, &step->rw, why) &&
+           numberArgument(words[3], "ADDR", 0, kAddressMax, &step->addr, why) &&
+           numberArgument(words[4], "DATA", 0, kDataMax, &step->data, why);
+}
+
+bool readRead(const std::vector<std::string>& words, Step* step, std::string* why) {
+    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
+           numberArgument(words[2], "ADDR", 0, kAddressMax, &step->addr, why);
+}
+
+bool readBitString(const std::vector<std::string>& words, Step* step, std::string* why) {
+    step->bits = words[1];
+    if (step->bits.size() == kWordBits && step->bits.find_first_not_of("01") == std::string::npos)
+        return true;
+    *why =
+        "BITSTRING must be exactly 26 characters of 0 and 1 (channel select, address, "
+        "read/write, data), not \"" +
+        words[1] + "\"";
+    return false;
+}
+
+bool readDivisor(const std::vector<std::string>& words, Step* step, std::string* why) {
+    return numberArgument(words[1], "DIVISOR", 0, kDivisorMax, &step->divisor, why);
+}
+
+bool readLevel(const std::vector<std::string>& words, Step* step, std::string* why) {
+    if (!numberArgument(words[1], "ROW", 0, kRowMax, &step->row, why)) return false;
+    const std::optional<double> v = parseVolts(words[2]);
+    if (!v || *v < kVoltsMin || *v > kVoltsMax) {
+        *why = "VOLTS must be a level from -2.5 to 7.5, not \"" + words[2] + "\"";
+        return false;
+    }
+    step->volts = *v;
+    return true;
+}
+
+bool readCode(const std::vector<std::string>& words, Step* step, std::string* why) {
+    return numberArgument(words[1], "ROW", 0, kRowMax, &step->row, why) &&
+           numberArgument(words[2], "CODE", 0, kDataMax, &step->code, why);
+}
+
 struct Command {
     const char* name;
     StepKind kind;
     std::size_t arguments;
     const char* usage;
+    ArgumentReader readArguments;
 };
 
 const Command kCommands[] = {
-    {"load", StepKind::Load, 1, "load FILE"},
-    {"save", StepKind::Save, 1, "save FILE"},
-    {"read-all", StepKind::ReadAll, 0, "read-all"},
-    {"write", StepKind::Write, 4, "write CH RW ADDR DATA"},
-    {"read", StepKind::Read, 2, "read CH ADDR"},
-    {"bits", StepKind::Bits, 1, "bits BITSTRING"},
-    {"ovd-mask", StepKind::OvdMask, 0, "ovd-mask"},
-    {"reset", StepKind::Reset, 0, "reset"},
-    {"clock", StepKind::Clock, 1, "clock DIVISOR"},
-    {"level", StepKind::Level, 2, "level ROW VOLTS"},
-    {"code", StepKind::Code, 2, "code ROW CODE"},
+    {"load", StepKind::Load, 1, "load FILE", readFileName},
+    {"save", StepKind::Save, 1, "save FILE", readFileName},
+    {"read-all", StepKind::ReadAll, 0, "read-all", noArguments},
+    {"write", StepKind::Write, 4, "write CH RW ADDR DATA", readWrite},
+    {"read", StepKind::Read, 2, "read CH ADDR", readRead},
+    {"bits", StepKind::Bits, 1, "bits BITSTRING", readBitString},
+    {"ovd-mask", StepKind::OvdMask, 0, "ovd-mask", noArguments},
+    {"reset", StepKind::Reset, 0, "reset", noArguments},
+    {"clock", StepKind::Clock, 1, "clock DIVISOR", readDivisor},
+    {"level", StepKind::Level, 2, "level ROW VOLTS", readLevel},
+    {"code", StepKind::Code, 2, "code ROW CODE", readCode},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -46,19 +119,6 @@ std::string joined(const std::vector<std::string>& words) {
         out += w;
     }
     return out;
-}
-
-// One argument that must be a whole number in [min, max].
-bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
-                    unsigned* value, std::string* error) {
-    const std::optional<unsigned> n = parseNumber(text, max);
-    if (!n || *n < min) {
-        *error = std::string(what) + " must be " + std::to_string(min) + ".." +
-                 std::to_string(max) + " (decimal or 0x hex), not \"" + text + "\"";
-        return false;
-    }
-    *value = *n;
-    return true;
 }
 
 class Reader {
@@ -87,121 +147,102 @@ public:
             const std::vector<std::string> these(words.begin() + static_cast<long>(i),
                                                  words.begin() + static_cast<long>(i + 1 + count));
             const std::string label = std::to_string(number) + " (" + joined(these) + ")";
-            if (!one(these, label, 0, error)) return false;
+            if (!subCommand(these, label, 0, error)) return false;
             i += 1 + count;
         }
         return true;
     }
 
 private:
-    // One sub-command with exactly its arguments.
-    bool one(const std::vector<std::string>& words, const std::string& label, int depth,
-             std::string* error) {
-        auto fail = [&](const std::string& why) {
-            *error = "step " + label + ": " + why;
-            return false;
-        };
-        if (words[0] == "script") {
-            if (words.size() != 2) return fail("usage: script FILE");
-            return script(words[1], label, depth, error);
-        }
+    // Fails the step `label` for the reason given.
+    static bool failStep(const std::string& label, const std::string& why, std::string* error) {
+        *error = "step " + label + ": " + why;
+        return false;
+    }
+
+    // The command the first word names, with exactly its arguments; null
+    // with the reason when there is none.
+    static const Command* knownCommand(const std::vector<std::string>& words, std::string* why) {
         const Command* command = findCommand(words[0]);
         if (command == nullptr) {
-            if (!words[0].empty() && words[0][0] == '-')
-                return fail("unknown option \"" + words[0] + "\" (see --help)");
-            return fail("unknown sub-command \"" + words[0] + "\" (see --help)");
+            const bool option = !words[0].empty() && words[0][0] == '-';
+            *why = std::string(option ? "unknown option" : "unknown sub-command") + " \"" +
+                   words[0] + "\" (see --help)";
+            return nullptr;
         }
-        if (words.size() != command->arguments + 1)
-            return fail(std::string("usage: ") + command->usage);
+        if (words.size() == command->arguments + 1) return command;
+        *why = std::string("usage: ") + command->usage;
+        return nullptr;
+    }
 
+    // One sub-command with exactly its arguments: a step, or a script's steps.
+    bool subCommand(const std::vector<std::string>& words, const std::string& label, int depth,
+                    std::string* error) {
+        if (words[0] == "script") {
+            if (words.size() != 2) return failStep(label, "usage: script FILE", error);
+            return script(words[1], label, depth, error);
+        }
+        std::string why;
+        const Command* command = knownCommand(words, &why);
+        if (command == nullptr) return failStep(label, why, error);
         Step step;
         step.kind = command->kind;
         step.label = label;
-        std::string why;
-        bool ok = true;
-        switch (command->kind) {
-            case StepKind::Load:
-            case StepKind::Save:
-                step.path = words[1];
-                if (step.path.empty()) {
-                    why = "the file name is empty";
-                    ok = false;
-                }
-                break;
-            case StepKind::Write:
-                ok = numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step.ch, &why) &&
-                     numberArgument(words[2], "RW", 0, 1, &step.rw, &why) &&
-                     numberArgument(words[3], "ADDR", 0, kAddressMax, &step.addr, &why) &&
-                     numberArgument(words[4], "DATA", 0, kDataMax, &step.data, &why);
-                break;
-            case StepKind::Read:
-                ok = numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step.ch, &why) &&
-                     numberArgument(words[2], "ADDR", 0, kAddressMax, &step.addr, &why);
-                break;
-            case StepKind::Bits:
-                step.bits = words[1];
-                if (step.bits.size() != kWordBits ||
-                    step.bits.find_first_not_of("01") != std::string::npos) {
-                    why =
-                        "BITSTRING must be exactly 26 characters of 0 and 1 (channel select, "
-                        "address, read/write, data), not \"" +
-                        words[1] + "\"";
-                    ok = false;
-                }
-                break;
-            case StepKind::Clock:
-                ok = numberArgument(words[1], "DIVISOR", 0, kDivisorMax, &step.divisor, &why);
-                break;
-            case StepKind::Level: {
-                ok = numberArgument(words[1], "ROW", 0, kRowMax, &step.row, &why);
-                if (!ok) break;
-                const std::optional<double> v = parseVolts(words[2]);
-                if (!v || *v < kVoltsMin || *v > kVoltsMax) {
-                    why = "VOLTS must be a level from -2.5 to 7.5, not \"" + words[2] + "\"";
-                    ok = false;
-                } else {
-                    step.volts = *v;
-                }
-                break;
-            }
-            case StepKind::Code:
-                ok = numberArgument(words[1], "ROW", 0, kRowMax, &step.row, &why) &&
-                     numberArgument(words[2], "CODE", 0, kDataMax, &step.code, &why);
-                break;
-            case StepKind::ReadAll:
-            case StepKind::OvdMask:
-            case StepKind::Reset:
-                break;
-        }
-        if (!ok) return fail(why);
+        if (!command->readArguments(words, &step, &why)) return failStep(label, why, error);
         out_->steps.push_back(std::move(step));
         return true;
     }
 
-    bool script(const std::string& path, const std::string& label, int depth, std::string* error) {
-        auto fail = [&](const std::string& why) {
-            *error = "step " + label + ": " + why;
-            return false;
-        };
-        if (depth >= kScriptDepthLimit)
-            return fail("scripts nest deeper than " + std::to_string(kScriptDepthLimit) +
-                        " (does a script call itself?)");
+    // The text of a script file; false with the reason when it cannot be
+    // read or is too large.
+    static bool readScript(const std::string& path, std::string* text, std::string* why) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
             const int e = errno;
-            if (e == ENOENT) return fail("no such file");
-            return fail(e != 0 ? std::strerror(e) : "cannot open the script");
+            *why = e == ENOENT ? "no such file"
+                   : e != 0    ? std::strerror(e)
+                               : "cannot open the script";
+            return false;
         }
-        std::string text;
         char chunk[4096];
         while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-            text.append(chunk, static_cast<std::size_t>(in.gcount()));
-            if (text.size() > kScriptSizeLimit)
-                return fail("the script is larger than " + std::to_string(kScriptSizeLimit) +
-                            " bytes");
+            text->append(chunk, static_cast<std::size_t>(in.gcount()));
+            if (text->size() > kScriptSizeLimit) {
+                *why = "the script is larger than " + std::to_string(kScriptSizeLimit) + " bytes";
+                return false;
+            }
         }
-        if (in.bad()) return fail("cannot read the script");
+        if (!in.bad()) return true;
+        *why = "cannot read the script";
+        return false;
+    }
 
+    // The words of one script line; false with the reason when the line is
+    // not acceptable.
+    static bool scriptLineWords(const std::string& line, std::vector<std::string>* words,
+                                std::string* why) {
+        if (line.size() > kScriptLineLimit) {
+            *why = "the line is longer than " + std::to_string(kScriptLineLimit) + " characters";
+            return false;
+        }
+        if (line.find('\0') != std::string::npos) {
+            *why = "the script is not text";
+            return false;
+        }
+        if (splitScriptLine(line, words)) return true;
+        *why = "a double quote is not closed";
+        return false;
+    }
+
+    // The sub-commands of a script file, one per line, as steps of `label`.
+    bool script(const std::string& path, const std::string& label, int depth, std::string* error) {
+        if (depth >= kScriptDepthLimit)
+            return failStep(label,
+                            "scripts nest deeper than " + std::to_string(kScriptDepthLimit) +
+                                " (does a script call itself?)",
+                            error);
+        std::string text, why;
+        if (!readScript(path, &text, &why)) return failStep(label, why, error);
         std::size_t start = 0;
         int lineNumber = 0;
         while (start < text.size()) {
@@ -209,25 +250,13 @@ private:
             if (end == std::string::npos) end = text.size();
             std::string line = text.substr(start, end - start);
             start = end + 1;
-            ++lineNumber;
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            const std::string where = label + ", line " + std::to_string(lineNumber);
-            if (line.size() > kScriptLineLimit) {
-                *error = "step " + where + ": the line is longer than " +
-                         std::to_string(kScriptLineLimit) + " characters";
-                return false;
-            }
-            if (line.find('\0') != std::string::npos) {
-                *error = "step " + where + ": the script is not text";
-                return false;
-            }
+            const std::string where = label + ", line " + std::to_string(++lineNumber);
             std::vector<std::string> words;
-            if (!splitScriptLine(line, &words)) {
-                *error = "step " + where + ": a double quote is not closed";
-                return false;
-            }
+            if (!scriptLineWords(line, &words, &why)) return failStep(where, why, error);
             if (words.empty()) continue;
-            if (!one(words, where + " (" + joined(words) + ")", depth + 1, error)) return false;
+            if (!subCommand(words, where + " (" + joined(words) + ")", depth + 1, error))
+                return false;
         }
         return true;
     }
@@ -299,8 +328,8 @@ Parsed parseCommandLine(const std::vector<std::string>& args) {
     return parsed;
 }
 
-const char* helpText() {
-    return R"(Usage: kovra610-cli [--json] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
+const char kHelpText[] =
+    R"(Usage: kovra610-cli [--json] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
 
 Sets up and reads back the KOVRA610 evaluation board from scripts, without a
 display. It starts exactly as the panel program does: the link to the
@@ -365,6 +394,9 @@ Environment:
   KOVRA610_BOARD_TRACE=F.vcd   the virtual board's pin trace
   QT_QPA_PLATFORM              set to "offscreen" when unset
 )";
+
+const char* helpText() {
+    return kHelpText;
 }
 
 }  // namespace kovra610::cli

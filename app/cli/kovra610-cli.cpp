@@ -16,23 +16,23 @@
 #include <vector>
 
 #include "app/cli/cli_steps.h"
+#include "app/cli/collected_popups.h"
 #include "app/kovra610 evaluation board.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/protocol/sbus_protocol.h"
+#include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
 
-namespace driver = kovra610::runtime::testing;
+namespace operate = kovra610::runtime::operate;
 using kovra610::cli::Step;
 using kovra610::cli::StepKind;
 
 namespace {
 
 const char kProgram[] = "kovra610-cli";
-const char kPanelFile[] = "kovra610 evaluation board uir.uir";
 
 enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
 
@@ -134,14 +134,14 @@ public:
                 reset(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);  // as "Reset Part" does
                 return true;
             case StepKind::Clock:
-                return committed(driver::commit(panelHandle, CLKFREQ, step.divisor), why);
+                return committed(operate::commit(panelHandle, CLKFREQ, step.divisor), why);
             case StepKind::Level:
                 return committed(
-                    driver::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts),
+                    operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts),
                     why);
             case StepKind::Code:
                 return committed(
-                    driver::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code),
+                    operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code),
                     why);
         }
         *why = "unknown step";
@@ -207,7 +207,7 @@ private:
 
     bool readAll(std::string* why) {
         std::fflush(stdout);
-        const int result = driver::press(panelHandle, ALL_2);
+        const int result = operate::press(panelHandle, ALL_2);
         std::fflush(stdout);
         if (result < 0) {
             *why = "the \"Read all Regs\" button could not be pressed (error " +
@@ -253,48 +253,36 @@ private:
     bool json_;
 };
 
-// Popups shown since the last look, as one line, or "" for none.
-std::string popupLines() {
-    std::string text;
-    for (const driver::ShownPopup& popup : driver::shownMessagePopups()) {
-        if (!text.empty()) text += "; ";
-        text += popup.title + ": " + popup.message;
-    }
-    driver::clearShownMessagePopups();
-    return text;
+// Popups are collected and reported after each step.
+kovra610::cli::CollectedPopups g_popups;
+
+// Once the run-time is up, before the panel is loaded. The panel needs no
+// Qt Designer plugins (its own widgets are promoted ones) and no image
+// plugins (the board picture is PNG, built in); looking for plugins would
+// cost a tenth of a second on every run. Popups never wait for an operator.
+void runtimeStarted() {
+    QCoreApplication::setLibraryPaths({});
+    kovra610::runtime::installPopupAnswers(&g_popups);
 }
 
-// The panel's set-up, as the panel program's main does it, without showing
-// the panel.
+// The panel's bring-up, as the panel program's, without showing the panel.
 bool bringUpPanel(char* program) {
-    register_panel_callbacks();
     // Qt keeps the arguments for the life of the process. Only the program
     // name is passed on: the sub-commands are not Qt's options.
     static char* args[] = {program, nullptr};
-    if (InitCVIRTE(nullptr, args, nullptr) == 0) {
+    const int result = bring_up_panel(args, 0, runtimeStarted);
+    if (result == PANEL_RUNTIME_FAILED)
         complain("start-up: the panel run-time could not be started");
-        return false;
-    }
-    // The panel needs no Qt Designer plugins (its own widgets are promoted
-    // ones) and no image plugins (the board picture is PNG, built in);
-    // looking for plugins would cost a tenth of a second on every run.
-    QCoreApplication::setLibraryPaths({});
-    // Popups never wait for an operator: they are collected and reported.
-    driver::setScriptedPopups(true);
-    SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
-    if ((panelHandle = LoadPanel(0, kPanelFile, SBUS_1)) < 0) {
-        complain(std::string("start-up: the panel \"") + kPanelFile +
+    else if (result == PANEL_LOAD_FAILED)
+        complain(std::string("start-up: the panel \"") + PANEL_FILE +
                  "\" could not be loaded from the program's folder");
-        return false;
-    }
-    fetch_control_arrays();
-    return true;
+    return result == PANEL_UP;
 }
 
 int runSteps(const kovra610::cli::Invocation& invocation) {
     sbus_initialize();
     std::fflush(stdout);
-    const std::string startupPopups = popupLines();
+    const std::string startupPopups = g_popups.take();
     if (!linkUp()) {
         complain("start-up: link down: no KOVRA610 board answered (Check Board Power)");
         return kLinkDown;
@@ -308,7 +296,7 @@ int runSteps(const kovra610::cli::Invocation& invocation) {
         std::string why;
         const bool ok = runner.run(step, &why);
         std::fflush(stdout);
-        const std::string popups = popupLines();
+        const std::string popups = g_popups.take();
         if (!linkUp()) {
             complain("step " + step.label + ": link down: the link to the board was lost");
             return kLinkDown;

@@ -40,12 +40,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli/collected_popups.h"
 #include "app/kovra610 evaluation board.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
 #include "watched_backend.h"
 
 int kovra610_main(int argc, char* argv[]);
@@ -55,7 +56,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-namespace driver = kovra610::runtime::testing;
+namespace operate = kovra610::runtime::operate;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kStartupFloorMs = 400.0;
@@ -189,7 +190,7 @@ StartupTimes runProgram(const std::shared_ptr<kovra610::vboard::VirtualBoard>& b
                 std::chrono::duration<double, std::milli>(timed->last - timed->first).count();
         }
         if (operate) operate();
-        driver::press(panelHandle, COMMANDBUTTON_7);
+        operate::press(panelHandle, COMMANDBUTTON_7);
     };
     QTimer::singleShot(0, whenOperating);
     {
@@ -360,7 +361,7 @@ void RegisterCommit(benchmark::State& state) {
             const int value = kStates[k++ % 5];
             const std::size_t before = board->chip().words().size();
             const Clock::time_point t0 = Clock::now();
-            driver::commit(panelHandle, DRVFORCE, value);
+            operate::commit(panelHandle, DRVFORCE, value);
             const double ms = msSince(t0);
             const auto& words = board->chip().words();
             if (words.size() == before || words.back().addr != 0x19 || words.back().rw != 1) {
@@ -391,7 +392,7 @@ void ReadAllRegs(benchmark::State& state) {
         for (auto _ : state) {
             const std::size_t before = board->chip().answers().size();
             const Clock::time_point t0 = Clock::now();
-            driver::press(panelHandle, ALL_2);
+            operate::press(panelHandle, ALL_2);
             const double ms = msSince(t0);
             if (board->chip().answers().size() - before != 40) {
                 fault = "\"Read all Regs\" did not read 40 words";
@@ -458,7 +459,9 @@ int main(int argc, char** argv) {
     static char arg0[] = "program_bench";
     static char* qtArgv[] = {arg0, nullptr};
     if (InitCVIRTE(nullptr, qtArgv, nullptr) == 0) return 1;
-    driver::setScriptedPopups(true);
+    // Popups never wait, as in kovra610-cli.
+    static kovra610::cli::CollectedPopups popups;
+    kovra610::runtime::installPopupAnswers(&popups);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

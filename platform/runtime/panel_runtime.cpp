@@ -12,11 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "commit_widgets.h"
 #include "runtime_internal.h"
 
 namespace kovra610::runtime::detail {
@@ -33,14 +34,14 @@ struct State {
     std::map<std::string, CtrlCallbackPtr> callbacks;
     int nextPanel = 1;
     int nextArray = 1;
-    std::uint64_t commits = 0;
-    std::deque<std::pair<std::uint64_t, int>> results;  // recent commits and their results
+    CommitWatch* commitWatch = nullptr;  // innermost watch not yet given a commit
     int suspendDepth = 0;
     int popupsAttribute = 0;
     std::vector<QEventLoop*> loops;  // running RunUserInterface loops, innermost last
     int quitCode = 0;
     bool quitPending = false;
     std::set<int> awaitingScreen;  // displayed panels not yet put on screen
+    int inputHeld = 0;             // live UserInputHeld
 };
 
 State& state() {
@@ -189,24 +190,33 @@ int deliverCommit(int panel, int control) {
     if (!c) return UIE_INVALID_CONTROL;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
-    State& s = state();
-    const std::uint64_t n = ++s.commits;
+    CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
     const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
-    s.results.emplace_back(n, result);
-    if (s.results.size() > 256) s.results.pop_front();
+    if (watch) {
+        watch->delivered = true;
+        watch->result = result;
+    }
     return result;
 }
 
-std::uint64_t commitCount() {
-    return state().commits;
+CommitWatch::CommitWatch() : previous_(std::exchange(state().commitWatch, this)) {}
+
+CommitWatch::~CommitWatch() {
+    state().commitWatch = previous_;
 }
 
-int commitResult(std::uint64_t n) {
-    for (const auto& [number, result] : state().results) {
-        if (number == n) return result;
-    }
-    return UIE_NO_ERROR;
+UserInputHeld::UserInputHeld() {
+    ++state().inputHeld;
 }
+
+UserInputHeld::~UserInputHeld() {
+    --state().inputHeld;
+}
+
+bool userInputHeld() {
+    return state().inputHeld > 0;
+}
+
 bool timerCallbacksSuspended() {
     return state().suspendDepth > 0;
 }
@@ -382,7 +392,10 @@ int ProcessSystemEvents(void) {
     makeLoadedPanels();
     state().awaitingScreen.clear();  // put on screen here
     QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // While a field's commit runs because the operator clicked elsewhere,
+    // the click waits (in the queue) until the commit is done.
+    QCoreApplication::processEvents(userInputHeld() ? QEventLoop::ExcludeUserInputEvents
+                                                    : QEventLoop::AllEvents);
     return UIE_NO_ERROR;
 }
 

@@ -1,5 +1,5 @@
-// File and message popups: modal Qt dialogs, or answers from a script when
-// the test driver provides them.
+// File and message popups: modal Qt dialogs, or the answers a program
+// without an operator installed.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -11,11 +11,16 @@
 #include <QRegularExpression>
 #include <cstring>
 
+#include "platform/runtime/popup_answers.h"
 #include "runtime_internal.h"
 
+using kovra610::runtime::FilePopupRequest;
+using kovra610::runtime::PopupAnswers;
 using namespace kovra610::runtime::detail;
 
 namespace {
+
+PopupAnswers* g_answers = nullptr;
 
 std::string text(const char* s) {
     return s ? s : "";
@@ -66,7 +71,7 @@ QString absoluteDirectory(const std::string& dir) {
 }
 
 // Runs the dialog; returns the chosen path or "" when cancelled.
-QString runDialog(const kovra610::runtime::testing::FilePopupCall& call, const QStringList& types) {
+QString runDialog(const FilePopupRequest& call, const QStringList& types) {
     QFileDialog dialog(QApplication::activeWindow());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setWindowTitle(QString::fromStdString(call.title));
@@ -116,14 +121,24 @@ QString runDialog(const kovra610::runtime::testing::FilePopupCall& call, const Q
     }
 }
 
+// The file chosen for the popup, as a full path, or "" when it was cancelled.
+QString chooseFile(const FilePopupRequest& call, const QStringList& types) {
+    QString chosen;
+    if (g_answers != nullptr)
+        chosen = QString::fromStdString(g_answers->chooseFile(call));
+    else if (QApplication::instance())
+        chosen = runDialog(call, types);
+    if (chosen.isEmpty()) return chosen;
+    return QDir(absoluteDirectory(call.directory)).absoluteFilePath(chosen);
+}
+
 }  // namespace
 
-namespace kovra610::runtime::detail {
-PopupScript& popupScript() {
-    static PopupScript script;
-    return script;
+namespace kovra610::runtime {
+void installPopupAnswers(PopupAnswers* answers) {
+    g_answers = answers;
 }
-}  // namespace kovra610::runtime::detail
+}  // namespace kovra610::runtime
 
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     const char* fileTypeList, const char* title, int buttonLabel,
@@ -131,7 +146,7 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     int allowMakeDirectory, char* pathName, std::size_t size) {
     if (!pathName || size == 0) return UIE_OUT_OF_RANGE;
     pathName[0] = '\0';
-    kovra610::runtime::testing::FilePopupCall call;
+    FilePopupRequest call;
     call.directory = text(defaultDirectory);
     call.fileSpec = text(defaultFileSpec);
     call.typeList = text(fileTypeList);
@@ -141,21 +156,8 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
     call.restrictExtension = restrictExtension;
     call.allowCancel = allowCancel;
     call.allowMakeDirectory = allowMakeDirectory;
-    PopupScript& script = popupScript();
-    script.fileCalls.push_back(call);
-
     const QStringList types = patterns(call.typeList);
-    QString chosen;
-    if (!script.fileAnswers.empty()) {
-        chosen = QString::fromStdString(script.fileAnswers.front());
-        script.fileAnswers.pop_front();
-        if (!chosen.isEmpty())
-            chosen = QDir(absoluteDirectory(call.directory)).absoluteFilePath(chosen);
-    } else if (script.scripted || !QApplication::instance()) {
-        chosen.clear();
-    } else {
-        chosen = runDialog(call, types);
-    }
+    QString chosen = chooseFile(call, types);
     if (chosen.isEmpty()) return VAL_NO_FILE_SELECTED;
 
     if (restrictExtension) {
@@ -176,15 +178,15 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
 }
 
 int MessagePopup(const char* title, const char* message) {
-    PopupScript& script = popupScript();
-    if (!script.scripted && QApplication::instance()) {
+    if (g_answers != nullptr) {
+        g_answers->acknowledge(text(title), text(message));
+    } else if (QApplication::instance()) {
         QMessageBox box(QMessageBox::Information, QString::fromUtf8(title ? title : ""),
                         QString::fromUtf8(message ? message : ""), QMessageBox::Ok,
                         QApplication::activeWindow());
         box.exec();
-    } else if (!QApplication::instance()) {
+    } else {
         reportError(title ? title : "Message", text(message));
     }
-    script.shown.push_back({text(title), text(message)});
     return UIE_NO_ERROR;
 }

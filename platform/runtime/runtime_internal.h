@@ -1,6 +1,6 @@
 // Inside of the panel run-time: the tables of loaded panels, controls and
-// control arrays, commit delivery, timer suspension and the popup script.
-// Shared by the run-time's own sources and its test driver; not for panel code.
+// control arrays, commit delivery and timer suspension. Shared by the
+// run-time's own sources; not for panel code.
 #pragma once
 
 #include <QByteArray>
@@ -9,7 +9,6 @@
 #include <QWidget>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,7 +16,6 @@
 #include <vector>
 
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
 
 namespace kovra610::runtime::detail {
 
@@ -46,6 +44,7 @@ struct Control {
     CtrlCallbackPtr callback = nullptr;
     std::vector<int> ringValues;  // rings and ring slides, in item order
     int busy = 0;                 // LED busy attribute
+    std::string shortcut;         // command buttons: keys that press it, or ""
 };
 
 struct Panel {
@@ -94,21 +93,24 @@ CtrlCallbackPtr lookupCallback(const std::string& name);
 // Delivers a commit of the control to its callback. Returns the callback's
 // result (0 when it has none), or a negative error when the control is gone.
 int deliverCommit(int panel, int control);
-// Counts delivered commits, so the driver can tell whether an edit committed.
-std::uint64_t commitCount();
-// Result of commit number n (counted from 1), if it is among the recent ones.
-int commitResult(std::uint64_t n);
+// While it lives, catches the first commit delivered (the one an operator's
+// action started) and its callback's result. Watches nest.
+struct CommitWatch {
+    CommitWatch();
+    ~CommitWatch();
+    CommitWatch(const CommitWatch&) = delete;
+    CommitWatch& operator=(const CommitWatch&) = delete;
+    bool delivered = false;
+    int result = 0;
+
+private:
+    CommitWatch* previous_;
+};
 
 bool timerCallbacksSuspended();
 
-// Popup answers and records used by the test driver.
-struct PopupScript {
-    bool scripted = false;
-    std::deque<std::string> fileAnswers;
-    std::vector<testing::ShownPopup> shown;
-    std::vector<testing::FilePopupCall> fileCalls;
-};
-PopupScript& popupScript();
+// Puts the keys on the command button's widget, replacing any it had.
+void attachShortcut(QWidget* button, const std::string& keys);
 
 // Text of a numeric value as the control shows it.
 std::string numericText(const Control& c);

@@ -14,12 +14,12 @@
 
 #include "app/kovra610 evaluation board.h"
 #include "cli_process.h"
-#include "flat_json.h"
+#include "json_line.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
+#include "tests/runtime/test_driver.h"
 
 int kovra610_main(int argc, char* argv[]);
 
@@ -82,10 +82,9 @@ void operatePanel(const std::string& setup, const std::string& saved) {
     write_structure_to_sbus_setupfile_pass_filename(saved.c_str());
 }
 
-TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
-    WorkDir panelDir, cliDir;
-    // A setup of the bench's own: the defaults with other levels on row 0
-    // and on row 8, which the transfer converts from its level.
+// A setup of the bench's own, in both folders: the defaults with other
+// levels on row 0 and on row 8, which the transfer converts from its level.
+void writeBenchSetup(const WorkDir& panelDir, const WorkDir& cliDir) {
     std::string setup = readWhole(panelDir / "Dac" / "kovra610_defaults.sbus");
     const std::string row0 = "DVH_Ch0 ,3.000000 ,0,1,1,36044,";
     ASSERT_NE(setup.find(row0), std::string::npos);
@@ -94,27 +93,17 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
     ASSERT_NE(setup.find(row8), std::string::npos);
     setup.replace(setup.find(row8), row8.size(), "CLAMPH_Ch0 ,4.500000 ,8,1,1,1,");
     for (const WorkDir* d : {&panelDir, &cliDir}) writeWhole(*d / "Dac" / "bench.sbus", setup);
+}
 
-    // kovra610-cli, from a script.
-    writeWhole(cliDir / "bench.txt",
-               benchScript((cliDir / "Dac" / "bench.sbus").string(), "Dac/saved.sbus"));
-    const std::string cliTrace = (cliDir / "cli.vcd").string();
-    const Outcome cli =
-        cliDir.run({"--json", "script", "bench.txt"}, {"KOVRA610_BOARD_TRACE=" + cliTrace});
-    ASSERT_EQ(cli.status, 0) << cli.err;
-
-    // The panel program, in this process.
-    auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
-    const std::string panelTrace = (panelDir / "panel.vcd").string();
-    ASSERT_TRUE(board->startTrace(panelTrace));
-    kovra610::d2xx::installBackend(board);
+// The panel program, in this process, operated once its event loop runs
+// (start-up is over).
+void runThePanelProgram(const WorkDir& panelDir) {
     ASSERT_EQ(chdir(panelDir.path().c_str()), 0);
     static char name[] = "kovra610";
     static char* argv[] = {name, nullptr};
     int argc = 1;
     QApplication app(argc, argv);
     driver::setScriptedPopups(true);
-    // Operate once the program's event loop runs (start-up is over).
     QTimer operate;
     bool done = false;
     QObject::connect(&operate, &QTimer::timeout, [&] {
@@ -129,18 +118,42 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
     ASSERT_EQ(kovra610_main(1, argv), 0);
     ASSERT_TRUE(done);
     EXPECT_TRUE(driver::shownMessagePopups().empty());
-    board->stopTrace();
-    kovra610::d2xx::installBackend(nullptr);
+}
 
-    // The same pins, edge for edge and tick for tick.
+// The same pins, edge for edge and tick for tick, and the same saved file.
+void expectSamePinsAndSavedFile(const std::string& panelTrace, const std::string& cliTrace,
+                                const WorkDir& panelDir, const WorkDir& cliDir) {
     const std::string panelPins = readWhole(panelTrace), cliPins = readWhole(cliTrace);
     ASSERT_GT(panelPins.size(), 1000u);
     EXPECT_TRUE(panelPins == cliPins)
         << "the pin traces differ (" << panelPins.size() << " and " << cliPins.size() << " bytes)";
-    // The same saved file.
     const std::string panelSaved = readWhole(panelDir / "Dac" / "saved.sbus");
     EXPECT_FALSE(panelSaved.empty());
     EXPECT_EQ(readWhole(cliDir / "Dac" / "saved.sbus"), panelSaved);
+}
+
+TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
+    WorkDir panelDir, cliDir;
+    ASSERT_NO_FATAL_FAILURE(writeBenchSetup(panelDir, cliDir));
+
+    // kovra610-cli, from a script.
+    writeWhole(cliDir / "bench.txt",
+               benchScript((cliDir / "Dac" / "bench.sbus").string(), "Dac/saved.sbus"));
+    const std::string cliTrace = (cliDir / "cli.vcd").string();
+    const Outcome cli =
+        cliDir.run({"--json", "script", "bench.txt"}, {"KOVRA610_BOARD_TRACE=" + cliTrace});
+    ASSERT_EQ(cli.status, 0) << cli.err;
+
+    // The panel program, in this process.
+    auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
+    const std::string panelTrace = (panelDir / "panel.vcd").string();
+    ASSERT_TRUE(board->startTrace(panelTrace));
+    kovra610::d2xx::installBackend(board);
+    ASSERT_NO_FATAL_FAILURE(runThePanelProgram(panelDir));
+    board->stopTrace();
+    kovra610::d2xx::installBackend(nullptr);
+
+    expectSamePinsAndSavedFile(panelTrace, cliTrace, panelDir, cliDir);
 
     // The same read-back: the CLI's JSON lines against the panel's image and
     // the chip the panel set.
@@ -149,14 +162,15 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
     for (int i = 0; i < 40; ++i) {
         const auto o = parseJsonLine(json[static_cast<std::size_t>(i)]);
         ASSERT_TRUE(o) << json[static_cast<std::size_t>(i)];
-        EXPECT_EQ(o->at("name").text, sbus_structure.name[i]) << i;
-        EXPECT_EQ(o->at("ch").number, sbus_structure.ch[i]) << i;
-        EXPECT_EQ(o->at("addr").number, sbus_structure.addr[i]) << i;
-        EXPECT_EQ(o->at("rw").number, sbus_structure.rw[i]) << i;
-        EXPECT_EQ(o->at("data").number, sbus_structure.data[i]) << i;
-        EXPECT_EQ(o->at("volts").number, sbus_structure.volts[i]) << i;
-        EXPECT_EQ(o->at("data").number, board->chip().reg(sbus_structure.ch[i] - 1,
-                                                   static_cast<unsigned>(sbus_structure.addr[i])))
+        EXPECT_EQ(o->value("name").toString().toStdString(), sbus_structure.name[i]) << i;
+        EXPECT_EQ(o->value("ch").toDouble(), sbus_structure.ch[i]) << i;
+        EXPECT_EQ(o->value("addr").toDouble(), sbus_structure.addr[i]) << i;
+        EXPECT_EQ(o->value("rw").toDouble(), sbus_structure.rw[i]) << i;
+        EXPECT_EQ(o->value("data").toDouble(), sbus_structure.data[i]) << i;
+        EXPECT_EQ(o->value("volts").toDouble(), sbus_structure.volts[i]) << i;
+        EXPECT_EQ(o->value("data").toDouble(),
+                  board->chip().reg(sbus_structure.ch[i] - 1,
+                                    static_cast<unsigned>(sbus_structure.addr[i])))
             << i;
     }
     // What the steps did, seen on the chip the panel set.
@@ -167,9 +181,9 @@ TEST(CliPanelEquivalence, ABenchScriptReachesTheChipAsThePanelDoes) {
     EXPECT_EQ(board->chip().reg(1, 0x1B), 5);
     EXPECT_EQ(board->chip().reg(0, 0x1D), 12);    // ovd-mask
     EXPECT_EQ(board->chip().reg(1, 0x1C), 0xF0);  // bits
-    EXPECT_EQ(board->engine().divisor(), 7);        // clock 7
+    EXPECT_EQ(board->engine().divisor(), 7);      // clock 7
     EXPECT_EQ(board->chip().reg(0, 4), 25558);    // sent by the load after the reset; a code is not
-    EXPECT_EQ(board->chip().resets(), 2u);    // start-up and the reset step
+    EXPECT_EQ(board->chip().resets(), 2u);        // start-up and the reset step
 }
 
 }  // namespace

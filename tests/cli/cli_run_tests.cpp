@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "cli_process.h"
-#include "flat_json.h"
+#include "json_line.h"
 
 using namespace kovra610::cli::testing;
 
@@ -67,37 +67,38 @@ TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
         const auto o = parseJsonLine(out[static_cast<std::size_t>(i)]);
         ASSERT_TRUE(o) << "not JSON: " << out[static_cast<std::size_t>(i)];
         ASSERT_EQ(o->size(), 7u);
-        EXPECT_EQ(o->at("index").number, i);
-        const double data = o->at("data").number;
+        EXPECT_EQ(o->value("index").toDouble(), i);
+        const double data = o->value("data").toDouble();
         EXPECT_GE(data, 0);
         EXPECT_LE(data, 65535);
         // The level is the code read back, converted and rounded to mV.
         const double volts = std::floor(1000 * ((data - 16384) * (10.0 / 65535) + 0.0005)) / 1000;
-        EXPECT_NEAR(o->at("volts").number, volts, 1e-9) << i;
+        EXPECT_NEAR(o->value("volts").toDouble(), volts, 1e-9) << i;
         if (i < 30) {
-            EXPECT_EQ(o->at("name").text, defaults[static_cast<std::size_t>(i)].name);
-            EXPECT_EQ(o->at("ch").number, defaults[static_cast<std::size_t>(i)].ch);
-            EXPECT_EQ(o->at("addr").number, defaults[static_cast<std::size_t>(i)].addr);
+            EXPECT_EQ(o->value("name").toString().toStdString(),
+                      defaults[static_cast<std::size_t>(i)].name);
+            EXPECT_EQ(o->value("ch").toDouble(), defaults[static_cast<std::size_t>(i)].ch);
+            EXPECT_EQ(o->value("addr").toDouble(), defaults[static_cast<std::size_t>(i)].addr);
             if (i != 3) {
                 EXPECT_EQ(data, defaults[static_cast<std::size_t>(i)].data) << i;
             }
         }
     }
     // Row 3 took the committed level: 1.25 V is code 24575.
-    EXPECT_EQ(parseJsonLine(out[3])->at("data").number, 24575);
-    EXPECT_EQ(parseJsonLine(out[30])->at("name").text, "DrvRegCh0");
-    EXPECT_EQ(parseJsonLine(out[30])->at("addr").number, 0x19);
+    EXPECT_EQ(parseJsonLine(out[3])->value("data").toDouble(), 24575);
+    EXPECT_EQ(parseJsonLine(out[30])->value("name").toString().toStdString(), "DrvRegCh0");
+    EXPECT_EQ(parseJsonLine(out[30])->value("addr").toDouble(), 0x19);
 
     // The single read answers with channel 1 (select 2) and address 0x1A,
     // the data of entry 35 (CompReg of channel 1).
     const auto read = parseJsonLine(out[40]);
     ASSERT_TRUE(read) << out[40];
-    EXPECT_EQ(read->at("ch").number, 2);
-    EXPECT_EQ(read->at("addr").number, 0x1A);
-    EXPECT_EQ(read->at("rw").number, 0);
-    EXPECT_EQ(read->at("data").number, parseJsonLine(out[35])->at("data").number);
-    EXPECT_EQ(read->at("word").number,
-              (2 << 24) | (0x1A << 17) | static_cast<int>(read->at("data").number));
+    EXPECT_EQ(read->value("ch").toDouble(), 2);
+    EXPECT_EQ(read->value("addr").toDouble(), 0x1A);
+    EXPECT_EQ(read->value("rw").toDouble(), 0);
+    EXPECT_EQ(read->value("data").toDouble(), parseJsonLine(out[35])->value("data").toDouble());
+    EXPECT_EQ(read->value("word").toDouble(),
+              (2 << 24) | (0x1A << 17) | static_cast<int>(read->value("data").toDouble()));
 
     // The console (link progress and the listing) went to standard error.
     EXPECT_TRUE(contains(r.err, kStartupLine));
@@ -181,8 +182,8 @@ TEST(CliRun, SaveWritesAll64EntriesAndLoadSendsThemBack) {
     // A fresh start sends the defaults; loading the saved file brings 2.0 V back.
     r = dir.run({"--json", "load", "Dac/changed.sbus", "read-all"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("data").number, 29491);
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("volts").number, 2.0);
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("data").toDouble(), 29491);
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("volts").toDouble(), 2.0);
 }
 
 TEST(CliRun, NofileLoadsNothingAndIsNoError) {
@@ -190,7 +191,7 @@ TEST(CliRun, NofileLoadsNothingAndIsNoError) {
     const Outcome r = dir.run({"--json", "level", "0", "2.0", "load", "NOFILE", "read-all"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.err, "step 2 (load NOFILE): NOFILE: nothing loaded, nothing sent"));
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->at("data").number, 29491);  // still 2.0 V
+    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("data").toDouble(), 29491);  // still 2.0 V
 }
 
 TEST(CliRun, LinkDownIsStatus3BeforeAnyStep) {

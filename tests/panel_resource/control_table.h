@@ -1,5 +1,6 @@
-// The panel's control table as the system defines it, typed independently of
-// the resource so that the resource can be checked against it.
+// The panel's control table as the panel generator (tools/panel/make_panel.py)
+// lists it, read from the list it writes beside the build, so that the panel
+// file can be checked against the list it was made from.
 #pragma once
 
 #include <string>
@@ -28,7 +29,7 @@ struct ExpectedControl {
     std::vector<RingItem> items{};              // rings and ring slides, in item order
 };
 
-// All 171 controls.
+// All controls, in the generator's order.
 const std::vector<ExpectedControl>& expectedControls();
 
 // The control arrays: resource ID, name, members in item order.

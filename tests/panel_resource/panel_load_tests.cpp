@@ -12,7 +12,7 @@
 #include "control_table.h"
 #include "kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
+#include "tests/runtime/test_driver.h"
 
 namespace {
 

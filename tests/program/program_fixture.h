@@ -15,7 +15,7 @@
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
+#include "tests/runtime/test_driver.h"
 
 int kovra610_main(int argc, char* argv[]);
 

@@ -111,40 +111,46 @@ Dialog* openDialog() {
 }
 }  // namespace
 
+// What the file dialog showed when it came up.
+struct SeenDialog {
+    bool found = false;
+    QString title, directory;
+    QFileDialog::AcceptMode accept = QFileDialog::AcceptOpen;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QStringList filters, selected;
+    bool readOnly = false;
+};
+
+// Once the next file dialog is up, notes what it shows in `seen` and
+// answers it: the file named, or cancel for null.
+void inspectNextFileDialog(SeenDialog& seen, const char* answer) {
+    QTimer::singleShot(0, [&seen, answer] {
+        QFileDialog* d = openDialog<QFileDialog>();
+        if (!d) return;
+        seen.found = true;
+        seen.title = d->windowTitle();
+        seen.directory = d->directory().absolutePath();
+        seen.accept = d->acceptMode();
+        seen.mode = d->fileMode();
+        seen.filters = d->nameFilters();
+        seen.selected = d->selectedFiles();
+        seen.readOnly = d->testOption(QFileDialog::ReadOnly);
+        if (answer) {
+            d->selectFile(answer);
+            static_cast<QDialog*>(d)->accept();
+        } else {
+            d->reject();
+        }
+    });
+}
+
 TEST_F(PopupTest, RealFileDialogIsSetUpFromTheArguments) {
     QTemporaryDir dir;
     rt::setScriptedPopups(false);
-    struct Seen {
-        bool found = false;
-        QString title, directory;
-        QFileDialog::AcceptMode accept = QFileDialog::AcceptOpen;
-        QFileDialog::FileMode mode = QFileDialog::AnyFile;
-        QStringList filters, selected;
-        bool readOnly = false;
-    } seen;
-    auto inspect = [&seen](const char* answer) {
-        QTimer::singleShot(0, [&seen, answer] {
-            QFileDialog* d = openDialog<QFileDialog>();
-            if (!d) return;
-            seen.found = true;
-            seen.title = d->windowTitle();
-            seen.directory = d->directory().absolutePath();
-            seen.accept = d->acceptMode();
-            seen.mode = d->fileMode();
-            seen.filters = d->nameFilters();
-            seen.selected = d->selectedFiles();
-            seen.readOnly = d->testOption(QFileDialog::ReadOnly);
-            if (answer) {
-                d->selectFile(answer);
-                static_cast<QDialog*>(d)->accept();
-            } else {
-                d->reject();
-            }
-        });
-    };
+    SeenDialog seen;
 
     char path[260];
-    inspect("mine");
+    inspectNextFileDialog(seen, "mine");
     const int saved = FileSelectPopup(dir.path().toUtf8().constData(), "None Loaded", "*.sbus",
                                       "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 0, path);
     ASSERT_TRUE(seen.found);
@@ -157,8 +163,8 @@ TEST_F(PopupTest, RealFileDialogIsSetUpFromTheArguments) {
     EXPECT_EQ(saved, VAL_NEW_FILE_SELECTED);
     EXPECT_EQ(std::string(path), dir.filePath("mine.sbus").toStdString());
 
-    seen = Seen{};
-    inspect(nullptr);
+    seen = SeenDialog{};
+    inspectNextFileDialog(seen, nullptr);
     const int cancelled =
         FileSelectPopup(dir.path().toUtf8().constData(), "*.sbus", "*.sbus",
                         "Select SBUS Setup File", VAL_LOAD_BUTTON, 0, 0, 1, 1, path);
@@ -187,7 +193,7 @@ TEST_F(PopupTest, RealMessageBoxShowsTitleAndText) {
     rt::setScriptedPopups(true);
     EXPECT_EQ(title, "Error");
     EXPECT_EQ(text, "Unable to Create  /x");
-    ASSERT_EQ(rt::shownMessagePopups().size(), 1u);
+    EXPECT_TRUE(rt::shownMessagePopups().empty());  // the operator answered, not the script
 }
 
 TEST_F(PopupTest, MessagePopupsAreRecordedAndAcknowledged) {

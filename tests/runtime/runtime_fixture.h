@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
+#include "tests/runtime/test_driver.h"
 #include "runtime_internal.h"
 
 namespace rt = kovra610::runtime::testing;

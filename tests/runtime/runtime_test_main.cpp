@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/runtime/panel_runtime.h"
-#include "platform/runtime/test_driver.h"
+#include "tests/runtime/test_driver.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

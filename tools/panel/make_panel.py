@@ -6,15 +6,17 @@ initial value, caption, callback, ring items and control array, in the panel's
 own order (a control's ID is its position in the list plus 1), together with
 where each control sits on the panel.
 
-    tools/panel/make_panel.py [--out-dir panel] [--test-list FILE]
+    tools/panel/make_panel.py [--out-dir panel] [--test-list FILE] [--list FILE]
 
 writes "kovra610 evaluation board uir.uir" and "kovra610 evaluation board uir.h"
 into the output folder. With --test-list it also writes the C++ list of
 (constant name, constant) pairs that the resource test compiles against the
-header.
+header. With --list it also writes the control list itself as JSON, so that
+the resource test checks the panel file against this list.
 """
 
 import argparse
+import json
 import os
 from xml.sax.saxutils import escape
 
@@ -404,11 +406,38 @@ def write_test_list(path):
         f.write(out)
 
 
+def listed_control(c, ctrl_id):
+    """One control of the list as the resource test reads it."""
+    array, index = c.get("array") or ("", -1)
+    out = dict(name=c["name"], id=ctrl_id, kind=c["kind"], dataType=c["dtype"],
+               caption=c["caption"] or "", callback=c["callback"] or "", array=array,
+               arrayIndex=index, items=[dict(value=v, text=t) for v, t in c.get("items", [])])
+    if "rng" in c:
+        out.update(minimum=c["rng"][0], maximum=c["rng"][1], step=c["rng"][2])
+    init = c.get("init")
+    if isinstance(init, str):
+        out["initialText"] = init
+    elif init is not None:
+        out["initial"] = init
+    return out
+
+
+def write_list(path):
+    listed = dict(
+        panel=dict(name=PANEL["name"], resourceId=PANEL["resource_id"]),
+        arrays=[dict(resourceId=i + 1, name=a) for i, a in enumerate(ARRAYS)],
+        controls=[listed_control(c, FIRST_ID + i) for i, c in enumerate(controls)])
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        json.dump(listed, f, indent=1)
+        f.write("\n")
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--out-dir", default=os.path.join(here, "..", "..", "panel"))
     ap.add_argument("--test-list")
+    ap.add_argument("--list")
     args = ap.parse_args()
     assert len(controls) == 171, len(controls)
     names = [c["name"] for c in controls]
@@ -417,6 +446,8 @@ def main():
     write_header(os.path.join(args.out_dir, HEADER_NAME))
     if args.test_list:
         write_test_list(args.test_list)
+    if args.list:
+        write_list(args.list)
 
 
 if __name__ == "__main__":
