@@ -1,9 +1,11 @@
 // The KOVRA610 evaluation board bench tool: entry, start-up and shut-down.
 #include "app/kovra610 evaluation board.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "codec/codec.h"
 #include "link/FT2232H.h"
@@ -38,6 +40,30 @@ void buildSetupDirectory() {
     }
 }
 
+// Reads the default setup file into the image. When it cannot be read the
+// console says so in one line and the image keeps what it held.
+bool loadDefaultSetup() {
+    const char kNotLoaded[] =
+        "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, nothing "
+        "sent\n";
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+        const std::string tooLong = "its path is longer than " +
+                                    std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) + " characters";
+        printf(kNotLoaded, g_DACSETUPFILES, kDefaultSetupFile, tooLong.c_str());
+        return false;
+    }
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        printf(kNotLoaded, path, "", std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    write_setup_file_to_sbus_structure(path);
+    return true;
+}
+
 }  // namespace
 
 int sbus_initialize(void) {
@@ -56,17 +82,14 @@ int sbus_initialize(void) {
     }
 
     FTD232_sbus_reset_part();
+    sbus_forget_last_sent();
 
-    char path[DEFAULT_SETUP_PATH_SIZE];
-    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
-        printf("Default setup file not loaded: its path is longer than %d characters: %s%s\n",
-               DEFAULT_SETUP_PATH_SIZE - 1, g_DACSETUPFILES, kDefaultSetupFile);
-    } else {
-        write_setup_file_to_sbus_structure(path);
-    }
+    // Without its setup the chip stays as the reset left it: the image's
+    // initial contents are no setup to send.
+    const bool loaded = loadDefaultSetup();
     Delay(0.2);
     write_sbus_structure_to_panel();
+    if (!loaded) return 0;
 
     SetCtrlVal(panelHandle, LED, 1);
     sbus_structure_write_to_testequip();

@@ -161,9 +161,7 @@ bool boardSettingKnown(std::string* why) {
 }
 
 bool linkUp() {
-    if (ftHandle == nullptr) return false;
-    DWORD waiting = 0;
-    return FT_GetQueueStatus(ftHandle, &waiting) == FT_OK;
+    return FTD232_link_state() == LINK_UP;
 }
 
 bool needsLink(StepKind kind) {
@@ -205,8 +203,12 @@ Answer Runner::run(const Step& step) {
     Answer answer = perform(step);
     std::fflush(stdout);
     const std::string popups = popups_.take();
-    if (needsLink(step.kind) && !linkUp() && step.kind != StepKind::Reopen)
-        return failed("link down: the link to the board was lost", kLinkDown);
+    if (needsLink(step.kind) && !linkUp() && step.kind != StepKind::Reopen) {
+        // The rows of what was read before the link went stay.
+        Answer lost = failed("link down: the link to the board was lost", kLinkDown);
+        lost.rows = std::move(answer.rows);
+        return lost;
+    }
     if (answer.ok && !popups.empty()) return failed(popups);
     return answer;
 }
@@ -234,7 +236,7 @@ Answer Runner::perform(const Step& step) {
             set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
             return {};
         case StepKind::Reset:
-            FTD232_sbus_reset_part();
+            reset(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);  // as "Reset Part " does
             return {};
         case StepKind::Clock:
             return committed(operate::commit(panelHandle, CLKFREQ, step.divisor));

@@ -172,16 +172,36 @@ TEST_F(CliOnBoard, ALostLinkRefusesWhatNeedsItUntilAReopenSucceeds) {
     EXPECT_EQ(a[8].value("data").toInt(), 22937);  // 1.0 V
 }
 
-TEST_F(CliOnBoard, AStepThatLosesTheLinkEndsTheRunWithStatus3) {
+TEST_F(CliOnBoard, AStepThatLosesTheLinkEndsTheRunWithStatus3AndNoMadeUpRows) {
     ASSERT_EQ(run({"reset"}).status, 0);
-    const uint64_t untilLevel = board->writeCalls();  // start-up and the reset
-    board = std::make_shared<kovra610::vboard::VirtualBoard>();
-    kovra610::d2xx::installBackend(board);
-    board->faults().pullCableAfterWrite(static_cast<unsigned>(untilLevel) + 1);
-    const Outcome r = run({"reset", "level", "0", "1.0", "save", "after.sbus"});
+    const unsigned startUp = static_cast<unsigned>(board->writeCalls()) - 3;  // less the reset
+    auto pulledAfter = [this](unsigned writes) {
+        board = std::make_shared<kovra610::vboard::VirtualBoard>();
+        kovra610::d2xx::installBackend(board);
+        board->faults().pullCableAfterWrite(writes);
+    };
+
+    pulledAfter(startUp + 3 + 1);  // in the level after the reset
+    Outcome r = run({"reset", "level", "0", "1.0", "save", "after.sbus"});
     EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(contains(r.err, "kovra610-cli: step 2 (level 0 1.0): link down")) << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "after.sbus"));
+
+    // Pulled after the tenth read went out: the nine answered entries are
+    // listed, nothing for the rest.
+    pulledAfter(startUp + 10);
+    r = run({"--json", "read-all"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "step 1 (read-all): link down")) << r.err;
+    std::vector<QJsonObject> rows = answers(r);
+    ASSERT_EQ(rows.size(), 10u) << r.out;  // hello and nine entries
+    for (int i = 1; i < 10; ++i) EXPECT_EQ(rows[i].value("index").toInt(), i - 1);
+    EXPECT_EQ(rows[1].value("data").toInt(), 36044);
+
+    pulledAfter(startUp + 1);  // the batched read goes out, its answers never come in
+    r = run({"--json", "read-all", "--fast"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(answers(r).size(), 1u) << r.out;  // the hello line alone
 }
 
 TEST_F(CliOnBoard, NoBoardAtStartUpIsStatus3AndSaysHowToGetOne) {
