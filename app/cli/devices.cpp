@@ -34,6 +34,19 @@ std::string portLine(const FtdiPort& p) {
 
 }  // namespace
 
+std::string openedPortJson() {
+    const char* board = std::getenv("KOVRA610_BOARD");
+    const auto setting = kovra610::d2xx::parseBoardSetting(board != nullptr ? board : "");
+    if (setting.kind != kovra610::d2xx::BoardSetting::Kind::Usb) return "";
+    std::vector<FtdiPort> ports;
+    std::string why;
+    if (!kovra610::d2xx::listFtdiPorts(ports, &why)) return "";
+    for (const FtdiPort& p : ports) {
+        if (p.selected) return portJson(p);
+    }
+    return "";
+}
+
 int listDevices(bool json) {
     std::vector<FtdiPort> ports;
     std::string why;

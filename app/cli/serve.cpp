@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/cli/cli_runner.h"
+#include "app/cli/devices.h"
 #include "app/cli/json_text.h"
 
 namespace kovra610::cli {
@@ -64,6 +65,8 @@ std::string helloLine() {
     JsonMembers hello;
     hello.raw("ok", "true").add("hello", kProgram).add("version", KOVRA610_VERSION);
     hello.add("board", board != nullptr && *board != '\0' ? board : "usb");
+    const std::string device = openedPortJson();
+    if (!device.empty()) hello.raw("device", device);
     return hello.object();
 }
 

@@ -11,7 +11,8 @@
 namespace kovra610::cli {
 
 // The first line of a serve session and of a --json run: the tool, its
-// version and the board it opened.
+// version and the board it opened (the KOVRA610_BOARD setting and, for a
+// USB board, the port as devices lists it).
 //   {"ok":true,"hello":"kovra610-cli","version":"1.0.0","board":"virtual"}
 std::string helloLine();
 // An error answer: {"ok":false,"error":"...","step":"..."}.

@@ -282,6 +282,15 @@ TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 1);
     EXPECT_FALSE(contains(r.out, kStartupLine));  // no board was opened
 
+    // The hello line names the port opened.
+    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "quit\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto hello = parseJsonLine(lines(r.out)[0]);
+    ASSERT_TRUE(hello) << r.out;
+    EXPECT_EQ(hello->value("board").toString(), "usb:serial=KV610002");
+    EXPECT_EQ(hello->value("device").toObject().value("serial").toString(), "KV610002");
+    EXPECT_EQ(hello->value("device").toObject().value("interface").toString(), "A");
+
     r = dir.run({"--json", "devices"}, with("KOVRA610_BOARD=usb"));
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(lines(r.out).size(), 5u) << r.out;
