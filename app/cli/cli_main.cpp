@@ -113,8 +113,8 @@ int attachToBoard() {
 // kDone when the link is up and nothing went wrong.
 int startUp(bool attach) {
     if (attach) {
-        const int attached = attachToBoard();
-        if (attached == kStepFailed) return attached;
+        // A read-back that failed on a lost link is reported as link down.
+        if (attachToBoard() == kStepFailed && linkUp()) return kStepFailed;
     } else {
         sbus_initialize();
     }
