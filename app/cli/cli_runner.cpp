@@ -427,22 +427,28 @@ Answer Runner::reopen() {
     return {};
 }
 
-Answer Runner::level(const Step& step) {
-    Answer a =
-        committed(operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts));
+namespace {
+
+// A DAC row committed: the row, its level and its code as the image now has
+// them.
+Answer rowCommitted(int result, unsigned row) {
+    Answer a = committed(result);
     if (!a.ok) return a;
-    a.members.add("row", step.row).number("volts", sbus_structure.volts[step.row]);
-    a.members.add("code", sbus_structure.data[step.row]);
+    a.members.add("row", row).number("volts", sbus_structure.volts[row]);
+    a.members.add("code", sbus_structure.data[row]);
     return a;
 }
 
+}  // namespace
+
+Answer Runner::level(const Step& step) {
+    return rowCommitted(
+        operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts), step.row);
+}
+
 Answer Runner::code(const Step& step) {
-    Answer a =
-        committed(operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code));
-    if (!a.ok) return a;
-    a.members.add("row", step.row).number("volts", sbus_structure.volts[step.row]);
-    a.members.add("code", sbus_structure.data[step.row]);
-    return a;
+    return rowCommitted(
+        operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code), step.row);
 }
 
 }  // namespace kovra610::cli
