@@ -75,6 +75,9 @@ int sbus_initialize(void) {
         printf(
             " \n **** Check Board Power \n **** Check to see if the FT2332 Device USB cable "
             "is connected and/or FT2332 driver is installed  ****\n");
+        printf(
+            " **** No board? Install the udev rule 99-kovra610-ftdi.rules to open the FT2232H "
+            "as a normal user (see the README), or run with KOVRA610_BOARD=virtual\n");
         return 0;
     }
 

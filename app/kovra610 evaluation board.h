@@ -51,6 +51,9 @@ int create_sbus_select_setup_files(int panel, int control, int event, void* call
 
 // Image transfer and single words.
 int sbus_structure_write_to_testequip(void);
+// Records the image's entries in use as what the transfer last sent: for an
+// image read back from the chip, so the next pass sends only what changes.
+void sbus_last_sent_from_image(void);
 int part_single_write(void);
 int part_single_read(void);
 

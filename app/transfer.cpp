@@ -88,6 +88,15 @@ int sbus_structure_write_to_testequip(void) {
     return 0;
 }
 
+void sbus_last_sent_from_image(void) {
+    for (int i = 0; i < sbus_structure.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        sbus_last_sent.data[i] = sbus_structure.data[i];
+        sbus_last_sent.addr[i] = sbus_structure.addr[i];
+        sbus_last_sent.rw[i] = sbus_structure.rw[i];
+        sbus_last_sent.ch[i] = sbus_structure.ch[i];
+    }
+}
+
 int part_single_write(void) {
     const PanelWord w = panelWord(CH, REG, ADDR, DATA_1);
     if (w.rw == 0) {

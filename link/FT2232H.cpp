@@ -2,6 +2,7 @@
 // pins, the word and the command streams are those of sbus_protocol.h.
 #include "FT2232H.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -372,4 +373,67 @@ int FTD232_sbus_reset_part(void) {
     writeCommand(mpsse::setLowByte(sbus::kIdle));                   // reset high: idle
     writeCommand(mpsse::clockBytePulses(sbus::kResetClockGroups));  // select high
     return 0;
+}
+
+namespace {
+
+// The read streams of several words, back to back.
+std::vector<UCHAR> batchedReadStreams(const int* ch, const int* addr, int count) {
+    std::vector<UCHAR> stream;
+    stream.reserve(static_cast<size_t>(count) * sbus::kReadStreamLength);
+    for (int i = 0; i < count; ++i) {
+        const auto one = sbus::readStream(sbusWord(ch[i], 0, addr[i], 0));
+        stream.insert(stream.end(), one.begin(), one.end());
+    }
+    return stream;
+}
+
+// Collects reply bytes until `expected` have come or the wait for them is
+// over: the serial clock's time for the words and the late-reply margin.
+void awaitReplies(size_t expected, int words, std::vector<UCHAR>* reply) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + kLateReplyLimit + std::chrono::milliseconds(words);
+    DWORD waiting = 0;
+    while (reply->size() < expected && std::chrono::steady_clock::now() < deadline) {
+        if (queueStatus(&waiting) != FT_OK) return;
+        if (waiting > 0)
+            drain(waiting, reply);
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+}
+
+}  // namespace
+
+int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned int* words,
+                           int* ok) {
+    if (count <= 0) return 0;
+    for (int i = 0; i < count; ++i) ok[i] = 0;
+    if (linkState == LINK_LOST) return 1;
+    DWORD waiting = 0;
+    takeWaiting(nullptr, &waiting);
+    const std::vector<UCHAR> stream = batchedReadStreams(ch, addr, count);
+    if (writeBytes(stream.data(), static_cast<DWORD>(stream.size())) != FT_OK) return readFailed();
+
+    const size_t expected = static_cast<size_t>(count) * sbus::kReplyLength;
+    std::vector<UCHAR> reply;
+    awaitReplies(expected, count, &reply);
+    const size_t whole = std::min(reply.size(), expected) / sbus::kReplyLength;
+    for (size_t i = 0; i < whole; ++i) {
+        const UCHAR* a = &reply[i * sbus::kReplyLength + sbus::kAnswerAt];
+        words[i] = sbus::answerWord(a[0], a[1], a[2], a[3]);
+        ok[i] = 1;
+    }
+    // Bytes beyond the answers, now or still arriving: the engine is out of
+    // step.
+    const bool late = queueStatus(&waiting) == FT_OK && waiting > 0;
+    if (reply.size() > expected || late) {
+        if (late) drain(waiting, nullptr);
+        synchronize_MPSSE();
+    }
+    if (whole == static_cast<size_t>(count)) return 0;
+    if (linkState != LINK_LOST)
+        printf("Error - GPIO cannot be read: %d of %d answers arrived\n", static_cast<int>(whole),
+               count);
+    return 1;
 }

@@ -32,6 +32,14 @@ int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word);
 // The answer word, or 1 when the reply could not be read.
 unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data);
 int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index);
+// Reads `count` words in one batched stream: the read stream of each word
+// (channel select ch[i], address addr[i], data 0) back to back in one write,
+// then the replies taken together and each 6-byte answer decoded as the
+// single read decodes it, with no fixed wait. ok[i] is 1 when answer i
+// arrived whole (words[i] then holds it), else 0 and words[i] is left as it
+// was. Returns 0 when every answer arrived, non-zero otherwise.
+int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned int* words,
+                           int* ok);
 
 int SetClkFreq(int divisor, int unused);
 int FTD232_sbus_reset_part(void);

@@ -9,17 +9,47 @@
 namespace kovra610::cli {
 
 enum class StepKind {
-    Load,     // load FILE
-    Save,     // save FILE
-    ReadAll,  // read-all
-    Write,    // write CH RW ADDR DATA
-    Read,     // read CH ADDR
-    Bits,     // bits BITSTRING
-    OvdMask,  // ovd-mask
-    Reset,    // reset
-    Clock,    // clock DIVISOR
-    Level,    // level ROW VOLTS
-    Code,     // code ROW CODE
+    Load,      // load FILE
+    Save,      // save FILE
+    ReadAll,   // read-all
+    Write,     // write CH RW ADDR DATA
+    Read,      // read CH ADDR
+    Bits,      // bits BITSTRING
+    OvdMask,   // ovd-mask
+    Reset,     // reset
+    Clock,     // clock DIVISOR
+    Level,     // level ROW VOLTS
+    Code,      // code ROW CODE
+    Verify,    // verify
+    Set,       // set FIELD VALUE
+    Get,       // get FIELD
+    Channels,  // channels 1|2|3
+    Reopen,    // reopen (serve)
+    Quit,      // quit (serve)
+};
+
+// What a run does: sub-commands in order, a session of commands read from
+// standard input, the list of FTDI ports, or a text.
+enum class Mode { Steps, Serve, Devices, Help, Version };
+
+// A register-field control of the panel (a ring or ring slide whose commit
+// packs the register groups and sends them), as the panel file describes it.
+struct RegisterField {
+    std::string name;                   // constant name, e.g. DRVFORCE
+    int control = 0;                    // control ID
+    std::string array;                  // control array (DRVREG, PMUREG, ...); empty for LOAD
+    int item = 0;                       // item index in that array
+    std::vector<int> values;            // ring values, in item order
+    std::vector<std::string> captions;  // their captions
+};
+
+// The register fields, and the channel-selection ring (values and captions
+// of MODECHSEL), read from the panel.
+struct PanelFields {
+    std::vector<RegisterField> fields;
+    RegisterField channelSelection;
+    // The field named `name`, compared without regard to case; null if none.
+    const RegisterField* find(const std::string& name) const;
 };
 
 // Limits of the arguments, as the panel and the serial-bus word have them.
@@ -27,7 +57,8 @@ inline constexpr unsigned kChannelMin = 1, kChannelMax = 3;
 inline constexpr unsigned kAddressMax = 127;
 inline constexpr unsigned kDataMax = 65535;
 inline constexpr unsigned kDivisorMax = 59;
-inline constexpr unsigned kRowMax = 31;
+inline constexpr unsigned kRowMax = 29;  // rows 30 and 31 have no DAC entry
+inline constexpr unsigned kPanelRows = 32;
 inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
 inline constexpr std::size_t kWordBits = 26;
 
@@ -46,11 +77,15 @@ struct Step {
     unsigned ch = 0, rw = 0, addr = 0, data = 0;
     unsigned row = 0, code = 0, divisor = 0;
     double volts = 0.0;
+    bool fast = false;                     // read-all --fast
+    const RegisterField* field = nullptr;  // set, get
+    int value = 0;                         // set: the ring value; channels: MODECHSEL's value
 };
 
 struct Invocation {
-    bool help = false;
+    Mode mode = Mode::Steps;
     bool json = false;
+    bool attach = false;
     std::vector<Step> steps;
 };
 
@@ -63,7 +98,19 @@ struct Parsed {
 
 // Reads the arguments after the program name. Scripts named by `script`
 // are read here, so that a script with a bad line runs nothing at all.
-Parsed parseCommandLine(const std::vector<std::string>& args);
+// `fields` names what set and get accept.
+Parsed parseCommandLine(const std::vector<std::string>& args, const PanelFields& fields);
+
+// One command line of a serve session, as one step (a script is not
+// accepted there). The step's label is the line as given.
+Parsed parseServeLine(const std::string& line, const PanelFields& fields);
+
+// Files the steps read (load) that cannot be loaded: the first such step's
+// label and why, or nothing. Checked before the board is touched.
+std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
+// Why a file cannot be loaded as a setup file (missing, not a regular file,
+// unreadable, no setup record), or "" when it can.
+std::string setupFileProblem(const std::string& path);
 
 // Number parsing, shared with the tests. Decimal or 0x hexadecimal, no sign,
 // the whole text, at most `max`.

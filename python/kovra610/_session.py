@@ -57,18 +57,20 @@ class Session:
     ``board`` is what ``KOVRA610_BOARD`` is set to: ``"virtual"``, ``"usb"``
     or ``"usb:serial=SN"``. With ``attach=True`` the tool opens the link
     without resetting the chip or sending the default setup file, and fills
-    its image from what the chip holds. ``program`` is the tool to run,
+    its image from what the chip holds. ``program`` is the tool to run (by
+    default ``$KOVRA610_CLI``, else ``kovra610-cli`` from the ``PATH``),
     ``cwd`` its working folder (its ``Dac/`` holds the setup files).
 
     Every method sends one command and returns the answer object without its
-    ``"ok"`` member, or raises :class:`Error`.
+    ``"ok"`` member (``read_all`` and ``verify`` return their lists), or
+    raises :class:`Error`.
     """
 
-    def __init__(self, board="virtual", attach=False, program="kovra610-cli", cwd=None,
+    def __init__(self, board="virtual", attach=False, program=None, cwd=None,
                  timeout=COMMAND_TIMEOUT, start_timeout=START_TIMEOUT):
         self.board = board
         self.attach = attach
-        self.program = program
+        self.program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
         self.cwd = cwd
         self.timeout = timeout
         self.start_timeout = start_timeout
@@ -168,7 +170,8 @@ class Session:
         return self.command("set", _word(field), _word(value))
 
     def get(self, field):
-        """A register field's value in the image."""
+        """A register field's value in the image: a dict of field, value and
+        caption (for the channel the panel shows) and ch0, ch1."""
         return self.command("get", _word(field))
 
     def load(self, path):
@@ -180,12 +183,17 @@ class Session:
         return self.command("save", _word(path))
 
     def read_all(self, fast=True):
-        """Reads every entry in use back from the chip."""
-        return self.command("read-all", "--fast") if fast else self.command("read-all")
+        """Reads every entry in use back from the chip; returns the entries,
+        each a dict of index, name, ch, addr, rw, data and volts (None for a
+        register entry)."""
+        answer = self.command("read-all", "--fast") if fast else self.command("read-all")
+        return answer["entries"]
 
     def verify(self):
-        """Reads every entry back and lists those that differ from the image."""
-        return self.command("verify")
+        """Reads every entry back; returns those whose chip data differs from
+        the image, each a dict of index, name, ch, addr, image and chip (an
+        empty list when the chip holds the image)."""
+        return self.command("verify")["differences"]
 
     def read(self, ch, addr):
         """Reads one register: ``ch`` 1, 2 or 3, ``addr`` 0..127."""

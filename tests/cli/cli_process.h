@@ -66,10 +66,13 @@ public:
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
     // Runs the program with these arguments; `environment` holds extra
-    // NAME=VALUE settings (KOVRA610_BOARD=virtual is always set first).
+    // NAME=VALUE settings (KOVRA610_BOARD=virtual is always set first),
+    // `input` its standard input.
     Outcome run(const std::vector<std::string>& args,
-                const std::vector<std::string>& environment = {}) const {
-        const fs::path out = path_ / ".out", err = path_ / ".err";
+                const std::vector<std::string>& environment = {},
+                const std::string& input = "") const {
+        const fs::path out = path_ / ".out", err = path_ / ".err", in = path_ / ".in";
+        writeWhole(in, input);
         std::string command = "cd ";
         command += quoted(path_.string());
         command += " && env KOVRA610_BOARD=virtual";
@@ -82,7 +85,7 @@ public:
         for (const std::string& a : args) add(" ", a);
         add(" >", out.string());
         add(" 2>", err.string());
-        command += " </dev/null";
+        add(" <", in.string());
         Outcome run;
         const int raw = std::system(command.c_str());
         if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
@@ -90,6 +93,7 @@ public:
         run.err = readWhole(err);
         fs::remove(out);
         fs::remove(err);
+        fs::remove(in);
         return run;
     }
 

@@ -47,9 +47,11 @@ TEST(CliRun, HelpDocumentsEverySubCommandAndTheExitStatus) {
     const Outcome r = dir.run({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* word :
-         {"load FILE", "save FILE", "read-all", "write CH RW ADDR DATA", "read CH ADDR",
-          "bits BITSTRING", "ovd-mask", "reset", "clock DIVISOR", "level ROW VOLTS",
-          "code ROW CODE", "script FILE", "--json", "Exit status", "NOFILE"})
+         {"load FILE",       "save FILE",       "read-all",       "write CH RW ADDR DATA",
+          "read CH ADDR",    "bits BITSTRING",  "ovd-mask",       "reset",
+          "clock DIVISOR",   "level ROW VOLTS", "code ROW CODE",  "script FILE",
+          "set FIELD VALUE", "get FIELD",       "channels 1|2|3", "serve",
+          "--json",          "--version",       "Exit status",    "NOFILE"})
         EXPECT_TRUE(contains(r.out, word)) << word;
     EXPECT_FALSE(contains(r.out, kStartupLine));
 }
@@ -58,8 +60,15 @@ TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
     WorkDir dir;
     const Outcome r = dir.run({"--json", "level", "3", "1.25", "read-all", "read", "2", "0x1A"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> out = lines(r.out);
-    ASSERT_EQ(out.size(), 41u) << r.out;
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 42u) << r.out;
+    // The first line names the tool, its version and the board.
+    const auto hello = parseJsonLine(out[0]);
+    ASSERT_TRUE(hello) << out[0];
+    EXPECT_EQ(hello->value("hello").toString(), "kovra610-cli");
+    EXPECT_EQ(hello->value("version").toString(), KOVRA610_VERSION);
+    EXPECT_EQ(hello->value("board").toString(), "virtual");
+    out.erase(out.begin());
 
     const std::vector<Record> defaults = records(readWhole(dir / "Dac" / "kovra610_defaults.sbus"));
     ASSERT_GE(defaults.size(), 30u);
@@ -71,10 +80,13 @@ TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
         const double data = o->value("data").toDouble();
         EXPECT_GE(data, 0);
         EXPECT_LE(data, 65535);
-        // The level is the code read back, converted and rounded to mV.
+        EXPECT_EQ(o->value("rw").toDouble(), 0) << i;  // as the listing: the read cycle's flag
+        // The level of a DAC entry is the code read back, converted and
+        // rounded to mV; a register entry has none.
         const double volts = std::floor(1000 * ((data - 16384) * (10.0 / 65535) + 0.0005)) / 1000;
-        EXPECT_NEAR(o->value("volts").toDouble(), volts, 1e-9) << i;
+        EXPECT_EQ(o->value("volts").isNull(), i >= 30) << i;
         if (i < 30) {
+            EXPECT_NEAR(o->value("volts").toDouble(), volts, 1e-9) << i;
             EXPECT_EQ(o->value("name").toString().toStdString(),
                       defaults[static_cast<std::size_t>(i)].name);
             EXPECT_EQ(o->value("ch").toDouble(), defaults[static_cast<std::size_t>(i)].ch);
@@ -105,10 +117,37 @@ TEST(CliRun, JsonLinesAloneOnStandardOutputMatchTheChip) {
     EXPECT_TRUE(contains(r.err, "CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x5FFF 24575"));
 }
 
+TEST(CliRun, TheFastReadBackListsWhatTheSlowOneDoesAndVerifyFailsOnADifference) {
+    WorkDir dir;
+    Outcome r = dir.run({"--json", "level", "3", "1.25", "read-all", "read-all", "--fast"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 81u) << r.out;
+    for (std::size_t i = 1; i <= 40; ++i) EXPECT_EQ(out[i], out[i + 40]) << i;
+    // The listing too, line for line.
+    const std::string listing = "CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x5FFF 24575\n";
+    EXPECT_EQ(r.err.find(listing) != std::string::npos, true);
+    EXPECT_NE(r.err.find(listing), r.err.rfind(listing));
+
+    r = dir.run({"--json", "write", "2", "1", "0x1A", "0x0F00", "verify", "save", "after.sbus"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err,
+                         "kovra610-cli: step 2 (verify): 1 of 40 entries differ from the "
+                         "image: 35 CompReg ch=0x2 addr=0x1A image=0x0 chip=0xF00\n"))
+        << r.err;
+    ASSERT_EQ(lines(r.out).size(), 2u) << r.out;
+    EXPECT_EQ(lines(r.out)[1],
+              "{\"index\":35,\"name\":\"CompReg\",\"ch\":2,\"addr\":26,\"image\":0,\"chip\":3840}");
+    EXPECT_FALSE(fs::exists(dir / "after.sbus"));
+}
+
 TEST(CliRun, WithoutJsonTheListingIsOnStandardOutput) {
     WorkDir dir;
-    const Outcome r = dir.run({"read-all", "read", "1", "0x1D"});
+    // A plain run says nothing on standard error, not even Qt's note about
+    // its runtime folder.
+    const Outcome r = dir.run({"read-all", "read", "1", "0x1D"}, {"XDG_RUNTIME_DIR="});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     EXPECT_TRUE(contains(r.out, kStartupLine));
     EXPECT_TRUE(contains(r.out, "DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data=0x8CCC 36044\n"));
     EXPECT_TRUE(contains(r.out, "Load Reg   ch=0x2 addr=0x1B rw=0x0 data="));
@@ -118,9 +157,15 @@ TEST(CliRun, WithoutJsonTheListingIsOnStandardOutput) {
 
 TEST(CliRun, UsageErrorsRunNothing) {
     WorkDir dir;
+    writeWhole(dir / "bench.txt", "level 3 1.25\n");
+    fs::create_directory(dir / "folder.sbus");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"save", "first.sbus", "level", "3", "9.0"},
           std::vector<std::string>{"save", "first.sbus", "frobnicate"},
+          std::vector<std::string>{"save", "first.sbus", "level", "30", "1.0"},
+          std::vector<std::string>{"save", "first.sbus", "load", "missing.sbus"},
+          std::vector<std::string>{"save", "first.sbus", "load", "bench.txt"},
+          std::vector<std::string>{"save", "first.sbus", "load", "folder.sbus"},
           std::vector<std::string>{}}) {
         const Outcome r = dir.run(args);
         EXPECT_EQ(r.status, 2);
@@ -128,21 +173,22 @@ TEST(CliRun, UsageErrorsRunNothing) {
         EXPECT_TRUE(contains(r.err, "kovra610-cli: ")) << r.err;
         EXPECT_FALSE(contains(r.out, kStartupLine));
     }
-    EXPECT_TRUE(dir.entries().empty());
+    const Outcome r = dir.run({"save", "first.sbus"}, {"KOVRA610_BOARD=usb-port-2"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "KOVRA610_BOARD=usb-port-2: \"usb-port-2\" is not a known board"))
+        << r.err;
+    EXPECT_TRUE(contains(dir.run({"load", "missing.sbus"}).err,
+                         "kovra610-cli: step 1 (load missing.sbus): no such file\n"));
+    EXPECT_TRUE(contains(dir.run({"load", "bench.txt"}).err, "no setup record"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bench.txt", "folder.sbus"}));
 }
 
 TEST(CliRun, AFailedStepEndsTheRunWithItsNameAndStatus4) {
     WorkDir dir;
-    Outcome r = dir.run({"reset", "load", "missing.sbus", "save", "after.sbus"});
+    const Outcome r = dir.run({"reset", "save", "no-such-folder/x.sbus", "save", "after.sbus"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.err.substr(r.err.find("kovra610-cli:")),
-              "kovra610-cli: step 2 (load missing.sbus): no such file\n");
+    EXPECT_TRUE(contains(r.err, "kovra610-cli: step 2 (save no-such-folder/x.sbus): ")) << r.err;
     EXPECT_TRUE(dir.entries().empty());  // the steps after it did not run
-
-    fs::create_directory(dir / "folder.sbus");
-    r = dir.run({"load", "folder.sbus"});
-    EXPECT_EQ(r.status, 4);
-    EXPECT_TRUE(contains(r.err, "step 1 (load folder.sbus): not a setup file")) << r.err;
 }
 
 TEST(CliRun, AFailedSaveLeavesNoFileBehind) {
@@ -182,8 +228,8 @@ TEST(CliRun, SaveWritesAll64EntriesAndLoadSendsThemBack) {
     // A fresh start sends the defaults; loading the saved file brings 2.0 V back.
     r = dir.run({"--json", "load", "Dac/changed.sbus", "read-all"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("data").toDouble(), 29491);
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("volts").toDouble(), 2.0);
+    EXPECT_EQ(parseJsonLine(lines(r.out)[1])->value("data").toDouble(), 29491);
+    EXPECT_EQ(parseJsonLine(lines(r.out)[1])->value("volts").toDouble(), 2.0);
 }
 
 TEST(CliRun, NofileLoadsNothingAndIsNoError) {
@@ -191,16 +237,7 @@ TEST(CliRun, NofileLoadsNothingAndIsNoError) {
     const Outcome r = dir.run({"--json", "level", "0", "2.0", "load", "NOFILE", "read-all"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.err, "step 2 (load NOFILE): NOFILE: nothing loaded, nothing sent"));
-    EXPECT_EQ(parseJsonLine(lines(r.out)[0])->value("data").toDouble(), 29491);  // still 2.0 V
-}
-
-TEST(CliRun, LinkDownIsStatus3BeforeAnyStep) {
-    WorkDir dir;
-    const Outcome r = dir.run({"save", "never.sbus"}, {"KOVRA610_BOARD=none"});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_TRUE(contains(r.out, "Check Board Power"));  // the program's own start-up text
-    EXPECT_TRUE(contains(r.err, "kovra610-cli: start-up: link down")) << r.err;
-    EXPECT_TRUE(dir.entries().empty());
+    EXPECT_EQ(parseJsonLine(lines(r.out)[1])->value("data").toDouble(), 29491);  // still 2.0 V
 }
 
 TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
@@ -210,13 +247,12 @@ TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
                "level 3 1.25\n"
                "code 4 0x6000\n"
                "save \"Dac/bench out.sbus\"\n"
-               "load missing.sbus\n"
+               "save missing/x.sbus\n"
                "save never.sbus\n");
     const Outcome r = dir.run({"script", "bench.txt"});
     EXPECT_EQ(r.status, 4);
-    EXPECT_TRUE(contains(r.err,
-                         "kovra610-cli: step 1 (script bench.txt), line 5 (load missing.sbus): "
-                         "no such file\n"))
+    EXPECT_TRUE(
+        contains(r.err, "kovra610-cli: step 1 (script bench.txt), line 5 (save missing/x.sbus): "))
         << r.err;
     const std::vector<Record> saved = records(readWhole(dir / "Dac" / "bench out.sbus"));
     ASSERT_EQ(saved.size(), 64u);
@@ -224,6 +260,46 @@ TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
     EXPECT_EQ(saved[4].data, 0x6000);
     EXPECT_DOUBLE_EQ(saved[4].volts, 1.25);  // the level of code 0x6000, to the mV
     EXPECT_FALSE(fs::exists(dir / "never.sbus"));
+}
+
+TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
+    WorkDir dir;
+    const std::vector<std::string> bus = {
+        std::string("LD_LIBRARY_PATH=") + KOVRA610_USB_DEVICE_DIR,
+        "KOVRA610_USB_DEVICES=ft232r:A10K7Q,ft2232h:KV610001,ft2232h:KV610002"};
+    auto with = [&bus](const char* board) {
+        std::vector<std::string> env = bus;
+        env.push_back(board);
+        return env;
+    };
+    Outcome r = dir.run({"devices"}, with("KOVRA610_BOARD=usb:serial=KV610002"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 6u) << r.out;  // a heading and five ports
+    EXPECT_TRUE(contains(out[1], "FT232R   A10K7Q")) << out[1];
+    EXPECT_TRUE(contains(out[4], "FT2232H  KV610002     \"Dual RS232-HS\""));
+    EXPECT_TRUE(contains(out[4], "interface A  <- the tool opens this one")) << out[4];
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 1);
+    EXPECT_FALSE(contains(r.out, kStartupLine));  // no board was opened
+
+    // The hello line names the port opened.
+    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "quit\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto hello = parseJsonLine(lines(r.out)[0]);
+    ASSERT_TRUE(hello) << r.out;
+    EXPECT_EQ(hello->value("board").toString(), "usb:serial=KV610002");
+    EXPECT_EQ(hello->value("device").toObject().value("serial").toString(), "KV610002");
+    EXPECT_EQ(hello->value("device").toObject().value("interface").toString(), "A");
+
+    r = dir.run({"--json", "devices"}, with("KOVRA610_BOARD=usb"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(lines(r.out).size(), 5u) << r.out;
+    const auto first = parseJsonLine(lines(r.out)[0]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->value("chip").toString(), "FT232R");
+    EXPECT_EQ(first->value("open").toBool(), true);  // port 0, whatever it is
+    EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("serial").toString(), "KV610002");
+    EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("interface").toString(), "A");
 }
 
 TEST(CliRun, RunsWithoutADisplayAndFindsThePanelThroughALink) {

@@ -10,8 +10,19 @@ using kovra610::cli::testing::writeWhole;
 
 namespace {
 
+// Two register fields as a panel would describe them.
+PanelFields panelFields() {
+    PanelFields f;
+    f.fields.push_back(
+        {"DRVFORCE", 156, "DRVREG", 1, {0, 1, 3, 5, 7}, {"Data / Rcv", "Vl", "Vh", "HiZ", "Vt"}});
+    f.fields.push_back(
+        {"ALMTHRES", 26, "ALARMREG", 3, {0, 1}, {"  0 DegC  - 000 ", "  25 DegC - 001"}});
+    return f;
+}
+const PanelFields kFields = panelFields();
+
 Parsed parse(std::vector<std::string> args) {
-    return parseCommandLine(args);
+    return parseCommandLine(args, kFields);
 }
 
 TEST(CliNumbers, DecimalAndHexWithinTheirLimits) {
@@ -65,7 +76,7 @@ TEST(CliScriptLines, WordsQuotesAndComments) {
 TEST(CliCommandLine, EachSubCommandWithItsArguments) {
     const Parsed p =
         parse({"load",     "a.sbus", "level", "3",    "1.25",     "code",
-               "0x1F",     "0xFFFF", "write", "3",    "1",        "0x1D",
+               "0x1D",     "0xFFFF", "write", "3",    "1",        "0x1D",
                "12",       "read",   "2",     "0x1A", "bits",     "11001110110000000000001100",
                "ovd-mask", "reset",  "clock", "59",   "read-all", "save",
                "b.sbus"});
@@ -79,7 +90,7 @@ TEST(CliCommandLine, EachSubCommandWithItsArguments) {
     EXPECT_EQ(s[1].row, 3u);
     EXPECT_EQ(s[1].volts, 1.25);
     EXPECT_EQ(s[2].kind, StepKind::Code);
-    EXPECT_EQ(s[2].row, 31u);
+    EXPECT_EQ(s[2].row, 29u);
     EXPECT_EQ(s[2].code, 65535u);
     EXPECT_EQ(s[3].kind, StepKind::Write);
     EXPECT_EQ(s[3].ch, 3u);
@@ -107,7 +118,61 @@ TEST(CliCommandLine, OptionsAnywhereBetweenSubCommands) {
     EXPECT_EQ(p.invocation->steps[1].label, "2 (reset)");
     const Parsed help = parse({"--help"});
     ASSERT_TRUE(help.invocation);
-    EXPECT_TRUE(help.invocation->help);
+    EXPECT_EQ(help.invocation->mode, Mode::Help);
+    EXPECT_EQ(parse({"--version"}).invocation->mode, Mode::Version);
+    EXPECT_EQ(parse({"serve"}).invocation->mode, Mode::Serve);
+}
+
+TEST(CliCommandLine, RegisterFieldsByNameAndByValueOrCaption) {
+    const Parsed p = parse({"set", "drvforce", "Vh", "set", "DRVFORCE", "5", "set", "ALMTHRES",
+                            "25 DegC - 001", "get", "AlmThres", "channels", "3", "channels", "2"});
+    ASSERT_TRUE(p.invocation) << p.error;
+    const std::vector<Step>& s = p.invocation->steps;
+    ASSERT_EQ(s.size(), 6u);
+    EXPECT_EQ(s[0].field->control, 156);
+    EXPECT_EQ(s[0].value, 3);
+    EXPECT_EQ(s[1].value, 5);
+    EXPECT_EQ(s[2].value, 1);
+    EXPECT_EQ(s[3].kind, StepKind::Get);
+    EXPECT_EQ(s[3].field->name, "ALMTHRES");
+    EXPECT_EQ(s[4].value, 0);  // both channels: "RW Ch0/Ch1"
+    EXPECT_EQ(s[5].value, 2);  // channel 1 alone: "RW CH1"
+}
+
+TEST(CliServeLines, OneStepPerLineAndTheSessionCommands) {
+    Parsed p = parseServeLine("  set DRVFORCE \"Vt\"  ", kFields);
+    ASSERT_TRUE(p.invocation) << p.error;
+    EXPECT_EQ(p.invocation->steps[0].value, 7);
+    EXPECT_EQ(p.invocation->steps[0].label, "set DRVFORCE \"Vt\"");
+    EXPECT_EQ(parseServeLine("reopen", kFields).invocation->steps[0].kind, StepKind::Reopen);
+    EXPECT_EQ(parseServeLine("quit", kFields).invocation->steps[0].kind, StepKind::Quit);
+    EXPECT_NE(parseServeLine("script x.txt", kFields).error.find("not a command of serve"),
+              std::string::npos);
+    EXPECT_NE(parseServeLine("reset reset", kFields).error.find("usage: reset"), std::string::npos);
+    EXPECT_NE(parse({"reopen"}).error.find("a command of serve"), std::string::npos);
+    EXPECT_NE(parse({"reset", "serve"}).error.find("serve runs alone"), std::string::npos);
+}
+
+TEST(CliSetupFiles, OnlyAFileStartingWithASetupRecordLoads) {
+    WorkDir dir;
+    writeWhole(dir / "good.sbus", "DVH_Ch0 ,3.000000 ,0,1,1,36044,EOF");
+    writeWhole(dir / "script.txt", "level 3 1.25\nread-all\n");
+    writeWhole(dir / "empty.sbus", "");
+    writeWhole(dir / "eof.sbus", "EOF");
+    EXPECT_EQ(setupFileProblem((dir / "good.sbus").string()), "");
+    EXPECT_EQ(setupFileProblem((dir / "Dac" / "kovra610_defaults.sbus").string()), "");
+    for (const char* name : {"script.txt", "empty.sbus", "eof.sbus"})
+        EXPECT_NE(setupFileProblem((dir / name).string()).find("no setup record"),
+                  std::string::npos)
+            << name;
+    EXPECT_EQ(setupFileProblem((dir / "missing.sbus").string()), "no such file");
+    EXPECT_NE(setupFileProblem(dir.path().string()).find("not a regular file"), std::string::npos);
+
+    const Parsed p = parse({"reset", "load", "NOFILE", "load", (dir / "script.txt").string()});
+    ASSERT_TRUE(p.invocation);
+    const auto problem = checkSetupFiles(p.invocation->steps);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->rfind("step 3 (load ", 0), 0u) << *problem;
 }
 
 TEST(CliCommandLine, ErrorsNameTheStepAndWhatIsWrong) {
@@ -129,7 +194,15 @@ TEST(CliCommandLine, ErrorsNameTheStepAndWhatIsWrong) {
         {{"read", "1"}, "usage: read CH ADDR"},
         {{"read", "1", "x"}, "ADDR must be 0..127 (decimal or 0x hex), not \"x\""},
         {{"clock", "60"}, "DIVISOR must be 0..59"},
-        {{"level", "32", "1.0"}, "ROW must be 0..31"},
+        {{"level", "32", "1.0"}, "ROW must be 0..29"},
+        {{"level", "30", "1.0"}, "ROW 30 has no DAC entry"},
+        {{"code", "31", "0"}, "ROW 31 has no DAC entry"},
+        {{"set", "DRVFORCE", "2"}, "VALUE of DRVFORCE must be one of 0 \"Data / Rcv\", 1 \"Vl\""},
+        {{"set", "DRVFORCE", "vh"}, "not \"vh\""},
+        {{"set", "MODECHSEL", "0"}, "FIELD must be one of the panel's register fields (DRVFORCE"},
+        {{"get"}, "usage: get FIELD"},
+        {{"channels", "0"}, "channels must be 1..3"},
+        {{"read-all", "--slow"}, "unknown option \"--slow\""},
         {{"level", "3", "7.6"}, "VOLTS must be a level from -2.5 to 7.5"},
         {{"level", "3", "-2.51"}, "VOLTS must be a level from -2.5 to 7.5"},
         {{"code", "3", "70000"}, "CODE must be 0..65535"},

@@ -30,7 +30,7 @@ class SessionCommands(BenchFolder):
     def test_hello_names_the_version_and_the_board(self):
         with self.session() as bench:
             self.assertEqual(bench.hello["hello"], "kovra610-cli")
-            self.assertEqual(bench.hello["board"], "VIRTUAL")
+            self.assertEqual(bench.hello["board"], "virtual")
             if VERSION:
                 self.assertEqual(bench.version, VERSION)
 
@@ -44,19 +44,34 @@ class SessionCommands(BenchFolder):
     def test_a_field_set_by_its_caption_is_what_get_answers(self):
         with self.session() as bench:
             bench.set("DRVFORCE", "Vh")
-            self.assertIn("Vh", [str(v) for v in bench.get("DRVFORCE").values()])
+            self.assertEqual(bench.get("drvforce")["caption"], "Vh")
+            bench.channels(2)
+            bench.set("DRVFORCE", 1)
+            field = bench.get("DRVFORCE")
+            self.assertEqual((field["value"], field["ch0"], field["ch1"]), (1, 3, 1))
+            self.assertEqual(bench.read(2, 0x19)["data"] & 0xE, 1 << 1)
 
-    def test_verify_after_start_up_finds_no_difference(self):
+    def test_verify_finds_what_the_chip_holds_apart_from_the_image(self):
         with self.session() as bench:
             entries = bench.read_all(fast=True)
-            self.assertTrue(entries)
-            answer = bench.verify()
-            self.assertFalse(any(v for v in answer.values() if isinstance(v, list)), answer)
+            self.assertEqual(len(entries), 40)
+            self.assertIsNone(entries[30]["volts"])
+            self.assertEqual(bench.verify(), [])
+            bench.write(2, 1, 0x1A, 0x0F00)  # behind the image's back
+            differences = bench.verify()
+            self.assertEqual([(d["index"], d["chip"]) for d in differences], [(35, 0x0F00)])
+
+    def test_attach_reads_the_chip_instead_of_sending_the_setup(self):
+        with self.session(attach=True) as bench:
+            entries = bench.read_all()
+            self.assertEqual(entries[0]["data"], bench.read(1, 0)["data"])
+            self.assertNotEqual(entries[0]["data"], 36044)  # the default file's 3.0 V
+            self.assertEqual(bench.verify(), [])
 
     def test_a_refused_command_raises_and_the_session_goes_on(self):
         with self.session() as bench:
             with self.assertRaises(kovra610.Error) as caught:
-                bench.level(40, 1.0)
+                bench.level(30, 1.0)
             self.assertTrue(str(caught.exception))
             self.assertIsNotNone(caught.exception.step)
             with self.assertRaises(kovra610.Error):

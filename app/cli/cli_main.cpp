@@ -1,0 +1,252 @@
+// kovra610-cli's run: the command line read and checked, the board brought
+// up exactly as the panel program does, then the sub-commands or the serve
+// session run through the same routines as the panel's controls, so that a
+// setup applied from a script reaches the chip exactly as it would from the
+// panel.
+#include "app/cli/cli_main.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QtGlobal>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_runner.h"
+#include "app/cli/cli_steps.h"
+#include "app/cli/collected_popups.h"
+#include "app/cli/devices.h"
+#include "app/cli/panel_fields.h"
+#include "app/cli/serve.h"
+#include "app/kovra610 evaluation board.h"
+#include "codec/codec.h"
+#include "link/FT2232H.h"
+#include "platform/runtime/panel_runtime.h"
+
+using namespace kovra610::cli;
+
+namespace {
+
+// Where JSON lines go: the process's standard output. In JSON runs the
+// system's own console output is moved to standard error, so that this is
+// the only writer on standard output.
+FILE* jsonOut = nullptr;
+
+// Popups are collected and reported after each step.
+CollectedPopups g_popups;
+
+void complain(const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+    std::fflush(stderr);
+}
+
+void writeJson(const std::string& line) {
+    std::fputs(line.c_str(), jsonOut);
+    std::fputc('\n', jsonOut);
+    std::fflush(jsonOut);
+}
+
+// Qt's note that it made a runtime folder of its own says nothing to a
+// bench user; every other message goes out as Qt would print it.
+QtMessageHandler qtDefaultHandler = nullptr;
+void quietRuntimeDirNote(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (qtDefaultHandler != nullptr) qtDefaultHandler(type, context, text);
+}
+
+// Once the run-time is up, before the panel is loaded. The panel needs no
+// Qt Designer plugins (its own widgets are promoted ones) and no image
+// plugins (the board picture is PNG, built in); looking for plugins would
+// cost a tenth of a second on every run. Popups never wait for an operator.
+void runtimeStarted() {
+    QCoreApplication::setLibraryPaths({});
+    kovra610::runtime::installPopupAnswers(&g_popups);
+}
+
+// The panel's bring-up, as the panel program's, without showing the panel.
+bool bringUpPanel(char* program) {
+    // Qt keeps the arguments for the life of the process. Only the program
+    // name is passed on: the sub-commands are not Qt's options.
+    static char* args[] = {program, nullptr};
+    const int result = bring_up_panel(args, 0, runtimeStarted);
+    if (result == PANEL_RUNTIME_FAILED)
+        complain("start-up: the panel run-time could not be started");
+    else if (result == PANEL_LOAD_FAILED)
+        complain(std::string("start-up: the panel \"") + PANEL_FILE +
+                 "\" could not be loaded from the program's folder");
+    return result == PANEL_UP;
+}
+
+// The default setup file of the working directory, which names and
+// addresses the entries.
+std::string defaultSetupFile() {
+    char directory[4096];
+    if (getcwd(directory, sizeof directory) == nullptr) return "Dac/kovra610_defaults.sbus";
+    return std::string(directory) + "/Dac/kovra610_defaults.sbus";
+}
+
+// --attach: the link opened without the chip reset, the default setup file
+// read for the entries' names and addresses but not sent, and the image
+// filled from the chip; what was read counts as sent.
+int attachToBoard() {
+    sbus_set_startup_constants(&sbus_structure);
+    if (OpenandConfigFT2232Hdevice() != 0) return kLinkDown;
+    write_setup_file_to_sbus_structure(defaultSetupFile().c_str());
+    std::vector<unsigned> words;
+    std::string why;
+    if (!readEntriesFast(&words, &why)) {
+        complain("start-up: " + why);
+        return kStepFailed;
+    }
+    storeReadBack(words);
+    sbus_last_sent_from_image();
+    write_sbus_structure_to_panel();
+    return kDone;
+}
+
+// The panel's start-up, or the image read from the chip with --attach.
+// kDone when the link is up and nothing went wrong.
+int startUp(bool attach) {
+    if (attach) {
+        // A read-back that failed on a lost link is reported as link down.
+        if (attachToBoard() == kStepFailed && linkUp()) return kStepFailed;
+    } else {
+        sbus_initialize();
+    }
+    std::fflush(stdout);
+    const std::string popups = g_popups.take();
+    if (!linkUp()) {
+        complain("start-up: link down: no KOVRA610 board answered (Check Board Power)");
+        return kLinkDown;
+    }
+    if (!popups.empty()) {
+        complain("start-up: " + popups);
+        return kStepFailed;
+    }
+    return kDone;
+}
+
+int runSteps(const Invocation& invocation, const PanelFields& fields) {
+    Runner runner(fields, g_popups);
+    for (const Step& step : invocation.steps) {
+        const Answer answer = runner.run(step);
+        if (invocation.json) {
+            for (const std::string& row : answer.rows) writeJson(row);
+        }
+        if (!answer.ok) {
+            complain("step " + step.label + ": " + answer.why);
+            return answer.failure;
+        }
+        if (!answer.note.empty()) complain("step " + step.label + ": " + answer.note);
+        if (answer.differs) {
+            complain("step " + step.label + ": " + answer.why);
+            return kStepFailed;
+        }
+    }
+    return kDone;
+}
+
+// Usage errors found before the board is touched: the board setting and
+// the setup files the steps load.
+bool usable(const Invocation& invocation, std::string* why) {
+    if (!boardSettingKnown(why)) return false;
+    if (const auto problem = checkSetupFiles(invocation.steps)) {
+        *why = *problem;
+        return false;
+    }
+    if (invocation.attach) {
+        const std::string problem = setupFileProblem(defaultSetupFile());
+        if (!problem.empty()) {
+            *why = "--attach takes the entries' names and addresses from " + defaultSetupFile() +
+                   ": " + problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Standard output keeps the JSON lines; the console goes to stderr.
+bool separateJson() {
+    const int json = dup(STDOUT_FILENO);
+    if (json < 0 || (jsonOut = fdopen(json, "w")) == nullptr ||
+        dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        complain(std::string("cannot set up the JSON output: ") + std::strerror(errno));
+        return false;
+    }
+    setvbuf(jsonOut, nullptr, _IOLBF, 0);
+    return true;
+}
+
+int runBoard(char* program, const Invocation& invocation, const PanelFields& fields, FILE* in) {
+    const bool json = invocation.json || invocation.mode == Mode::Serve;
+    if (json && !separateJson()) return kStepFailed;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    qtDefaultHandler = qInstallMessageHandler(quietRuntimeDirNote);
+
+    int status = kStepFailed;
+    if (bringUpPanel(program)) {
+        status = startUp(invocation.attach);
+        if (status == kDone && json) writeJson(helloLine());
+        if (status != kDone && invocation.mode == Mode::Serve)
+            writeJson(errorLine("start-up",
+                                "start-up failed (exit status " + std::to_string(status) + ")"));
+        if (status == kDone)
+            status = invocation.mode == Mode::Serve ? serve(fields, g_popups, in, jsonOut)
+                                                    : runSteps(invocation, fields);
+        DiscardPanel(panelHandle);
+    }
+    CloseFT2232HDevice();
+    if (jsonOut != nullptr) {
+        // Standard output goes back where it went before the run.
+        std::fflush(stdout);
+        dup2(fileno(jsonOut), STDOUT_FILENO);
+        std::fclose(jsonOut);
+        jsonOut = nullptr;
+    }
+    return status;
+}
+
+}  // namespace
+
+namespace kovra610::cli {
+
+int runCommandLine(int argc, char* argv[], FILE* in) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    PanelFields fields;
+    std::string why;
+    readPanelFields(panelFileBesideProgram(PANEL_FILE), "write_crtl_registers", "MODECHSEL",
+                    &fields, &why);  // a panel that cannot be read fails at bring-up
+    const Parsed parsed = parseCommandLine(args, fields);
+    if (!parsed.invocation) {
+        complain(parsed.error);
+        return kUsage;
+    }
+    const Invocation& invocation = *parsed.invocation;
+    switch (invocation.mode) {
+        case Mode::Help:
+            std::fputs(helpText(), stdout);
+            return kDone;
+        case Mode::Version:
+            std::printf("%s %s\n", kProgram, KOVRA610_VERSION);
+            return kDone;
+        case Mode::Devices:
+            return listDevices(invocation.json);
+        case Mode::Steps:
+        case Mode::Serve:
+            break;
+    }
+    if (!usable(invocation, &why)) {
+        complain(why);
+        return kUsage;
+    }
+    char program[] = "kovra610-cli";
+    return runBoard(argc > 0 && argv[0] != nullptr ? argv[0] : program, invocation, fields, in);
+}
+
+}  // namespace kovra610::cli

@@ -1,0 +1,72 @@
+#include "app/cli/devices.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_runner.h"
+#include "app/cli/json_text.h"
+#include "platform/d2xx/backend.h"
+
+namespace kovra610::cli {
+namespace {
+
+using kovra610::d2xx::FtdiPort;
+
+std::string portJson(const FtdiPort& p) {
+    JsonMembers o;
+    o.add("index", p.index).add("chip", p.chip).add("serial", p.serial);
+    o.add("description", p.description).add("bus", p.bus).add("address", p.address);
+    o.add("interface", std::string(1, p.interfaceLetter))
+        .raw("open", p.selected ? "true" : "false");
+    return o.object();
+}
+
+std::string portLine(const FtdiPort& p) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%-3d %-8s %-12s %-22s bus %03u address %03u interface %c%s",
+                  p.index, p.chip.c_str(), p.serial.empty() ? "-" : p.serial.c_str(),
+                  ("\"" + p.description + "\"").c_str(), p.bus, p.address, p.interfaceLetter,
+                  p.selected ? "  <- the tool opens this one" : "");
+    return text;
+}
+
+}  // namespace
+
+std::string openedPortJson() {
+    const char* board = std::getenv("KOVRA610_BOARD");
+    const auto setting = kovra610::d2xx::parseBoardSetting(board != nullptr ? board : "");
+    if (setting.kind != kovra610::d2xx::BoardSetting::Kind::Usb) return "";
+    std::vector<FtdiPort> ports;
+    std::string why;
+    if (!kovra610::d2xx::listFtdiPorts(ports, &why)) return "";
+    for (const FtdiPort& p : ports) {
+        if (p.selected) return portJson(p);
+    }
+    return "";
+}
+
+int listDevices(bool json) {
+    std::vector<FtdiPort> ports;
+    std::string why;
+    if (!kovra610::d2xx::listFtdiPorts(ports, &why)) {
+        std::fprintf(stderr, "%s: devices: %s\n", kProgram, why.c_str());
+        return kLinkDown;
+    }
+    if (!json && !ports.empty()) std::puts("#   chip     serial       description            USB");
+    for (const FtdiPort& p : ports) std::puts((json ? portJson(p) : portLine(p)).c_str());
+    if (json) return kDone;
+    if (ports.empty()) std::puts("No FTDI ports found.");
+    const char* board = std::getenv("KOVRA610_BOARD");
+    if (board != nullptr && std::string(board) == "virtual")
+        std::puts("KOVRA610_BOARD=virtual: the tool opens the virtual board, none of these.");
+    else if (!ports.empty()) {
+        bool any = false;
+        for (const FtdiPort& p : ports) any |= p.selected;
+        if (!any) std::puts("None of these is the board KOVRA610_BOARD names.");
+    }
+    return kDone;
+}
+
+}  // namespace kovra610::cli

@@ -1,0 +1,62 @@
+#include "app/cli/panel_fields.h"
+
+#include <unistd.h>
+
+#include <QFile>
+
+#include "platform/runtime/panel_file.h"
+
+namespace kovra610::cli {
+namespace {
+
+using kovra610::runtime::FormWidget;
+
+RegisterField fieldOf(const FormWidget& w) {
+    RegisterField f;
+    f.name = w.name.toStdString();
+    f.control = w.props.value("ctrlId").toInt();
+    f.array = w.props.value("ctrlArray").toString().toStdString();
+    f.item = w.props.value("ctrlArrayIndex").toInt();
+    for (const QString& v : w.props.value("ringValues").toString().split(',', Qt::SkipEmptyParts))
+        f.values.push_back(v.trimmed().toInt());
+    // Ring slides carry their captions as a property, rings as their items.
+    const QStringList captions =
+        w.props.contains("ringItems") ? w.props.value("ringItems").toStringList() : w.items;
+    for (const QString& c : captions) f.captions.push_back(c.toStdString());
+    return f;
+}
+
+}  // namespace
+
+bool readPanelFields(const std::string& path, const char* registerCallback,
+                     const char* channelControl, PanelFields* out, std::string* why) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = "cannot read the panel file " + path;
+        return false;
+    }
+    kovra610::runtime::Form form;
+    QString reason;
+    if (!kovra610::runtime::readForm(file.readAll(), &form, &reason)) {
+        *why = "the panel file " + path + ": " + reason.toStdString();
+        return false;
+    }
+    for (const FormWidget& w : form.children) {
+        if (w.props.value("callback").toString() == QLatin1String(registerCallback))
+            out->fields.push_back(fieldOf(w));
+        else if (w.name == QLatin1String(channelControl))
+            out->channelSelection = fieldOf(w);
+    }
+    return true;
+}
+
+std::string panelFileBesideProgram(const char* name) {
+    char program[4096];
+    const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (n <= 0) return name;
+    std::string folder(program, static_cast<std::size_t>(n));
+    folder.erase(folder.find_last_of('/') + 1);
+    return folder + name;
+}
+
+}  // namespace kovra610::cli

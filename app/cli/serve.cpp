@@ -1,0 +1,88 @@
+#include "app/cli/serve.h"
+
+#include <cstdlib>
+
+#include "app/cli/cli_runner.h"
+#include "app/cli/devices.h"
+#include "app/cli/json_text.h"
+
+namespace kovra610::cli {
+namespace {
+
+// A command line longer than this is refused (and read to its end).
+constexpr std::size_t kLineLimit = 4096;
+
+// Reads one line without its line end; false at the end of the input.
+bool readLine(FILE* in, std::string* line, bool* tooLong) {
+    line->clear();
+    *tooLong = false;
+    int c = 0;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        if (line->size() < kLineLimit)
+            *line += static_cast<char>(c);
+        else
+            *tooLong = true;
+    }
+    if (c == EOF && line->empty() && !*tooLong) return false;
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+void answer(FILE* out, const std::string& line) {
+    std::fputs(line.c_str(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+}
+
+// What one command line answers; `quit` is set by quit.
+std::string answerLine(const std::string& line, bool tooLong, const PanelFields& fields,
+                       Runner& runner, bool* quit) {
+    if (tooLong)
+        return errorLine(line.substr(0, 80),
+                         "the line is longer than " + std::to_string(kLineLimit) + " characters");
+    const Parsed parsed = parseServeLine(line, fields);
+    if (!parsed.invocation) return errorLine(line, parsed.error);
+    const Step& step = parsed.invocation->steps.front();
+    if (step.kind == StepKind::Quit) {
+        *quit = true;
+        return "{\"ok\":true}";
+    }
+    if (step.kind == StepKind::Load && step.path != "NOFILE") {
+        const std::string problem = setupFileProblem(step.path);
+        if (!problem.empty()) return errorLine(step.label, problem);
+    }
+    const Answer a = runner.run(step);
+    if (!a.ok) return errorLine(step.label, a.why);
+    JsonMembers ok;
+    ok.raw("ok", "true").append(a.members);
+    return ok.object();
+}
+
+}  // namespace
+
+std::string helloLine() {
+    const char* board = std::getenv("KOVRA610_BOARD");
+    JsonMembers hello;
+    hello.raw("ok", "true").add("hello", kProgram).add("version", KOVRA610_VERSION);
+    hello.add("board", board != nullptr && *board != '\0' ? board : "usb");
+    const std::string device = openedPortJson();
+    if (!device.empty()) hello.raw("device", device);
+    return hello.object();
+}
+
+std::string errorLine(const std::string& step, const std::string& why) {
+    JsonMembers error;
+    error.raw("ok", "false").add("error", why).add("step", step);
+    return error.object();
+}
+
+int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out) {
+    Runner runner(fields, popups);
+    std::string line;
+    bool tooLong = false, quit = false;
+    while (!quit && readLine(in, &line, &tooLong))
+        answer(out, answerLine(line, tooLong, fields, runner, &quit));
+    return kDone;
+}
+
+}  // namespace kovra610::cli
