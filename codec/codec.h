@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/sbus_image.h"
+
 int write_sbus_panel_to_structure(void);
 int write_sbus_structure_to_panel(void);
 
@@ -17,6 +19,15 @@ int read_all_dacs(int panel, int control, int event, void* callbackData, int eve
                   int eventData2);
 int write_to_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
                       int eventData2);
+
+// What the last "Read all Regs" got back, entry by entry: whether the
+// entry's read was answered (1) or failed (0), and the read/write flag of
+// the answer. Entries beyond the pass hold 0.
+struct SBUS_READ_BACK {
+    int answered[SBUS_MAX_REGISTERS];
+    int rw[SBUS_MAX_REGISTERS];
+};
+extern SBUS_READ_BACK sbus_read_back;
 
 // The register words, as pure functions of the ring values of a group (in
 // control-array item order) and back.

@@ -60,11 +60,15 @@ int code_to_volts(int, int control, int event, void*, int, int) {
     return 0;
 }
 
+SBUS_READ_BACK sbus_read_back = {};
+
 // An entry whose read failed keeps its level, code and name; its line in
-// the listing says so. With no answer at all the panel is left alone.
+// the listing says so and sbus_read_back marks it. With no answer at all
+// the panel is left alone.
 int read_all_dacs(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SBUS_STRUCTURE* const image = &sbus_structure;
+    sbus_read_back = {};
     unsigned int previousData = 0;  // the first read has no previous reply
     int answered = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
@@ -81,6 +85,8 @@ int read_all_dacs(int, int, int event, void*, int, int) {
                answer.rw, data, static_cast<int>(data));
         image->volts[i] = levelOfCode(static_cast<double>(data));
         image->data[i] = static_cast<int>(data);
+        sbus_read_back.answered[i] = 1;
+        sbus_read_back.rw[i] = static_cast<int>(answer.rw);
         previousData = data;
         ++answered;
     }

@@ -71,10 +71,6 @@ constexpr FieldEntries kFieldEntries[] = {
 };
 constexpr int kLoadEntry = 38;  // LOAD: its value is the whole word
 
-// Data no read stores: an entry of "Read all Regs" still holding it was not
-// read.
-constexpr int kNotRead = -1;
-
 // The field's value in image entry `entry` (channel 0's, or channel 1's
 // when `channel1`).
 int fieldValue(const RegisterField& field, bool channel1) {
@@ -290,39 +286,33 @@ Answer Runner::save(const Step& step) {
     return a;
 }
 
-// "Read all Regs" leaves the entries whose read failed as they were. Each
-// entry's data is marked first with a value no 16-bit read gives, so the
-// entries still marked afterwards are the failed ones: they get their data
-// back and no row.
+// "Read all Regs" leaves the entries whose read failed as they were and
+// marks which were answered; only those give a row.
 Answer Runner::readAll() {
     const int n = std::min<int>(std::max(sbus_structure.number_registers, 0), SBUS_MAX_REGISTERS);
-    const std::vector<int> before(sbus_structure.data, sbus_structure.data + n);
-    for (int i = 0; i < n; ++i) sbus_structure.data[i] = kNotRead;
     std::fflush(stdout);
     const int result = operate::press(panelHandle, ALL_2);
     std::fflush(stdout);
-    std::vector<bool> answered(static_cast<std::size_t>(n), true);
-    std::string unanswered;
-    for (int i = 0; i < n; ++i) {
-        if (sbus_structure.data[i] != kNotRead) continue;
-        sbus_structure.data[i] = before[static_cast<std::size_t>(i)];
-        answered[static_cast<std::size_t>(i)] = false;
-        unanswered += (unanswered.empty() ? "" : ", ") + std::to_string(i) + " (" +
-                      sbus_structure.name[i] + ")";
-    }
     if (result < 0)
         return failed("the \"Read all Regs\" button could not be pressed (error " +
                       std::to_string(result) + ")");
-    // Every read goes out as a read cycle, read/write flag 0.
-    Answer a = entriesAnswer({});
-    if (unanswered.empty()) return a;
-    write_sbus_structure_to_panel();  // the entries not read shown as they are
-    Answer f =
-        failed("no answer from the chip for entries " + unanswered + "; they keep their data");
-    for (std::size_t i = 0; i < a.rows.size(); ++i) {
-        if (answered[i]) f.rows.push_back(a.rows[i]);
+    const std::vector<unsigned> rwFlags(sbus_read_back.rw, sbus_read_back.rw + n);
+    const Answer a = entriesAnswer(rwFlags);
+    std::string unanswered;
+    std::vector<std::string> answeredRows;
+    for (int i = 0; i < n; ++i) {
+        if (sbus_read_back.answered[i] != 0) {
+            answeredRows.push_back(a.rows[static_cast<std::size_t>(i)]);
+        } else {
+            unanswered += (unanswered.empty() ? "" : ", ") + std::to_string(i) + " (" +
+                          sbus_structure.name[i] + ")";
+        }
     }
-    return f;
+    if (unanswered.empty()) return a;
+    Answer partial =
+        failed("no answer from the chip for entries " + unanswered + "; they keep their data");
+    partial.rows = std::move(answeredRows);
+    return partial;
 }
 
 Answer Runner::readAllFast() {
