@@ -146,8 +146,10 @@ void makeLoadedPanels() {
 }
 
 void panelMade(Panel& p) {
-    p.widget->installEventFilter(new CloseToQuit(p.widget));
-    if (p.showWhenMade) p.widget->show();
+    frameIfHeld(p);
+    QWidget* window = windowOf(p);
+    window->installEventFilter(new CloseToQuit(window));
+    if (p.showWhenMade) window->show();
 }
 
 Control* findControl(int panel, int control) {
@@ -188,11 +190,17 @@ int deliverCommit(int panel, int control) {
     if (!c) return UIE_INVALID_CONTROL;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
+    CommitReport report{panel, control, {}, 0};
+    if (cb && commitHookInstalled()) report.caption = c->widget->accessibleName().toStdString();
     CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
     const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
     if (watch) {
         watch->delivered = true;
         watch->result = result;
+    }
+    if (cb) {
+        report.result = result;
+        reportCommit(report);
     }
     return result;
 }
@@ -250,7 +258,7 @@ int DisplayPanel(int panel) {
     Panel* p = panelRecord(panel);
     if (!p) return UIE_INVALID_PANEL;
     if (p->made)
-        p->widget->show();
+        windowOf(*p)->show();
     else
         p->showWhenMade = true;  // shown as soon as it is made
     // The window system exposes the window and it is painted (and the
@@ -271,8 +279,9 @@ void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline) {
     auto stillHidden = [&s] {
         for (int handle : s.awaitingScreen) {
             const Panel* p = findPanel(handle);
-            if (p != nullptr && p->widget != nullptr && p->widget->isVisible() &&
-                p->widget->windowHandle() != nullptr && !p->widget->windowHandle()->isExposed())
+            const QWidget* window = p != nullptr && p->widget != nullptr ? windowOf(*p) : nullptr;
+            if (window != nullptr && window->isVisible() && window->windowHandle() != nullptr &&
+                !window->windowHandle()->isExposed())
                 return true;
         }
         return false;
@@ -299,6 +308,7 @@ int DiscardPanel(int panel) {
         // Later, not now: a callback of this very panel may still be running.
         w->deleteLater();
     }
+    panelDiscarded(panel);
     for (auto a = s.arrays.begin(); a != s.arrays.end();) {
         a = a->second.panel == panel ? s.arrays.erase(a) : std::next(a);
     }
