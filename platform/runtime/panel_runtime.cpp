@@ -69,28 +69,42 @@ protected:
     }
 };
 
-// Can an X display be reached? Asked before Qt is started, because Qt ends
-// the process when its platform cannot start.
-bool xDisplayReachable(const char* display) {
-    void* lib = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
-    if (!lib) return true;  // cannot probe: let Qt try
-    using Connect = void* (*)(const char*, int*);
-    using HasError = int (*)(void*);
-    using Disconnect = void (*)(void*);
-    auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
-    auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
-    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
-    bool ok = true;
-    if (connect && hasError && disconnect) {
-        void* c = connect(display, nullptr);
-        ok = c && hasError(c) == 0;
-        if (c) disconnect(c);
+// A connection to the X display, made to see whether it can be reached
+// before Qt is started (Qt ends the process when its platform cannot start).
+// It stays open until Qt has connected: an X server that resets when its last
+// client leaves (Xvfb's default) would otherwise be resetting just as Qt
+// connects, and Qt would fail.
+class DisplayProbe {
+public:
+    DisplayProbe() = default;
+    DisplayProbe(const DisplayProbe&) = delete;
+    DisplayProbe& operator=(const DisplayProbe&) = delete;
+    ~DisplayProbe() {
+        if (connection_) disconnect_(connection_);
+        if (lib_) dlclose(lib_);
     }
-    dlclose(lib);
-    return ok;
-}
 
-bool platformCanStart() {
+    bool reachable(const char* display) {
+        lib_ = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+        if (!lib_) return true;  // cannot probe: let Qt try
+        using Connect = void* (*)(const char*, int*);
+        using HasError = int (*)(void*);
+        auto connect = reinterpret_cast<Connect>(dlsym(lib_, "xcb_connect"));
+        auto hasError = reinterpret_cast<HasError>(dlsym(lib_, "xcb_connection_has_error"));
+        disconnect_ = reinterpret_cast<Disconnect>(dlsym(lib_, "xcb_disconnect"));
+        if (!connect || !hasError || !disconnect_) return true;
+        connection_ = connect(display, nullptr);
+        return connection_ && hasError(connection_) == 0;
+    }
+
+private:
+    using Disconnect = void (*)(void*);
+    void* lib_ = nullptr;
+    void* connection_ = nullptr;
+    Disconnect disconnect_ = nullptr;
+};
+
+bool platformCanStart(DisplayProbe& probe) {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const std::string name = platform ? platform : "";
     if (!name.empty() && name.rfind("xcb", 0) != 0) return true;  // offscreen, wayland, vnc ...
@@ -111,7 +125,7 @@ bool platformCanStart() {
         reportError("InitCVIRTE", "no display to show the panel on (DISPLAY is not set)");
         return false;
     }
-    if (!xDisplayReachable(display)) {
+    if (!probe.reachable(display)) {
         reportError("InitCVIRTE", std::string("cannot open display \"") + display + "\"");
         return false;
     }
@@ -238,7 +252,8 @@ int InitCVIRTE(void*, char* argv[], void*) {
         state().quitPending = false;
         return 1;
     }
-    if (!platformCanStart()) return 0;
+    DisplayProbe probe;  // until QApplication has its own connection
+    if (!platformCanStart(probe)) return 0;
     char** args = argv && argv[0] ? argv : g_defaultArgv;
     g_argc = 0;
     while (args[g_argc]) ++g_argc;
