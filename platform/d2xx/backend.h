@@ -2,15 +2,19 @@
 //
 // Every FT_* call of ftd2xx.h forwards to exactly one installed Backend. The
 // first call picks one from the environment variable KOVRA610_BOARD:
-//   unset or "usb"  the libftdi1 hardware backend (a real FT2232H)
-//   "virtual"       the virtual board (emulated FT2232H and KOVRA610)
+//   unset or "usb"   the libftdi1 hardware backend: port 0 is interface A of
+//                    the first FTDI device in enumeration order
+//   "usb:serial=SN"  the same, seeing only the FT2232H with serial number SN
+//                    (port 0 is its interface A); no such device, no port
+//   "virtual"        the virtual board (emulated FT2232H and KOVRA610)
 // Tests install their own with installBackend().
 #pragma once
 
-#include "ftd2xx.h"
-
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "ftd2xx.h"
 
 namespace kovra610::d2xx {
 
@@ -43,9 +47,34 @@ std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend);
 // The active backend, chosen from KOVRA610_BOARD on first use.
 Backend& activeBackend();
 
-// Backend made from a KOVRA610_BOARD value ("" or "usb", "virtual"). An
-// unknown value gives a backend that reports no devices, after one line on
-// standard error saying why.
+// Backend made from a KOVRA610_BOARD value ("" or "usb", "usb:serial=SN",
+// "virtual"). An unknown value gives a backend that reports no devices,
+// after one line on standard error saying why.
 std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting);
+
+// A KOVRA610_BOARD value, read.
+struct BoardSetting {
+    enum class Kind { Usb, Virtual, Invalid };
+    Kind kind = Kind::Invalid;
+    std::string serial;  // Usb: the FT2232H chosen by serial number, or empty
+    std::string reason;  // Invalid: why the value names no board
+};
+BoardSetting parseBoardSetting(const std::string& value);
+
+// One FTDI port on the USB bus.
+struct FtdiPort {
+    int index = 0;       // its number among all FTDI ports, in enumeration order
+    std::string chip;    // "FT2232H", "FT232R" ...
+    std::string serial;  // empty when unknown (no permission to read it)
+    std::string description;
+    unsigned bus = 0;
+    unsigned address = 0;
+    char interfaceLetter = 'A';
+    bool selected = false;  // the current KOVRA610_BOARD setting opens it
+};
+
+// Every FTDI port attached, for listing. False, with `error` set, when the
+// USB bus cannot be read.
+bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error);
 
 }  // namespace kovra610::d2xx

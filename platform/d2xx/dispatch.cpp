@@ -1,12 +1,14 @@
 // Forwards the D2XX-compatible C operations to the active backend.
-#include "backend.h"
-#include "no_device_backend.h"
-#include "hardware/hardware_backend.h"
-#include "virtual_board/virtual_board.h"
-
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+
+#include "backend.h"
+#include "hardware/hardware_backend.h"
+#include "no_device_backend.h"
+#include "virtual_board/virtual_board.h"
 
 namespace kovra610::d2xx {
 namespace {
@@ -18,14 +20,62 @@ std::shared_ptr<Backend>& slot() {
 
 }  // namespace
 
+BoardSetting parseBoardSetting(const std::string& value) {
+    BoardSetting setting;
+    const std::string serialPrefix = "usb:serial=";
+    if (value.empty() || value == "usb") {
+        setting.kind = BoardSetting::Kind::Usb;
+    } else if (value == "virtual") {
+        setting.kind = BoardSetting::Kind::Virtual;
+    } else if (value.rfind(serialPrefix, 0) == 0) {
+        setting.serial = value.substr(serialPrefix.size());
+        const bool printable = std::all_of(setting.serial.begin(), setting.serial.end(),
+                                           [](unsigned char c) { return c > 0x20 && c < 0x7F; });
+        if (setting.serial.empty()) {
+            setting.reason = "usb:serial= needs the board's serial number after the \"=\"";
+        } else if (!printable || setting.serial.size() > 64) {
+            setting.reason = "\"" + setting.serial +
+                             "\" is not a serial number (up to 64 printable characters, "
+                             "no spaces)";
+        } else {
+            setting.kind = BoardSetting::Kind::Usb;
+        }
+    } else {
+        setting.reason = "\"" + value +
+                         "\" is not a known board; use \"usb\", \"usb:serial=SN\" or "
+                         "\"virtual\"";
+    }
+    if (setting.kind == BoardSetting::Kind::Invalid) setting.serial.clear();
+    return setting;
+}
+
 std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting) {
-    if (boardSetting.empty() || boardSetting == "usb") return makeHardwareBackend();
-    if (boardSetting == "virtual") return vboard::makeVirtualBoardBackend();
-    std::fprintf(stderr,
-                 "KOVRA610_BOARD=%s is not a known board; use \"usb\" or \"virtual\". "
-                 "No FTDI device will be found.\n",
-                 boardSetting.c_str());
+    const BoardSetting setting = parseBoardSetting(boardSetting);
+    switch (setting.kind) {
+        case BoardSetting::Kind::Usb:
+            return makeHardwareBackend(setting.serial);
+        case BoardSetting::Kind::Virtual:
+            return vboard::makeVirtualBoardBackend();
+        case BoardSetting::Kind::Invalid:
+            break;
+    }
+    std::fprintf(stderr, "KOVRA610_BOARD=%s: %s. No FTDI device will be found.\n",
+                 boardSetting.c_str(), setting.reason.c_str());
     return std::make_shared<NoDeviceBackend>();
+}
+
+bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
+    const char* value = std::getenv("KOVRA610_BOARD");
+    const BoardSetting setting = parseBoardSetting(value != nullptr ? value : "");
+    // The active hardware backend lists through its own libusb context.
+    if (setting.kind == BoardSetting::Kind::Usb) activeBackend();
+    if (auto* active = dynamic_cast<hw::HardwareBackend*>(slot().get()))
+        return active->listPorts(ports, error);
+    hw::HardwareBackend probe(hw::makeLibftdiSeam(), &std::chrono::steady_clock::now,
+                              setting.serial);
+    const bool listed = probe.listPorts(ports, error);
+    for (FtdiPort& port : ports) port.selected &= setting.kind == BoardSetting::Kind::Usb;
+    return listed;
 }
 
 std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend) {
@@ -54,8 +104,12 @@ FT_STATUS FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs) {
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* pHandle) {
     return activeBackend().open(deviceNumber, pHandle);
 }
-FT_STATUS FT_Close(FT_HANDLE ftHandle) { return activeBackend().close(ftHandle); }
-FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle) { return activeBackend().resetDevice(ftHandle); }
+FT_STATUS FT_Close(FT_HANDLE ftHandle) {
+    return activeBackend().close(ftHandle);
+}
+FT_STATUS FT_ResetDevice(FT_HANDLE ftHandle) {
+    return activeBackend().resetDevice(ftHandle);
+}
 FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
     return activeBackend().getQueueStatus(ftHandle, dwRxBytes);
 }
@@ -67,12 +121,11 @@ FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToWrite,
                    LPDWORD lpBytesWritten) {
     return activeBackend().write(ftHandle, lpBuffer, dwBytesToWrite, lpBytesWritten);
 }
-FT_STATUS FT_SetUSBParameters(FT_HANDLE ftHandle, ULONG ulInTransferSize,
-                              ULONG ulOutTransferSize) {
+FT_STATUS FT_SetUSBParameters(FT_HANDLE ftHandle, ULONG ulInTransferSize, ULONG ulOutTransferSize) {
     return activeBackend().setUSBParameters(ftHandle, ulInTransferSize, ulOutTransferSize);
 }
-FT_STATUS FT_SetChars(FT_HANDLE ftHandle, UCHAR eventChar, UCHAR eventCharEnabled,
-                      UCHAR errorChar, UCHAR errorCharEnabled) {
+FT_STATUS FT_SetChars(FT_HANDLE ftHandle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
+                      UCHAR errorCharEnabled) {
     return activeBackend().setChars(ftHandle, eventChar, eventCharEnabled, errorChar,
                                     errorCharEnabled);
 }

@@ -14,12 +14,27 @@ namespace kovra610::d2xx::hw {
 
 // One FTDI device on the bus, as enumeration finds it.
 struct UsbDevice {
+    UsbDevice() = default;
+    UsbDevice(std::uint16_t product, std::uint8_t busNumber, std::uint8_t busAddress)
+        : productId(product), bus(busNumber), address(busAddress) {}
+
     std::uint16_t productId = 0;  // 0x6010 FT2232H, 0x6011 FT4232H, 0x6014 FT232H ...
     std::uint8_t bus = 0;
     std::uint8_t address = 0;
+    std::uint16_t bcdDevice = 0;  // tells an FT2232H (0x0700) from an FT2232C/D (0x0500)
+    // From the device's string descriptors; empty when it has none or
+    // cannot be opened to read them.
+    std::string serial;
+    std::string description;
 
-    bool operator==(const UsbDevice&) const = default;
+    // The same device: same kind, same place on the bus.
+    bool operator==(const UsbDevice& other) const {
+        return productId == other.productId && bus == other.bus && address == other.address;
+    }
 };
+
+// The chip's name for messages: "FT2232H", "FT232R" ...
+std::string chipName(const UsbDevice& device);
 
 // Every call returns 0 (or a byte count) on success and a negative value on
 // failure. Ports are the seam's own small numbers, valid from open to close.
@@ -32,15 +47,18 @@ public:
 
     virtual ~FtdiSeam() = default;
 
-    // FTDI devices present, in bus enumeration order.
+    // FTDI devices present, in bus enumeration order, with their strings.
     virtual int enumerate(std::vector<UsbDevice>& devices) = 0;
     // Opens interface `interfaceIndex` (0 = A, 1 = B ...) of `device`.
     virtual int open(const UsbDevice& device, int interfaceIndex, Port* port) = 0;
     // Releases the port whatever the outcome; the port number is dead after.
     virtual int close(Port port) = 0;
     virtual int reset(Port port) = 0;
-    // Waits at most pollMs (always > 0) for data; returns the bytes delivered,
-    // 0 when none came.
+    // Waits at most pollMs for data (0: takes only what has arrived, with
+    // no wait; the seam never hands libusb a 0, its "forever"); returns the
+    // bytes delivered, 0 when none came. Every byte the device sent reaches
+    // the caller, now or at a later call: none is dropped on a time-out or
+    // a short buffer.
     virtual int readData(Port port, std::uint8_t* buffer, int size, int pollMs) = 0;
     // Returns the bytes accepted, which may be fewer than asked.
     virtual int writeData(Port port, const std::uint8_t* data, int size) = 0;
@@ -57,7 +75,9 @@ public:
     virtual std::string lastError() const = 0;
 };
 
-// The seam that drives real devices through libftdi1.
+// The seam that drives real devices through libftdi1. It makes one libusb
+// context for its whole life as long as no more than one port is open at a
+// time (each further port open at once needs a context of its own).
 std::shared_ptr<FtdiSeam> makeLibftdiSeam();
 
 }  // namespace kovra610::d2xx::hw

@@ -12,8 +12,9 @@
 
 namespace kovra610::d2xx {
 
-std::shared_ptr<Backend> makeHardwareBackend() {
-    return std::make_shared<hw::HardwareBackend>(hw::makeLibftdiSeam());
+std::shared_ptr<Backend> makeHardwareBackend(std::string serial) {
+    return std::make_shared<hw::HardwareBackend>(
+        hw::makeLibftdiSeam(), &std::chrono::steady_clock::now, std::move(serial));
 }
 
 namespace hw {
@@ -42,13 +43,13 @@ constexpr std::size_t kPollBytes = 4096;
 
 }  // namespace
 
-HardwareBackend::HardwareBackend(std::shared_ptr<FtdiSeam> seam, Clock clock)
-    : seam_(std::move(seam)), clock_(std::move(clock)) {}
+HardwareBackend::HardwareBackend(std::shared_ptr<FtdiSeam> seam, Clock clock, std::string serial)
+    : seam_(std::move(seam)), clock_(std::move(clock)), serial_(std::move(serial)) {}
 
 HardwareBackend::~HardwareBackend() {
     // Ports nobody closed go back to the state a close leaves them in.
     for (auto& [key, port] : ports_) {
-        seam_->setBitMode(port.port, 0x00, BITMODE_RESET);
+        if (!port.inResetMode) seam_->setBitMode(port.port, 0x00, BITMODE_RESET);
         seam_->close(port.port);
     }
 }
@@ -74,10 +75,71 @@ FT_STATUS HardwareBackend::settingResult(int seamResult) const {
     return seamResult < 0 ? FT_IO_ERROR : FT_OK;
 }
 
+int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report) {
+    const int result = seam_->enumerate(devices);
+    if (result < 0 || serial_.empty()) return result;
+    std::string attached;
+    for (const UsbDevice& device : devices) {
+        if (device.productId == 0x6010 && device.serial == serial_) {
+            devices = {device};
+            return 0;
+        }
+        attached += (attached.empty() ? "" : ", ") + chipName(device) + " " +
+                    (device.serial.empty() ? "(serial number unknown)" : device.serial);
+    }
+    if (report) {
+        std::fprintf(
+            stderr,
+            "KOVRA610_BOARD=usb:serial=%s: no FT2232H with serial number %s is attached "
+            "(%s)\n",
+            serial_.c_str(), serial_.c_str(),
+            attached.empty() ? "no FTDI device is attached" : ("attached: " + attached).c_str());
+    }
+    devices.clear();
+    return 0;
+}
+
+void HardwareBackend::announce(const UsbDevice& device, int interfaceIndex) const {
+    std::printf("Opened %s \"%s\" serial %s (bus %03u, address %03u), interface %c\n",
+                chipName(device).c_str(), device.description.c_str(),
+                device.serial.empty() ? "(none)" : device.serial.c_str(),
+                static_cast<unsigned>(device.bus), static_cast<unsigned>(device.address),
+                'A' + interfaceIndex);
+}
+
+bool HardwareBackend::listPorts(std::vector<FtdiPort>& ports, std::string* error) {
+    ports.clear();
+    std::vector<UsbDevice> devices;
+    if (seam_->enumerate(devices) < 0) {
+        if (error != nullptr) *error = seam_->lastError();
+        return false;
+    }
+    bool chosen = false;
+    for (const UsbDevice& device : devices) {
+        const bool thisOne =
+            serial_.empty() ? ports.empty()
+                            : device.productId == 0x6010 && device.serial == serial_ && !chosen;
+        chosen |= thisOne;
+        for (int i = 0; i < portsOf(device.productId); ++i) {
+            FtdiPort port;
+            port.index = static_cast<int>(ports.size());
+            port.chip = chipName(device);
+            port.serial = device.serial;
+            port.description = device.description;
+            port.bus = device.bus;
+            port.address = device.address;
+            port.interfaceLetter = static_cast<char>('A' + i);
+            port.selected = thisOne && i == 0;
+            ports.push_back(std::move(port));
+        }
+    }
+    return true;
+}
+
 FT_STATUS HardwareBackend::createDeviceInfoList(DWORD* count) {
     if (count == nullptr) return FT_INVALID_PARAMETER;
     std::vector<UsbDevice> devices;
-    if (seam_->enumerate(devices) < 0) return FT_IO_ERROR;
+    if (usableDevices(devices, true) < 0) return FT_IO_ERROR;
     DWORD ports = 0;
     for (const UsbDevice& device : devices) ports += static_cast<DWORD>(portsOf(device.productId));
     *count = ports;
@@ -89,7 +151,7 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
     if (index < 0) return FT_DEVICE_NOT_FOUND;
 
     std::vector<UsbDevice> devices;
-    if (seam_->enumerate(devices) < 0) return FT_IO_ERROR;
+    if (usableDevices(devices, false) < 0) return FT_IO_ERROR;
 
     // Walk the devices in enumeration order, their interfaces within each.
     int first = 0;
@@ -132,13 +194,17 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
     const std::uintptr_t key = nextHandleKey();
     ports_.emplace(key, std::move(port));
     *handle = reinterpret_cast<FT_HANDLE>(key);
+    announce(*device, interfaceIndex);
     return FT_OK;
 }
 
 FT_STATUS HardwareBackend::close(FT_HANDLE handle) {
     OpenPort* port = find(handle);
     if (port == nullptr) return FT_INVALID_HANDLE;
-    const int modeResult = seam_->setBitMode(port->port, 0x00, BITMODE_RESET);
+    // The bit mode goes back to reset, once: not again when the last mode
+    // set already was reset.
+    const int modeResult =
+        port->inResetMode ? 0 : seam_->setBitMode(port->port, 0x00, BITMODE_RESET);
     const int closeResult = seam_->close(port->port);
     ports_.erase(keyOf(handle));
     return modeResult < 0 || closeResult < 0 ? FT_IO_ERROR : FT_OK;
@@ -166,7 +232,7 @@ FT_STATUS HardwareBackend::getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     OpenPort* port = find(handle);
     if (port == nullptr) return FT_INVALID_HANDLE;
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
-    const FT_STATUS status = pollIntoQueue(*port, kPollMs);
+    const FT_STATUS status = pollIntoQueue(*port, kQueuePollMs);
     *rxBytes = static_cast<DWORD>(port->queue.size());
     return status;
 }
@@ -300,7 +366,9 @@ FT_STATUS HardwareBackend::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) 
         default:
             return FT_INVALID_PARAMETER;
     }
-    return settingResult(seam_->setBitMode(port->port, mask, mode));
+    const int result = seam_->setBitMode(port->port, mask, mode);
+    port->inResetMode = result >= 0 && mode == BITMODE_RESET;
+    return settingResult(result);
 }
 
 }  // namespace hw

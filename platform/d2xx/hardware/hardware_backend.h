@@ -8,14 +8,18 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "../backend.h"
 #include "ftdi_seam.h"
 
 namespace kovra610::d2xx {
 
-// The backend KOVRA610_BOARD=usb selects, on libftdi1.
-std::shared_ptr<Backend> makeHardwareBackend();
+// The backend KOVRA610_BOARD=usb selects, on libftdi1. With a serial
+// number (KOVRA610_BOARD=usb:serial=SN) it sees only the FT2232H that
+// carries it.
+std::shared_ptr<Backend> makeHardwareBackend(std::string serial = {});
 
 namespace hw {
 
@@ -27,10 +31,15 @@ using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // FT232H one; index n walks the devices in enumeration order and their
 // interfaces A, B ... within each. Handles are never reused, so a stale or
 // foreign handle is refused (FT_INVALID_HANDLE) without touching USB.
-// One thread at a time.
+// Given a serial number, the backend counts and opens the ports of the
+// FT2232H with that serial number only; when none is attached it says so
+// in one line and counts no port. A successful open names the device on
+// standard output. One thread at a time.
 class HardwareBackend final : public Backend {
 public:
-    // A single poll (queue status, a read with time-out 0) waits this long.
+    // A queue-status query takes what has arrived, without waiting.
+    static constexpr int kQueuePollMs = 0;
+    // The single poll of a read with time-out 0 waits this long.
     static constexpr int kPollMs = 1;
     // Bytes the receive queue holds at most; beyond that they wait in the
     // device until someone reads.
@@ -41,7 +50,8 @@ public:
     static constexpr ULONG kDefaultReadTimeoutMs = 5000;
 
     explicit HardwareBackend(std::shared_ptr<FtdiSeam> seam,
-                             Clock clock = &std::chrono::steady_clock::now);
+                             Clock clock = &std::chrono::steady_clock::now,
+                             std::string serial = {});
     ~HardwareBackend() override;
 
     HardwareBackend(const HardwareBackend&) = delete;
@@ -65,22 +75,34 @@ public:
     FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
     FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
 
+    // Every FTDI port attached, in enumeration order; `selected` marks the
+    // one this backend opens as index 0. False (and `error` set) when the
+    // bus cannot be read.
+    bool listPorts(std::vector<FtdiPort>& ports, std::string* error);
+
 private:
     struct OpenPort {
         FtdiSeam::Port port = 0;
         UsbDevice device;
         int interfaceIndex = 0;
         ULONG readTimeoutMs = kDefaultReadTimeoutMs;
+        bool inResetMode = false;  // the last bit mode set was reset
         std::deque<std::uint8_t> queue;
     };
 
     OpenPort* find(FT_HANDLE handle);
+    // The devices this backend counts ports on, in enumeration order; < 0
+    // when the bus cannot be read. `report`: say so when a serial number
+    // chosen is not attached.
+    int usableDevices(std::vector<UsbDevice>& devices, bool report);
+    void announce(const UsbDevice& device, int interfaceIndex) const;
     // One poll of at most pollMs into the port's queue.
     FT_STATUS pollIntoQueue(OpenPort& port, int pollMs);
     FT_STATUS settingResult(int seamResult) const;
 
     std::shared_ptr<FtdiSeam> seam_;
     Clock clock_;
+    std::string serial_;
     std::map<std::uintptr_t, OpenPort> ports_;
 };
 
