@@ -16,8 +16,8 @@ class ConsolePane : public QWidget {
 public:
     // Lines kept; older ones leave the view (and a saved file) first.
     static constexpr int kMaxLines = 100000;
-    // Wide enough for a line of the link's progress.
-    static constexpr int kWidth = 460;
+    // Wide enough for a line of "Read all Regs" after its time stamp.
+    static constexpr int kWidth = 560;
 
     explicit ConsolePane(QWidget* parent = nullptr);
 
