@@ -1,6 +1,7 @@
 // The KOVRA610 evaluation board bench tool: entry, start-up and shut-down.
 #include "app/kovra610 evaluation board.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,10 +10,12 @@
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "panel/shortcuts.h"
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/runtime/status.h"
 
 namespace window = kovra610::runtime::window;
 
@@ -41,6 +44,30 @@ void buildSetupDirectory() {
         std::memcpy(g_DACSETUPFILES, directory, length);
         std::memcpy(g_DACSETUPFILES + length, kSetupSubdirectory, sizeof kSetupSubdirectory);
     }
+}
+
+// Reads the default setup file into the image. When it cannot be read the
+// console says so in one line and the image keeps what it held.
+bool loadDefaultSetup() {
+    const char kNotLoaded[] =
+        "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, nothing "
+        "sent\n";
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+        const std::string tooLong = "its path is longer than " +
+                                    std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) + " characters";
+        printf(kNotLoaded, g_DACSETUPFILES, kDefaultSetupFile, tooLong.c_str());
+        return false;
+    }
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        printf(kNotLoaded, path, "", std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    write_setup_file_to_sbus_structure(path);
+    return true;
 }
 
 const char kUsage[] =
@@ -101,10 +128,27 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
     return trimmed(report.caption);
 }
 
+// The link's state into the status bar; returns what became of the last
+// action in its terms: "done" while the link is up.
+const char* show_link_state(void) {
+    switch (FTD232_link_state()) {
+        case LINK_UP:
+            window::setLinkState(window::LinkState::Up);
+            return "done";
+        case LINK_LOST:
+            window::setLinkState(window::LinkState::Lost);
+            return "link lost";
+        default:
+            window::setLinkState(window::LinkState::Down);
+            return "link down";
+    }
+}
+
 // After each operator action: the action and what became of it.
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
-    window::setLastAction(action_caption(report) + ": done");
+    const char* outcome = show_link_state();
+    window::setLastAction(action_caption(report) + ": " + outcome);
 }
 
 // The panel in the program's main window, with the board it works on and the
@@ -115,7 +159,9 @@ void show_in_main_window(void) {
     window::setTitle(std::string("KOVRA610 ") + KOVRA610_VERSION +
                      (virtual_board ? " (virtual board)" : ""));
     window::setBoard(virtual_board ? "VIRTUAL" : "USB");
+    show_link_state();
     kovra610::runtime::setCommitHook(report_action);
+    kovra610::runtime::setStatusSink(window::showMessage);
 }
 
 }  // namespace
@@ -133,17 +179,14 @@ int sbus_initialize(void) {
     }
 
     FTD232_sbus_reset_part();
+    sbus_forget_last_sent();
 
-    char path[DEFAULT_SETUP_PATH_SIZE];
-    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
-        printf("Default setup file not loaded: its path is longer than %d characters: %s%s\n",
-               DEFAULT_SETUP_PATH_SIZE - 1, g_DACSETUPFILES, kDefaultSetupFile);
-    } else {
-        write_setup_file_to_sbus_structure(path);
-    }
+    // Without its setup the chip stays as the reset left it: the image's
+    // initial contents are no setup to send.
+    const bool loaded = loadDefaultSetup();
     Delay(0.2);
     write_sbus_structure_to_panel();
+    if (!loaded) return 0;
 
     SetCtrlVal(panelHandle, LED, 1);
     sbus_structure_write_to_testequip();
@@ -172,6 +215,7 @@ int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
         DisplayPanel(panelHandle);
     }
     fetch_control_arrays();
+    set_panel_shortcuts();
     return PANEL_UP;
 }
 
@@ -192,10 +236,12 @@ int main(int argc, char* argv[]) {
         return -1;
     }
     sbus_initialize();
+    window::setLastAction(std::string("Start-up: ") + show_link_state());
 
     RunUserInterface();
     QuitUserInterface(0);
     kovra610::runtime::setCommitHook(nullptr);
+    kovra610::runtime::setStatusSink(nullptr);
     DiscardPanel(panelHandle);
     CloseFT2232HDevice();
     window::stopConsoleCapture();

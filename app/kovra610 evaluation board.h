@@ -22,6 +22,9 @@ struct SBUS_LAST_SENT {
     int ch[SBUS_MAX_REGISTERS];
 };
 extern SBUS_LAST_SENT sbus_last_sent;
+// Forgets what was sent (every element -1), as after a chip reset: the next
+// transfer sends every entry in use.
+int sbus_forget_last_sent(void);
 
 // The panel's bring-up, shared by the program and kovra610-cli: the
 // callbacks registered, the run-time started (then `runtime_started` runs,

@@ -4,16 +4,19 @@
 // A file is a run of records with no line breaks, each six fields followed
 // by a comma ("%s ,%f ,%d,%d,%d,%d,": name, volts, addr, rw, ch, data), and
 // the end marker "EOF".
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/kovra610 evaluation board.h"
@@ -81,24 +84,10 @@ void stripTrailingBlanks(char* text) {
     while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
 }
 
-// Writes `count` records and the end marker. The file is written under a
-// temporary name beside the target and renamed over it once complete, so a
-// failed save never leaves a half-written setup file. Returns false on any
-// failure.
-bool writeSetupFile(const char* path, int count) {
+// The whole text of a setup file: `count` records and the end marker.
+std::string setupFileText(int count) {
     const DecimalPointNumbers numbers;
-    const std::string target = path;
-    std::string temporary = target + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
-    FILE* file = fdopen(fd, "w");
-    if (file == nullptr) {
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-    }
-    fchmod(fd, 0644);
-    bool ok = true;
+    std::string text;
     for (int i = 0; i < count && i < SBUS_MAX_REGISTERS; ++i) {
         // A comma would end the name early and shift every later field.
         char name[SBUS_NAME_SIZE];
@@ -106,27 +95,127 @@ bool writeSetupFile(const char* path, int count) {
         name[SBUS_NAME_SIZE - 1] = '\0';
         for (char* c = name; *c != '\0'; ++c)
             if (*c == ',') *c = ';';
-        if (std::fprintf(file, "%s ,%f ,%d,%d,%d,%d,", name, sbus_structure.volts[i],
-                         sbus_structure.addr[i], sbus_structure.rw[i], sbus_structure.ch[i],
-                         sbus_structure.data[i]) < 0) {
-            ok = false;
-        }
+        // 80 name characters, a level of at most 317 and four ints fit.
+        char record[512];
+        const int length =
+            std::snprintf(record, sizeof record, "%s ,%f ,%d,%d,%d,%d,", name,
+                          sbus_structure.volts[i], sbus_structure.addr[i], sbus_structure.rw[i],
+                          sbus_structure.ch[i], sbus_structure.data[i]);
+        if (length > 0)
+            text.append(record, std::min(static_cast<size_t>(length), sizeof record - 1));
     }
-    if (std::fputs("EOF", file) < 0) ok = false;
+    return text + "EOF";
+}
+
+// A file descriptor closed when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int f) : fd(f) {}
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    // Closes now; false when the close reports a failure (data not written).
+    bool closeNow() {
+        const int f = fd;
+        fd = -1;
+        return f < 0 || close(f) == 0;
+    }
+};
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return fsync(fd) == 0;
+}
+
+// Where a save lands: the file a symbolic link names, link after link, or
+// the path itself.
+std::string saveTarget(const char* path) {
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(target, error)); ++hops) {
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target.string();
+}
+
+mode_t currentUmask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Writes the text into an open file from its start and cuts it there.
+bool writeInPlace(Descriptor& file, const std::string& text) {
+    const bool ok = lseek(file.fd, 0, SEEK_SET) == 0 && writeAll(file.fd, text) &&
+                    ftruncate(file.fd, static_cast<off_t>(text.size())) == 0;
+    return file.closeNow() && ok;
+}
+
+// Writes the text under a temporary name beside the target, with the
+// target's mode and owner (a new file: 0666 less the umask), and renames it
+// over the target once complete. Returns 1 when saved, 0 on a failure, and
+// -1 when a replacement would lose something (the folder takes no new file,
+// the owner cannot be kept): the target is then to be written in place.
+int replaceAtomically(const std::string& target, const std::string& text,
+                      const struct stat* existing) {
+    std::string temporary = target + ".XXXXXX";
+    Descriptor file(mkstemp(temporary.data()));
+    if (file.fd < 0) return existing != nullptr && (errno == EACCES || errno == EPERM) ? -1 : 0;
+    const bool owner = existing == nullptr ||
+                       (existing->st_uid == geteuid() && existing->st_gid == getegid()) ||
+                       fchown(file.fd, existing->st_uid, existing->st_gid) == 0;
+    const mode_t mode = existing != nullptr ? existing->st_mode & 07777 : 0666 & ~currentUmask();
+    bool ok = owner && fchmod(file.fd, mode) == 0 && writeAll(file.fd, text);
+    ok = file.closeNow() && ok;
+    if (ok && std::rename(temporary.c_str(), target.c_str()) == 0) return 1;
+    unlink(temporary.c_str());
+    return owner ? 0 : -1;
+}
+
+// Saves the text at `path`. The file is replaced atomically, so a failed
+// save never leaves a half-written setup file; a link is followed to its
+// file; a file that cannot be written is left untouched and the save
+// fails. A file that a replacement would change in more than its text
+// (another hard link to it, an owner that cannot be kept, a folder that
+// takes no new file) is written in place instead.
+bool saveSetupText(const char* path, const std::string& text) {
+    const std::string target = saveTarget(path);
+    struct stat existing;
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) return false;
+    Descriptor direct(exists ? open(target.c_str(), O_WRONLY | O_CLOEXEC) : -1);
+    if (exists && direct.fd < 0) return false;
+    if (exists && existing.st_nlink > 1) return writeInPlace(direct, text);
+    const int replaced = replaceAtomically(target, text, exists ? &existing : nullptr);
+    if (replaced < 0) return writeInPlace(direct, text);
+    return replaced == 1;
+}
+
+// Writes `count` records and the end marker to `path`. Returns false on
+// any failure.
+bool writeSetupFile(const char* path, int count) {
+    const std::string text = setupFileText(count);
+    if (!saveSetupText(path, text)) return false;
     // The reader looks at the first 6096 bytes only: say so when records
     // (long names, wide numbers) push the end marker past them.
-    const long size = std::ftell(file);
-    if (ok && size > static_cast<long>(kFileReadLimit)) {
+    if (text.size() > kFileReadLimit) {
         std::printf(
             "Setup file %s is %ld bytes: records past its first %d bytes will not load "
             "back\n",
-            path, size, static_cast<int>(kFileReadLimit));
+            path, static_cast<long>(text.size()), static_cast<int>(kFileReadLimit));
     }
-    if (std::fflush(file) != 0) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) unlink(temporary.c_str());
-    return ok;
+    return true;
 }
 
 void reportUnableToCreate(const char* path) {

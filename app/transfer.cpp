@@ -1,5 +1,6 @@
 // Sends the register image to the chip, entry by entry, only what changed
 // since the last pass unless "Write All Reg" forces every entry.
+#include <cstdio>
 #include <cstring>
 
 #include "app/kovra610 evaluation board.h"
@@ -20,13 +21,18 @@ SBUS_LAST_SENT nothingSentYet() {
 
 SBUS_LAST_SENT sbus_last_sent = nothingSentYet();
 
+int sbus_forget_last_sent(void) {
+    sbus_last_sent = nothingSentYet();
+    return 0;
+}
+
 int sbus_structure_write_to_testequip(void) {
     SBUS_STRUCTURE* const image = &sbus_structure;
     SuspendTimerCallbacks();
 
     int forced = 0;
     GetCtrlVal(panelHandle, LED_2, &forced);
-    if (forced == 1) sbus_last_sent = nothingSentYet();
+    if (forced == 1) sbus_forget_last_sent();
 
     if (image->number_registers > SBUS_MAX_REGISTERS) {
         MessagePopup("SPI REGISTER ERROR",
@@ -87,8 +93,13 @@ int part_single_read(void) {
     GetCtrlVal(panelHandle, RW2, &rw);
     GetCtrlVal(panelHandle, ADDR2, &addr);
     GetCtrlVal(panelHandle, DAT2, &data);
-    const kovra610::sbus::Word answer =
-        kovra610::sbus::unpack(FTD232_sbus_single_read(ch, rw, addr, data));
+    unsigned int word = 0;
+    if (FTD232_sbus_read_word(static_cast<int>(ch), static_cast<int>(addr), static_cast<int>(data),
+                              &word) != 0) {
+        printf("Single read ch=0x%X addr=0x%X failed: fields kept\n", ch, addr);
+        return 0;
+    }
+    const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);
     SetCtrlVal(panelHandle, CH2, answer.ch);
     SetCtrlVal(panelHandle, RW2, answer.rw);
     SetCtrlVal(panelHandle, ADDR2, answer.addr);

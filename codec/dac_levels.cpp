@@ -60,22 +60,31 @@ int code_to_volts(int, int control, int event, void*, int, int) {
     return 0;
 }
 
+// An entry whose read failed keeps its level, code and name; its line in
+// the listing says so. With no answer at all the panel is left alone.
 int read_all_dacs(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SBUS_STRUCTURE* const image = &sbus_structure;
     unsigned int previousData = 0;  // the first read has no previous reply
+    int answered = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
-        const kovra610::sbus::Word answer = kovra610::sbus::unpack(
-            FTD232_sbus_single_read(image->ch[i], image->rw[i], image->addr[i], previousData));
+        const unsigned int ch = static_cast<unsigned int>(image->ch[i]);
+        unsigned int word = 0;
+        if (FTD232_sbus_read_word(image->ch[i], image->addr[i], previousData, &word) != 0) {
+            printf("%-10s ch=0x%X addr=0x%X read failed: level and code kept\n", image->name[i], ch,
+                   static_cast<unsigned int>(image->addr[i]));
+            continue;
+        }
+        const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);
         const unsigned int data = answer.data;
-        printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", image->name[i],
-               static_cast<unsigned int>(image->ch[i]), answer.addr, answer.rw, data,
-               static_cast<int>(data));
+        printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", image->name[i], ch, answer.addr,
+               answer.rw, data, static_cast<int>(data));
         image->volts[i] = levelOfCode(static_cast<double>(data));
         image->data[i] = static_cast<int>(data);
         previousData = data;
+        ++answered;
     }
-    write_sbus_structure_to_panel();
+    if (answered > 0) write_sbus_structure_to_panel();
     return 0;
 }
 

@@ -33,23 +33,50 @@ constexpr DWORD kDrainChunk = 4096;
 // close (or before the first open) ftHandle still holds the old value, and
 // calls on it are answered here as failed.
 bool portOpen = false;
+int linkState = LINK_DOWN;
+
+const char kLinkLost[] =
+    "Link lost: the FT2232H stopped answering (USB cable unplugged?) - re-plug it, press "
+    "\"Reset FTDI232H\", then \"Write All Reg\"\n";
+
+// How an unplugged device answers every call on its handle.
+bool deviceGone(FT_STATUS status) {
+    return status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND;
+}
+
+// A call on an up link that failed the way an unplugged device fails is
+// checked with one queue query: when that fails the same way, the link is
+// lost (a lone refused write is not).
+FT_STATUS watched(FT_STATUS status) {
+    if (linkState != LINK_UP || !deviceGone(status)) return status;
+    DWORD waiting = 0;
+    if (!deviceGone(FT_GetQueueStatus(ftHandle, &waiting))) return status;
+    linkState = LINK_LOST;
+    printf("%s", kLinkLost);
+    return status;
+}
+
+// The handle may be used: open, and not lost.
+bool usable() {
+    return portOpen && linkState != LINK_LOST;
+}
 
 FT_STATUS queueStatus(DWORD* waiting) {
     *waiting = 0;
-    if (!portOpen) return FT_INVALID_HANDLE;
-    return FT_GetQueueStatus(ftHandle, waiting);
+    if (!usable()) return FT_INVALID_HANDLE;
+    return watched(FT_GetQueueStatus(ftHandle, waiting));
 }
 
 FT_STATUS readBytes(UCHAR* buffer, DWORD count, DWORD* got) {
     *got = 0;
-    if (!portOpen) return FT_INVALID_HANDLE;
-    return FT_Read(ftHandle, buffer, count, got);
+    if (!usable()) return FT_INVALID_HANDLE;
+    return watched(FT_Read(ftHandle, buffer, count, got));
 }
 
 FT_STATUS writeBytes(const UCHAR* bytes, DWORD count) {
-    if (!portOpen) return FT_INVALID_HANDLE;
+    if (!usable()) return FT_INVALID_HANDLE;
     DWORD written = 0;
-    FT_STATUS status = FT_Write(ftHandle, const_cast<UCHAR*>(bytes), count, &written);
+    FT_STATUS status = watched(FT_Write(ftHandle, const_cast<UCHAR*>(bytes), count, &written));
     if (status == FT_OK && written != count) status = FT_IO_ERROR;
     return status;
 }
@@ -63,11 +90,15 @@ FT_STATUS writeCommand(UCHAR command) {
     return writeBytes(&command, 1);
 }
 
+// A lost device is not asked to reset its bit mode; its handle is still
+// closed so the driver lets go of it.
 void closePort(bool resetBitMode) {
-    if (!portOpen) return;
-    if (resetBitMode) FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
-    FT_Close(ftHandle);
-    portOpen = false;
+    if (portOpen) {
+        if (resetBitMode && linkState != LINK_LOST) FT_SetBitMode(ftHandle, 0x00, FT_BITMODE_RESET);
+        FT_Close(ftHandle);
+        portOpen = false;
+    }
+    linkState = LINK_DOWN;
 }
 
 // Reads `count` waiting bytes in chunks. The bytes are appended to `into`
@@ -152,7 +183,6 @@ bool openFirstPort() {
            static_cast<int>(numDevs));
     printf("\nAssume first device has the MPSSE and open it...\n");
 
-    closePort(true);  // an open port is never opened a second time
     ftStatus = FT_Open(0, &ftHandle);
     if (ftStatus != FT_OK) {
         printf("Open Failed with error %d\n", static_cast<int>(ftStatus));
@@ -213,9 +243,28 @@ bool synchronisePort() {
     return true;
 }
 
+// The read's error line, unless the link is lost (that was said once).
+int readFailed() {
+    if (linkState != LINK_LOST) printf("Error - GPIO cannot be read\n");
+    return 1;
+}
+
+// Waits a little longer for reply bytes that did not arrive within the
+// read's fixed wait; bytes that never come are never decoded.
+void awaitLateReply(std::vector<UCHAR>* reply) {
+    DWORD waiting = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kLateReplyLimit;
+    while (reply->size() < sbus::kReplyLength && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (queueStatus(&waiting) != FT_OK) break;
+        if (waiting > 0) drain(waiting, reply);
+    }
+}
+
 }  // namespace
 
 int OpenandConfigFT2232Hdevice(void) {
+    closePort(true);  // an open port is never opened a second time
     if (!openFirstPort() || !configurePort()) return 1;
     Delay(0.2);
     if (!synchronisePort()) return 1;
@@ -227,10 +276,12 @@ int OpenandConfigFT2232Hdevice(void) {
     writeCommand(mpsse::setClockDivisor(sbus::kOpenDivisor));
     writeCommand(mpsse::setLowByte(sbus::kEndOfOpen));
     writeCommand(mpsse::setHighByte(sbus::kHighByteInputs));
+    linkState = LINK_UP;
     return 0;
 }
 
 int synchronize_MPSSE(void) {
+    if (linkState == LINK_LOST) return 0;
     std::vector<UCHAR> reply;
     DWORD waiting = 0;
     if (queueStatus(&waiting) == FT_OK && waiting > 0) drain(waiting, &reply);
@@ -243,16 +294,23 @@ int synchronize_MPSSE(void) {
     return 0;
 }
 
+// Closing is not watched: a device found gone on the way out is not news.
 int CloseFT2232HDevice(void) {
-    if (!portOpen) return 0;
     DWORD waiting = 0;
-    if (queueStatus(&waiting) == FT_OK && waiting > 0) drain(waiting, nullptr);
+    if (usable() && FT_GetQueueStatus(ftHandle, &waiting) == FT_OK && waiting > 0)
+        drain(waiting, nullptr);
     closePort(true);
     return 0;
 }
 
+int FTD232_link_state(void) {
+    return linkState;
+}
+
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data) {
-    if (writeCommand(sbus::writeStream(sbusWord(ch, rw, addr, data))) != FT_OK) {
+    if (linkState == LINK_LOST) return 0;
+    if (writeCommand(sbus::writeStream(sbusWord(ch, rw, addr, data))) != FT_OK &&
+        linkState != LINK_LOST) {
         printf("USB Glitch Detected - Reseting FT2332   \n");
     }
     DWORD waiting = 0;
@@ -262,31 +320,20 @@ int FTD232_sbus_single_write(int ch, int rw, int addr, int data) {
 }
 
 // A read always goes out with the read/write bit clear.
-unsigned int FTD232_sbus_single_read(int ch, int, int addr, int data) {
+int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word) {
+    if (linkState == LINK_LOST) return 1;
     DWORD waiting = 0;
     takeWaiting(nullptr, &waiting);
     writeCommand(sbus::readStream(sbusWord(ch, 0, addr, data)));
+    if (linkState == LINK_LOST) return 1;
 
     Delay(0.01);
 
     std::vector<UCHAR> reply;
     const FT_STATUS status = takeWaiting(&reply, &waiting);
-    if (status != FT_OK && waiting != 1) {
-        printf("Error - GPIO cannot be read\n");
-        return 1;
-    }
-    // Reply bytes that have not arrived are waited for a little longer;
-    // bytes that never come are never decoded.
-    const auto deadline = std::chrono::steady_clock::now() + kLateReplyLimit;
-    while (reply.size() < sbus::kReplyLength && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (queueStatus(&waiting) != FT_OK) break;
-        if (waiting > 0) drain(waiting, &reply);
-    }
-    if (reply.size() < sbus::kReplyLength) {
-        printf("Error - GPIO cannot be read\n");
-        return 1;
-    }
+    if (status != FT_OK && waiting != 1) return readFailed();
+    awaitLateReply(&reply);
+    if (reply.size() < sbus::kReplyLength) return readFailed();
     const UCHAR* a = &reply[sbus::kAnswerAt];
     const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
 
@@ -298,7 +345,14 @@ unsigned int FTD232_sbus_single_read(int ch, int, int addr, int data) {
         drain(waiting, nullptr);
         synchronize_MPSSE();
     }
-    return answer;
+    if (word != nullptr) *word = answer;
+    return 0;
+}
+
+unsigned int FTD232_sbus_single_read(int ch, int, int addr, int data) {
+    unsigned int word = 1;
+    FTD232_sbus_read_word(ch, addr, data, &word);
+    return word;
 }
 
 int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index) {

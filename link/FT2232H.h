@@ -14,7 +14,22 @@ int OpenandConfigFT2232Hdevice(void);
 int synchronize_MPSSE(void);
 int CloseFT2232HDevice(void);
 
+// The state of the link, as FTD232_link_state() reports it.
+enum {
+    LINK_DOWN = 0,  // never opened, the open failed, or closed
+    LINK_UP = 1,    // open, configured and in step
+    LINK_LOST = 2,  // was up until the port stopped answering (an unplugged cable)
+};
+// A lost link makes no driver call and no wait until it is closed and
+// opened again ("Reset FTDI232H"): every word, divisor and reset call on it
+// returns at once, without a console line of its own.
+int FTD232_link_state(void);
+
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data);
+// One read cycle: 0 with the answer word in *word, or non-zero when the
+// reply could not be read (*word is then left as it was).
+int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word);
+// The answer word, or 1 when the reply could not be read.
 unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data);
 int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index);
 

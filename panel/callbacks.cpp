@@ -3,6 +3,7 @@
 // callback name of the panel resource to its function.
 #include "panel/callbacks.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/kovra610 evaluation board.h"
@@ -50,16 +51,35 @@ int translate_data2(int, int, int event, void*, int, int) {
 
 int clear_alarm(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
-    const unsigned int channel0 = FTD232_sbus_single_read(1, 0, 30, 0);
-    const unsigned int channel1 = FTD232_sbus_single_read(2, 0, 30, 0);
-    SetCtrlVal(panelHandle, DATA1, channel0 & 0xFFFFu);
-    SetCtrlVal(panelHandle, DATA2, channel1 & 0xFFFFu);
+    // Both channels are read before either display changes; a display whose
+    // read failed keeps what it showed.
+    const int displays[2] = {DATA1, DATA2};
+    unsigned int words[2] = {0, 0};
+    int failed[2];
+    for (int k = 0; k < 2; ++k) failed[k] = FTD232_sbus_read_word(k + 1, 0x1E, 0, &words[k]);
+    for (int k = 0; k < 2; ++k) {
+        if (failed[k] != 0) {
+            printf("Alarm read ch=0x%X addr=0x1E failed: display kept\n", k + 1);
+        } else {
+            SetCtrlVal(panelHandle, displays[k], words[k] & 0xFFFFu);
+        }
+    }
     return 0;
 }
 
+// The chip forgets its setup on a reset, so the transfer forgets what it
+// sent: the next transfer sends every entry in use.
 int reset(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     FTD232_sbus_reset_part();
+    if (FTD232_link_state() != LINK_UP) {
+        printf("Chip not reset: the link is not up\n");
+        return 0;
+    }
+    sbus_forget_last_sent();
+    printf(
+        "Chip reset: its registers are back at their reset values; the next transfer sends "
+        "every entry\n");
     return 0;
 }
 

@@ -131,7 +131,7 @@ public:
                 set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
                 return true;
             case StepKind::Reset:
-                FTD232_sbus_reset_part();
+                reset(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);  // as "Reset Part" does
                 return true;
             case StepKind::Clock:
                 return committed(operate::commit(panelHandle, CLKFREQ, step.divisor), why);

@@ -1,13 +1,18 @@
 // What a screen reader sees of the run-time's own widgets: a ring slide is a
 // list whose items are its captions (each selectable and pressable), an LED
-// an indicator whose value is 0 or 1.
+// an indicator whose value is 0 or 1, and a numeric a spin box whose
+// actions and value are entered as the keyboard enters them.
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleWidget>
 #include <map>
 
+#include "commit_widgets.h"
 #include "led.h"
 #include "ringslide.h"
+
+using kovra610::runtime::detail::NumericEntry;
 
 namespace {
 
@@ -126,9 +131,62 @@ public:
     }
 };
 
+// Increase and Decrease step the field as the arrow keys do (its own step,
+// committed); a value set is typed and committed as with Enter, so it is
+// judged the same way.
+class NumericAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit NumericAccessible(QAbstractSpinBox* spin)
+        : QAccessibleWidget(spin, QAccessible::SpinBox) {}
+
+    QAbstractSpinBox* spin() const { return static_cast<QAbstractSpinBox*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return spin()->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    QVariant currentValue() const override { return spin()->property("value"); }
+    void setCurrentValue(const QVariant& value) override {
+        auto* entry = dynamic_cast<NumericEntry*>(spin());
+        entry->typeText(spin()->locale().toString(value.toDouble(), 'g', 15));
+        entry->enterTyped();
+    }
+    QVariant maximumValue() const override { return spin()->property("maximum"); }
+    QVariant minimumValue() const override { return spin()->property("minimum"); }
+    QVariant minimumStepSize() const override { return spin()->property("singleStep"); }
+
+    QStringList actionNames() const override {
+        return QStringList{increaseAction(), decreaseAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (!spin()->isEnabled() || spin()->isReadOnly()) return;
+        if (name == increaseAction())
+            spin()->stepUp();
+        else if (name == decreaseAction())
+            spin()->stepDown();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        if (name == increaseAction()) return {QStringLiteral("Up")};
+        if (name == decreaseAction()) return {QStringLiteral("Down")};
+        return QAccessibleWidget::keyBindingsForAction(name);
+    }
+};
+
 QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (className == QLatin1String("RingSlide")) {
         if (auto* slide = qobject_cast<RingSlide*>(object)) return new RingSlideAccessible(slide);
+    }
+    if (className == QLatin1String("QSpinBox") || className == QLatin1String("QDoubleSpinBox")) {
+        auto* spin = qobject_cast<QAbstractSpinBox*>(object);
+        if (spin && dynamic_cast<NumericEntry*>(object)) return new NumericAccessible(spin);
     }
     if (className == QLatin1String("Led")) {
         if (auto* led = qobject_cast<Led*>(object)) return new LedAccessible(led);

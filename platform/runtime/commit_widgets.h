@@ -1,12 +1,19 @@
 // Editable controls that commit the way an operator expects: once per
 // operator action, never for values written by the program.
 //
-// Numerics commit on Enter, on leaving the field after an edit, and on each
-// arrow step that changes the value. Typed text outside the range (or not a
-// number) is refused: the field beeps, shows its previous value again, and
-// nothing is committed. So a numeric never delivers a value outside its range.
-// String fields and text boxes commit on Enter (text boxes: on leaving) and on
-// leaving the field after an edit.
+// Numerics take whatever is typed and judge it when it is committed: on
+// Enter, on leaving the field after an edit, and before an arrow step. Text
+// that is not a number, or a number outside the range, is refused whole: the
+// field beeps, shows its previous value again, commits nothing, and the
+// status line says why. So a numeric never delivers a value outside its
+// range. A decimal comma reads as a decimal point. Arrow steps commit each
+// step that changes the value. String fields and text boxes commit on Enter
+// (text boxes: on leaving) and on leaving the field after an edit. Command
+// buttons are pressed by Space and by Enter.
+//
+// A commit made because the field lost focus runs with the operator's input
+// held (see UserInputHeld): the click that took the focus away acts after
+// the commit, not inside it.
 #pragma once
 
 #include <QApplication>
@@ -14,20 +21,51 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <cmath>
 #include <functional>
+#include <string>
 #include <type_traits>
+
+#include "platform/runtime/status.h"
 
 namespace kovra610::runtime::detail {
 
-// Shared by the numeric kinds so the test driver can type into either.
+// While one lives, event processing inside a callback (ProcessSystemEvents)
+// leaves the operator's keys and clicks queued; they are handled once the
+// outermost one is gone. Holds nest.
+class UserInputHeld {
+public:
+    UserInputHeld();
+    ~UserInputHeld();
+    UserInputHeld(const UserInputHeld&) = delete;
+    UserInputHeld& operator=(const UserInputHeld&) = delete;
+};
+bool userInputHeld();
+
+// A number as an operator types it: decimal point or decimal comma, or the
+// field's own locale; finite only.
+inline bool readTypedNumber(const QString& typed, const QLocale& locale, double* out) {
+    const QString text = typed.trimmed();
+    bool ok = false;
+    double v = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (!ok) v = locale.toDouble(text, &ok);
+    if (!ok || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// Shared by the numeric kinds so the test driver and accessibility can enter
+// values into either.
 class NumericEntry {
 public:
     virtual ~NumericEntry() = default;
     // Puts text into the field as if the operator had typed it.
     virtual void typeText(const QString& text) = 0;
+    // Judges what is typed and commits it, as Enter does.
+    virtual void enterTyped() = 0;
     // Forgets an uncommitted edit (the program wrote a value).
     virtual void clearEdit() = 0;
     std::function<void()> onCommit;
@@ -36,6 +74,8 @@ public:
 template <class Base>
 class CommitSpin : public Base, public NumericEntry {
 public:
+    using Number = std::remove_cvref_t<decltype(std::declval<Base>().value())>;
+
     explicit CommitSpin(QWidget* parent) : Base(parent) {
         this->setKeyboardTracking(false);
         this->setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
@@ -47,22 +87,36 @@ public:
         this->lineEdit()->setText(text);
         edited_ = true;
     }
+    void enterTyped() override {
+        if (!takeText()) return;
+        this->selectAll();
+        commit();
+    }
     void clearEdit() override { edited_ = false; }
 
+    // Every keystroke is kept; what is typed is judged when it is committed.
+    QValidator::State validate(QString& input, int& pos) const override {
+        const QValidator::State state = Base::validate(input, pos);
+        return state == QValidator::Invalid ? QValidator::Intermediate : state;
+    }
+
 protected:
+    // Typed text is judged first: refused, it is not stepped from.
     void stepBy(int steps) override {
-        const auto before = this->value();
+        const Number before = this->value();
+        if (edited_ && !takeText()) return;
         Base::stepBy(steps);
+        settleStep();
         edited_ = false;
         if (this->value() != before) commit();
     }
+    // Brings a stepped value onto the values the field holds.
+    virtual void settleStep() {}
 
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             event->accept();
-            if (!takeText()) return;
-            this->selectAll();
-            commit();
+            enterTyped();
             return;
         }
         Base::keyPressEvent(event);
@@ -71,32 +125,57 @@ protected:
     void focusOutEvent(QFocusEvent* event) override {
         const bool commits = edited_ && takeText();
         Base::focusOutEvent(event);
-        if (commits) commit();
+        if (!commits) return;
+        const UserInputHeld held;
+        commit();
     }
 
 private:
+    enum class Fault { NotANumber, NotWhole, Outside };
+
     // Takes the typed text as the new value when it is a number inside the
-    // range; otherwise refuses it: a beep, and the previous value shown again.
+    // range; otherwise refuses it.
     bool takeText() {
-        const QString text = this->cleanText();
-        bool ok = false;
+        const QString typed = this->cleanText();
         double v = 0;
-        if constexpr (std::is_same_v<Base, QDoubleSpinBox>) {
-            v = this->locale().toDouble(text, &ok);
-            if (!ok) v = text.toDouble(&ok);
-        } else {
-            v = static_cast<double>(text.toLongLong(&ok, this->displayIntegerBase()));
+        const bool number = readTypedNumber(typed, this->locale(), &v);
+        const bool whole = !std::is_integral_v<Number> || v == std::floor(v);
+        const bool inside = v >= this->minimum() && v <= this->maximum();
+        edited_ = false;
+        if (!number || !whole || !inside) {
+            refuse(typed, !number ? Fault::NotANumber : !whole ? Fault::NotWhole : Fault::Outside);
+            return false;
         }
         const QSignalBlocker block(this);
-        edited_ = false;
-        if (ok && std::isfinite(v) && v >= this->minimum() && v <= this->maximum()) {
-            this->setValue(static_cast<decltype(this->value())>(v));
-            this->lineEdit()->setText(this->textFromValue(this->value()));
-            return true;
-        }
-        QApplication::beep();
+        this->setValue(static_cast<Number>(v == 0 ? 0 : v));  // no "-0"
         this->lineEdit()->setText(this->textFromValue(this->value()));
-        return false;
+        return true;
+    }
+
+    // A beep, the previous value shown again, and the reason on the status
+    // line: "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.300".
+    void refuse(const QString& typed, Fault fault) {
+        QApplication::beep();
+        const QString kept = this->textFromValue(this->value());
+        {
+            const QSignalBlocker block(this);
+            this->lineEdit()->setText(kept);
+        }
+        QLocale plain = this->locale();
+        plain.setNumberOptions(QLocale::OmitGroupSeparator);
+        const QString range = plain.toString(static_cast<double>(this->minimum()), 'g', 15) +
+                              QStringLiteral(" .. ") +
+                              plain.toString(static_cast<double>(this->maximum()), 'g', 15);
+        QString why;
+        if (fault == Fault::NotANumber)
+            why = QStringLiteral("\"%1\" is not a number (%2)").arg(typed, range);
+        else if (fault == Fault::NotWhole)
+            why = QStringLiteral("%1 is not a whole number (%2)").arg(typed, range);
+        else
+            why = QStringLiteral("%1 is outside %2").arg(typed, range);
+        const QString name =
+            this->objectName().isEmpty() ? QStringLiteral("value") : this->objectName();
+        showStatus(QStringLiteral("%1: %2; kept %3").arg(name, why, kept).toStdString());
     }
 
     void commit() {
@@ -110,11 +189,16 @@ using CommitIntSpin = CommitSpin<QSpinBox>;
 // A double numeric keeps the value the operator typed or the program wrote
 // to kKeptDecimals decimals, while it shows as few as its resource asks for
 // (trailing zeros beyond those are not shown): a level typed as 1.23456 is
-// 1.23456, not the 1.235 a three-decimal field would round it to.
+// 1.23456, not the 1.235 a three-decimal field would round it to. Whatever
+// it holds, it shows whole: a text wider than the field is drawn in a
+// smaller font.
 class CommitDoubleSpin : public CommitSpin<QDoubleSpinBox> {
 public:
     static constexpr int kKeptDecimals = 6;
-    using CommitSpin<QDoubleSpinBox>::CommitSpin;
+
+    explicit CommitDoubleSpin(QWidget* parent) : CommitSpin(parent) {
+        QObject::connect(lineEdit(), &QLineEdit::textChanged, this, [this] { fitText(); });
+    }
 
     // Called once the resource's properties are applied.
     void keepPrecision() {
@@ -129,7 +213,7 @@ public:
     int shownDecimals() const { return shownDecimals_; }
 
     QString textFromValue(double v) const override {
-        QString text = locale().toString(v, 'f', decimals());
+        QString text = locale().toString(v == 0 ? 0.0 : v, 'f', decimals());
         const QChar point = locale().decimalPoint().at(0);
         const int pointAt = text.indexOf(point);
         if (pointAt < 0) return text;
@@ -140,7 +224,38 @@ public:
         return text;
     }
 
+protected:
+    // Steps of 0.1 add up to 0.9999999999999999 and the like: the value is
+    // rounded to the decimals the field holds, so a level stepped to is the
+    // level typed.
+    void settleStep() override {
+        const QSignalBlocker block(this);
+        setValue(value());
+        if (value() == 0) setValue(0.0);
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        CommitSpin::resizeEvent(event);
+        fitText();
+    }
+
 private:
+    static constexpr double kSmallestPoints = 6;
+
+    // The edit's room for text: its width less the text margins, its own
+    // margins (2 px a side) and the cursor, with a pixel or two to spare.
+    void fitText() {
+        QLineEdit* edit = lineEdit();
+        const QMargins margins = edit->textMargins();
+        const int room = edit->contentsRect().width() - margins.left() - margins.right() - 8;
+        QFont f = font();
+        if (f.pointSizeF() <= 0 || room <= 0) return;
+        const QString text = edit->text();
+        while (QFontMetrics(f).horizontalAdvance(text) > room && f.pointSizeF() > kSmallestPoints)
+            f.setPointSizeF(f.pointSizeF() - 0.5);
+        if (edit->font() != f) edit->setFont(f);
+    }
+
     int shownDecimals_ = 2;
 };
 
@@ -163,13 +278,16 @@ protected:
         const bool edited = isModified();
         setModified(false);
         QLineEdit::focusOutEvent(event);
-        if (edited && onCommit) onCommit();
+        if (!edited || !onCommit) return;
+        const UserInputHeld held;
+        onCommit();
     }
 };
 
+// Tab moves on to the next control rather than going into the text.
 class CommitTextBox : public QPlainTextEdit {
 public:
-    explicit CommitTextBox(QWidget* parent) : QPlainTextEdit(parent) {}
+    explicit CommitTextBox(QWidget* parent) : QPlainTextEdit(parent) { setTabChangesFocus(true); }
     std::function<void()> onCommit;
 
 protected:
@@ -177,7 +295,26 @@ protected:
         const bool edited = document()->isModified();
         document()->setModified(false);
         QPlainTextEdit::focusOutEvent(event);
-        if (edited && onCommit) onCommit();
+        if (!edited || !onCommit) return;
+        const UserInputHeld held;
+        onCommit();
+    }
+};
+
+// A command button that Enter presses as Space does.
+class CommitButton : public QPushButton {
+public:
+    explicit CommitButton(QWidget* parent) : QPushButton(parent) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (!enter || event->modifiers() & ~Qt::KeypadModifier) {
+            QPushButton::keyPressEvent(event);
+            return;
+        }
+        event->accept();
+        if (!event->isAutoRepeat()) click();
     }
 };
 

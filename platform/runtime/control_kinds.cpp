@@ -205,6 +205,10 @@ int enterNumericText(Control& c, const QString& text) {
 
 // --- Command button ------------------------------------------------------------
 
+void setUpCommand(QWidget* w, const Control& c) {
+    if (!c.shortcut.empty()) attachShortcut(w, c.shortcut);
+}
+
 void wireCommand(QWidget* w, const std::function<void()>& deliver) {
     QObject::connect(qobject_cast<QPushButton*>(w), &QPushButton::clicked, w, deliver);
 }
@@ -411,7 +415,7 @@ const ControlKind kKinds[] = {
      setNumeric, setTextAsNumber, enterNumeric, enterNumericText},
     {Kind::Command, "command", {{{"QPushButton", kInt}, {"QCommandLinkButton", kInt}}},
      "QPushButton", false,
-     noCheck, noSetUp, wireCommand, getCommand,
+     noCheck, setUpCommand, wireCommand, getCommand,
      refuseNumber, refuseText, pressCommand, refuseText},
     {Kind::Ring, "ring", {{{"QComboBox", kInt}, {"QFontComboBox", kInt}}},
      "QComboBox", true,

@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QToolButton>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -201,7 +202,10 @@ void setLastAction(const std::string& text) {
 }
 
 void showMessage(const std::string& text) {
-    if (made()) state().window->statusBar()->showMessage(QString::fromStdString(text), kMessageMs);
+    if (made())
+        state().window->statusBar()->showMessage(QString::fromStdString(text), kMessageMs);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void startConsoleCapture() {

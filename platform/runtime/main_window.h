@@ -44,7 +44,8 @@ void setTitle(const std::string& title);
 void setBoard(const std::string& board);
 void setLinkState(LinkState state);
 void setLastAction(const std::string& text);
-// A message shown for a while over the last action.
+// A message shown for a while over the last action (on standard error while
+// there is no window).
 void showMessage(const std::string& text);
 
 // Until stopConsoleCapture, what the program prints on standard output also

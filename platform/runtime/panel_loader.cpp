@@ -45,6 +45,8 @@ public:
             w = new CommitLineEdit(parent);
         else if (className == QLatin1String("QPlainTextEdit"))
             w = new CommitTextBox(parent);
+        else if (className == QLatin1String("QPushButton"))
+            w = new CommitButton(parent);
         else
             return QUiLoader::createWidget(className, parent, name);
         w->setObjectName(name);

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "commit_widgets.h"
 #include "runtime_internal.h"
 
 namespace kovra610::runtime::detail {
@@ -40,6 +41,7 @@ struct State {
     int quitCode = 0;
     bool quitPending = false;
     std::set<int> awaitingScreen;  // displayed panels not yet put on screen
+    int inputHeld = 0;             // live UserInputHeld
 };
 
 State& state() {
@@ -225,6 +227,18 @@ CommitWatch::~CommitWatch() {
     state().commitWatch = previous_;
 }
 
+UserInputHeld::UserInputHeld() {
+    ++state().inputHeld;
+}
+
+UserInputHeld::~UserInputHeld() {
+    --state().inputHeld;
+}
+
+bool userInputHeld() {
+    return state().inputHeld > 0;
+}
+
 bool timerCallbacksSuspended() {
     return state().suspendDepth > 0;
 }
@@ -403,7 +417,10 @@ int ProcessSystemEvents(void) {
     makeLoadedPanels();
     state().awaitingScreen.clear();  // put on screen here
     QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // While a field's commit runs because the operator clicked elsewhere,
+    // the click waits (in the queue) until the commit is done.
+    QCoreApplication::processEvents(userInputHeld() ? QEventLoop::ExcludeUserInputEvents
+                                                    : QEventLoop::AllEvents);
     return UIE_NO_ERROR;
 }
 

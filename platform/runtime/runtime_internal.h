@@ -45,6 +45,7 @@ struct Control {
     CtrlCallbackPtr callback = nullptr;
     std::vector<int> ringValues;  // rings and ring slides, in item order
     int busy = 0;                 // LED busy attribute
+    std::string shortcut;         // command buttons: keys that press it, or ""
 };
 
 struct Panel {
@@ -108,6 +109,9 @@ private:
 };
 
 bool timerCallbacksSuspended();
+
+// Puts the keys on the command button's widget, replacing any it had.
+void attachShortcut(QWidget* button, const std::string& keys);
 
 // Text of a numeric value as the control shows it.
 std::string numericText(const Control& c);

@@ -1,3 +1,5 @@
+#include <chrono>
+
 #include "app/sbus_image.h"
 #include "link_fixture.h"
 
@@ -87,7 +89,9 @@ TEST_F(LinkTest, ReadDiscardsBytesWaitingBeforeItsStream) {
     openLink();
     driver->preload({0xEE, 0xEE, 0xEE});
     driver->afterWrite(1, readReply({0x8C, 0xC0, 0x01, 0x82}));
-    EXPECT_EQ(FTD232_sbus_single_read(2, 0, 0x19, 0), 0x2330006u);
+    unsigned int word = 0;
+    EXPECT_EQ(FTD232_sbus_read_word(2, 0x19, 0, &word), 0);
+    EXPECT_EQ(word, 0x2330006u);
 }
 
 TEST_F(LinkTest, ReadErrorRuleLooksAtTheStatusAndTheReportedCount) {
@@ -121,7 +125,9 @@ TEST_F(LinkTest, ShortReplyIsWaitedForAndNeverDecodedFromBytesThatDidNotArrive) 
         // the rest never comes: the read error, not a half-decoded word
         driver->afterWrite(1, readReply({0x4F}));
         StdoutCapture out;
-        EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 1u);
+        unsigned int word = 0x5A5A;
+        EXPECT_NE(FTD232_sbus_read_word(1, 0x1E, 0, &word), 0);
+        EXPECT_EQ(word, 0x5A5Au);
         EXPECT_EQ(out.text(), "Error - GPIO cannot be read\n");
     }
 }
@@ -171,6 +177,7 @@ TEST_F(LinkTest, ChipResetIsNineBytesInThreeWrites) {
 
 TEST_F(LinkTest, WithTheLinkDownNothingReachesTheDriverAndFailuresAreReported) {
     // never opened
+    EXPECT_EQ(FTD232_link_state(), LINK_DOWN);
     StdoutCapture out;
     EXPECT_EQ(FTD232_sbus_single_write(1, 1, 1, 1), 0);
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 1, 0), 1u);
@@ -179,6 +186,33 @@ TEST_F(LinkTest, WithTheLinkDownNothingReachesTheDriverAndFailuresAreReported) {
     EXPECT_EQ(out.text(),
               "USB Glitch Detected - Reseting FT2332   \nError - GPIO cannot be read\n");
     EXPECT_TRUE(driver->calls().empty());
+}
+
+// Unplugged, every call on the handle fails: the loss is said once, and
+// until the link is closed no call reaches the driver or waits.
+TEST_F(LinkTest, AnUnpluggedPortIsLostOnceAndLaterCallsReturnAtOnce) {
+    openLink();
+    EXPECT_EQ(FTD232_link_state(), LINK_UP);
+    for (const char* op : {"FT_Write", "FT_GetQueueStatus"}) driver->failAlways(op, FT_IO_ERROR);
+    StdoutCapture out;
+    FTD232_sbus_single_write(3, 1, 0x1D, 12);
+    EXPECT_EQ(FTD232_link_state(), LINK_LOST);
+    driver->clearCalls();
+    unsigned int word = 7;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) EXPECT_NE(FTD232_sbus_read_word(1, 0x1E, 0, &word), 0);
+    FTD232_sbus_single_write(1, 1, 2, 2);
+    SetClkFreq(4, 0);
+    FTD232_sbus_reset_part();
+    // the reads' fixed 10 ms waits alone would take a second
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_EQ(word, 7u);
+    EXPECT_TRUE(driver->calls().empty());
+    EXPECT_EQ(out.text().find("Link lost: "), 0u);
+    EXPECT_EQ(out.text().find('\n'), out.text().size() - 1);
+    CloseFT2232HDevice();
+    EXPECT_EQ(ops(), (std::vector<std::string>{"FT_Close"}));  // no bit-mode reset
+    EXPECT_EQ(FTD232_link_state(), LINK_DOWN);
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ TEST_F(LinkOnVirtualBoard, LinkFaultsEndInTheLinksOwnReports) {
               "USB Glitch Detected - Reseting FT2332   \n"
               " !!!!! 0 0 0 0  \n"
               "Error - GPIO cannot be read\n"
-              "Error - GPIO cannot be read\n");
+              "Link lost: the FT2232H stopped answering (USB cable unplugged?) - re-plug it, "
+              "press \"Reset FTDI232H\", then \"Write All Reg\"\n");
     EXPECT_EQ(board->chip().reg(0, 2), 2);  // the write that found stray bytes still landed
 }
 

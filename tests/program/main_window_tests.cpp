@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 
 #include "platform/runtime/main_window.h"
 #include "program_fixture.h"
@@ -52,11 +53,25 @@ TEST_F(ProgramTest, TheWindowSaysWhichBoardTheLinkStateAndTheLastAction) {
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->windowTitle().toStdString(), "KOVRA610 " KOVRA610_VERSION " (virtual board)");
         EXPECT_EQ(statusText("statusBoard"), "VIRTUAL");
+        EXPECT_EQ(statusText("statusLink"), "link up");
+        EXPECT_EQ(statusText("statusLastAction"), "Start-up: done");
 
         driver::press(panelHandle, ALL_2);
         EXPECT_EQ(statusText("statusLastAction"), "Read all Regs: done");
         driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
         EXPECT_EQ(statusText("statusLastAction"), "DVH_Ch0 VOLTAGE: done");
+
+        // A refused entry says why in the status bar.
+        EXPECT_EQ(
+            driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), std::string("9.9")),
+            UIE_OUT_OF_RANGE);
+        EXPECT_EQ(w->statusBar()->currentMessage().toStdString(),
+                  "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.300");
+
+        board->faults().pullCable();
+        driver::press(panelHandle, ALL);
+        EXPECT_EQ(statusText("statusLink"), "link lost");
+        EXPECT_EQ(statusText("statusLastAction"), "Write All Reg: link lost");
     });
 }
 

@@ -209,7 +209,6 @@ TEST_F(ProgramTest, WriteAllRegSendsEverythingEveryTimeWithItsLedLit) {
         driver::press(panelHandle, ALL);
         EXPECT_EQ(driver::shownText(panelHandle, LED_2), "0");
     });
-    EXPECT_NE(console.find("USB Glitch Detected - Reseting FT2332   \n"), std::string::npos);
 }
 
 TEST_F(ProgramTest, AlarmReadBackReadsBothChannelsBeforeShowingEither) {
@@ -275,15 +274,23 @@ TEST_F(ProgramTest, LinkButtonsResetTheChipSetTheClockAndReopen) {
         driver::press(panelHandle, SETCLKFREQ);
         EXPECT_EQ(board->engine().divisor(), 4);
 
+        // "Reset Part": the next transfer, here for one level, sends every entry
         driver::press(panelHandle, COMMANDBUTTON_4);
         EXPECT_EQ(board->chip().resets(), 2u);
         EXPECT_EQ(board->chip().reg(0, 0x19), 0);
+        board->chip().clearLists();
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 3), 1.0);
+        EXPECT_EQ(board->chip().words().size(), 40u);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
 
         // re-opening returns the clock to its divisor 15
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_EQ(board->engine().divisor(), 15);
         EXPECT_TRUE(board->portConfig(0).open);
     });
+    EXPECT_NE(console.find("Chip reset: its registers are back at their reset values; the next "
+                           "transfer sends every entry\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
@@ -293,7 +300,8 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
         driver::press(panelHandle, COMMANDBUTTON_6);
         driver::commit(panelHandle, DRVFORCE, 3);
         driver::press(panelHandle, ALL_2);
-        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "1");
+        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 0)), "36044");
+        EXPECT_EQ(sbus_structure.data[0], 36044);
         board->faults().plugCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_TRUE(board->portConfig(0).open);
@@ -301,6 +309,56 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("There are no FTDI devices installed\n"), std::string::npos);
     EXPECT_NE(console.find("Error - GPIO cannot be read\n"), std::string::npos);
+    EXPECT_NE(console.find("DVH_Ch0    ch=0x1 addr=0x0 read failed: level and code kept\n"),
+              std::string::npos);
+}
+
+// The cable pulled in the middle of "Read all Regs": the loss is said once;
+// the entries read before show what the chip holds, every later one keeps
+// its level, code and name, and its listing line says so; the single read
+// and the alarm read-back keep their fields. After re-plugging, "Reset
+// FTDI232H" and "Write All Reg" bring the chip to the image.
+TEST_F(ProgramTest, APulledCableNeverBecomesDataAndReopeningRestoresTheChip) {
+    runProgram([&] {
+        driver::commit(panelHandle, DRVFORCE, 3);
+        const SBUS_STRUCTURE before = sbus_structure;
+        board->chip().setReg(0, 0x00, 40000);
+        board->faults().pullCableAfterWrite(10);  // the tenth read gets no reply
+        driver::press(panelHandle, ALL_2);
+        EXPECT_EQ(FTD232_link_state(), LINK_LOST);
+        EXPECT_EQ(sbus_structure.data[0], 40000);
+        for (int i = 9; i < 40; ++i) {
+            EXPECT_EQ(sbus_structure.data[i], before.data[i]) << i;
+            EXPECT_EQ(sbus_structure.volts[i], before.volts[i]) << i;
+        }
+        EXPECT_EQ(driver::shownText(panelHandle, item(HexDataCtrlArr, 9)), "9830");
+        EXPECT_EQ(driver::shownText(panelHandle, DRVFORCE), "3");
+        SetCtrlVal(panelHandle, CH2, 2u);
+        SetCtrlVal(panelHandle, ADDR2, 0x12u);
+        SetCtrlVal(panelHandle, DAT2, 9u);
+        SetCtrlVal(panelHandle, DATA1, 5u);
+        driver::press(panelHandle, SINGLEREAD);
+        driver::press(panelHandle, COMMANDBUTTON_5);
+        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "9");
+        EXPECT_EQ(driver::shownText(panelHandle, DATA1), "5");
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 1), 2.0);
+        driver::press(panelHandle, COMMANDBUTTON_4);
+
+        board->faults().plugCable();
+        driver::press(panelHandle, COMMANDBUTTON_6);
+        EXPECT_EQ(FTD232_link_state(), LINK_UP);
+        driver::press(panelHandle, ALL);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
+        EXPECT_EQ(board->chip().reg(0, 0x01), 29491);
+    });
+    EXPECT_EQ(console.find("Link lost: "), console.rfind("Link lost: "));
+    for (const char* line : {"\nDVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data=0x9C40 40000\n",
+                             "\nCLAMPL_Ch0 ch=0x1 addr=0x9 read failed: level and code kept\n",
+                             "\nSingle read ch=0x2 addr=0x12 failed: fields kept\n",
+                             "\nAlarm read ch=0x1 addr=0x1E failed: display kept\n"
+                             "Alarm read ch=0x2 addr=0x1E failed: display kept\n",
+                             "\nChip not reset: the link is not up\n", "\nLink lost: "})
+        EXPECT_NE(console.find(line), std::string::npos) << line;
 }
 
 TEST_F(ProgramTest, BitStringWritesTheSameWordAsTheOverVoltageMask) {

@@ -1,4 +1,8 @@
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -241,6 +245,85 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsReportedByEitherWriter) {
         EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX),
                   (setupDir / "kovra610_defaults.sbus").string());
     });
+}
+
+// A save writes the file it is given: through a link into the file it
+// names, into every name of a file with several, keeping an existing
+// file's mode; a new file gets 0666 less the umask.
+TEST_F(SetupFileTest, SavingWritesTheFileItIsGiven) {
+    const fs::path real = workDir / "real.sbus", link = setupDir / "link.sbus";
+    writeSetupFile(real.string(), "old");
+    fs::create_symlink("../real.sbus", link);
+    fs::create_hard_link(real, workDir / "also.sbus");
+    write_structure_to_sbus_setupfile_pass_filename(link.c_str());
+    EXPECT_EQ(readFile(workDir / "also.sbus"), readFile(real));
+    fs::remove(workDir / "also.sbus");
+    chmod(real.c_str(), 0600);
+    write_structure_to_sbus_setupfile_pass_filename(link.c_str());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms(0600));
+    const mode_t previous = umask(0007);
+    write_structure_to_sbus_setupfile_pass_filename((setupDir / "new.sbus").c_str());
+    umask(previous);
+    EXPECT_EQ(fs::status(setupDir / "new.sbus").permissions(), fs::perms(0660));
+    EXPECT_EQ(readFile(real), readFile(setupDir / "new.sbus"));
+    EXPECT_TRUE(driver::shownMessagePopups().empty());
+}
+
+// Saves `path` as an ordinary user (root, who may write any file, drops to
+// `user` in a child process): 0 saved, 1 the "Unable to Create" popup.
+int savedByOrdinaryUser(const fs::path& path, uid_t user, gid_t group) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||
+                               setuid(user) != 0 || geteuid() == 0)) {
+            _exit(9);
+        }
+        driver::clearShownMessagePopups();
+        write_structure_to_sbus_setupfile_pass_filename(path.c_str());
+        const auto popups = driver::shownMessagePopups();
+        if (popups.empty()) _exit(0);
+        _exit(popups[0].title == "Error" &&
+                      popups[0].message == "Unable to Create  " + path.string()
+                  ? 1
+                  : 8);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A file the user may not write is left untouched and the save fails with
+// the popup; a file the user may write, in a folder the user may not
+// write, is written in place.
+TEST_F(SetupFileTest, SavingAsAnOrdinaryUserWritesOnlyWhatTheUserMayWrite) {
+    const passwd* nobody = getpwnam("nobody");
+    const bool root = geteuid() == 0;
+    const uid_t user = !root ? geteuid() : nobody != nullptr ? nobody->pw_uid : 65534;
+    const gid_t group = !root ? getegid() : nobody != nullptr ? nobody->pw_gid : 65534;
+    const fs::path mine = workDir / "mine", locked = workDir / "locked";
+    const fs::path readOnly = mine / "ro.sbus", inPlace = locked / "w.sbus";
+    fs::create_directories(mine);
+    fs::create_directories(locked);
+    writeSetupFile(readOnly.string(), "kept");
+    writeSetupFile(inPlace.string(), "old");
+    chmod(workDir.c_str(), 0755);
+    chmod(readOnly.c_str(), 0444);
+    for (const fs::path& p : {mine, readOnly, inPlace}) ASSERT_EQ(chown(p.c_str(), user, group), 0);
+    chmod(locked.c_str(), 0555);
+    struct stat before {};
+    stat(inPlace.c_str(), &before);
+
+    EXPECT_EQ(savedByOrdinaryUser(readOnly, user, group), 1);
+    EXPECT_EQ(readFile(readOnly), "kept");
+    EXPECT_EQ(fs::status(readOnly).permissions(), fs::perms(0444));
+    EXPECT_EQ(savedByOrdinaryUser(inPlace, user, group), 0);
+    struct stat after {};
+    stat(inPlace.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    write_structure_to_sbus_setupfile_pass_filename((workDir / "reference.sbus").c_str());
+    EXPECT_EQ(readFile(inPlace), readFile(workDir / "reference.sbus"));
+    chmod(locked.c_str(), 0755);
 }
 
 TEST_F(ProgramTest, CancelledDialogsChangeNothing) {

@@ -4,9 +4,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "program_fixture.h"
 #include "recording_backend.h"
@@ -108,19 +110,20 @@ TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed
     });
 }
 
-TEST_F(ProgramTest, WithoutTheDefaultFileTheInitialImageGoesOut) {
+// Without its default setup the chip is reset and left so: the image's
+// initial contents are not sent.
+TEST_F(ProgramTest, WithoutTheDefaultFileTheChipKeepsItsResetState) {
     removeDefaultSetupFile();
+    board->chip().setReg(0, 0x01, 0x1234);  // cleared by the reset
     std::string textBox;
     runProgram([&] { textBox = driver::shownText(panelHandle, DAC1TEXTBOX); });
     EXPECT_EQ(textBox, "None Loaded");
-    ASSERT_EQ(board->chip().words().size(), 40u);
-    for (int i = 0; i < 40; ++i) {
-        const auto& w = board->chip().words()[i];
-        EXPECT_EQ(w.ch, 1u);
-        EXPECT_EQ(w.addr, 1u);
-        // entries 8 and 9 go out as the code of their 1.0 V
-        EXPECT_EQ(w.data, (i == 8 || i == 9) ? 22937u : 1u) << i;
-    }
+    EXPECT_EQ(board->chip().resets(), 1u);
+    EXPECT_TRUE(board->chip().words().empty());
+    EXPECT_EQ(board->chip().reg(0, 0x01), 0);
+    EXPECT_EQ(console, std::string(kSuccessfulOpen) + "Default setup file not loaded (" +
+                           setupDir.string() + "/kovra610_defaults.sbus: " + std::strerror(ENOENT) +
+                           "): the chip is left in its reset state, nothing sent\n");
 }
 
 TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {
@@ -138,9 +141,12 @@ TEST_F(ProgramTest, AFailingLinkOpenIsReportedAndThePanelRunsOn) {
     board->faults().setEchoFault(vboard::EchoFault::Missing, vboard::FaultInjector::kAlways);
     int result = -2;
     result = runProgram([&] {
-        // single words fail in the link and the panel keeps working
+        // single words fail in the link, the panel keeps working, and the
+        // failed read leaves its fields as they were
+        driver::commit(panelHandle, ADDR2, 0x21u);
         driver::press(panelHandle, SINGLEREAD);
-        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "1");
+        EXPECT_EQ(driver::shownText(panelHandle, ADDR2), std::to_string(0x21));
+        EXPECT_EQ(driver::shownText(panelHandle, DAT2), "0");
     });
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("Error in synchronizing the MPSSE\n"), std::string::npos);
@@ -155,13 +161,12 @@ TEST_F(ProgramTest, ASetupDirectoryTooLongForTheDefaultPathIsSaidOnTheConsole) {
     fs::copy_file(setupDir / "kovra610_defaults.sbus", deep / "Dac/kovra610_defaults.sbus");
     fs::current_path(deep);
     runProgram();
-    EXPECT_NE(console.find("Default setup file not loaded: its path is longer than 127 "
-                           "characters: " +
-                           deep.string() + "/Dac/kovra610_defaults.sbus\n"),
+    EXPECT_NE(console.find("Default setup file not loaded (" + deep.string() +
+                           "/Dac/kovra610_defaults.sbus: its path is longer than 127 "
+                           "characters): the chip is left in its reset state, nothing sent\n"),
               std::string::npos)
         << console;
-    EXPECT_EQ(board->chip().reg(0, 0x01), 1);  // the initial image went out instead
-    EXPECT_EQ(board->chip().reg(0, 0x00), 0);
+    EXPECT_TRUE(board->chip().words().empty());
 }
 
 // "Exit" pressed while start-up still runs ends the program as soon as the

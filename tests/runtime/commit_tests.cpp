@@ -66,8 +66,9 @@ TEST_F(RuntimeTest, NumericsNeverDeliverValuesOutsideTheirRange) {
     EXPECT_EQ(rt::commit(panel, CODE, 0), CODE * 10);
     EXPECT_EQ(deliveredValues(CODE), (std::vector<double>{65535, 0}));
 
-    // Typed by keys: the field takes no keystroke that leads outside the
-    // range, and what it does take commits inside the range.
+    // Typed by keys: what is outside the range is refused whole, by Enter
+    // and by leaving the field alike.
+    const std::size_t committed = delivered().size();
     QWidget* code = widget(CODE);
     retype(code, "99999");
     QTest::keyClick(code, Qt::Key_Return);
@@ -78,6 +79,8 @@ TEST_F(RuntimeTest, NumericsNeverDeliverValuesOutsideTheirRange) {
     QTest::keyClick(volts, Qt::Key_Enter);
     retype(volts, "-3");
     leave(volts);
+    EXPECT_EQ(delivered().size(), committed);
+    EXPECT_EQ(rt::shownText(panel, CODE), "0");
 
     // Stepping past an end stops at the end and commits nothing more.
     SetCtrlVal(panel, CODE, 65535u);

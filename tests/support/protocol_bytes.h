@@ -2,6 +2,7 @@
 // test backends record and compare.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -44,8 +45,10 @@ inline const Bytes kEcho{mpsse::kBadCommandAnswer, sbus::kEchoProbe};
 // The reply to a read stream with the answer bytes that follow the reply
 // marker's answer.
 inline Bytes readReply(std::initializer_list<uint8_t> answer) {
-    Bytes reply{mpsse::kBadCommandAnswer, sbus::kReplyMarker};
-    reply.insert(reply.end(), answer.begin(), answer.end());
+    Bytes reply(2 + answer.size());
+    reply[0] = mpsse::kBadCommandAnswer;
+    reply[1] = sbus::kReplyMarker;
+    std::copy(answer.begin(), answer.end(), reply.begin() + 2);
     return reply;
 }
 

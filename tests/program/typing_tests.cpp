@@ -1,0 +1,242 @@
+// What an operator types, steps, clicks and presses at the panel, through
+// real key and mouse events on the panel's widgets, judged by what reaches
+// the chip.
+#include <qpa/qwindowsysteminterface.h>
+
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <set>
+
+#include "platform/runtime/runtime_internal.h"
+#include "platform/runtime/status.h"
+#include "program_fixture.h"
+#include "ringslide.h"
+
+namespace kovra610::testing {
+namespace {
+
+QWidget* widgetOf(int control) {
+    return runtime::detail::findControl(panelHandle, control)->widget;
+}
+QWidget* level(int i) {
+    return widgetOf(GetCtrlArrayItem(VoltDataCtrlArr, i));
+}
+QWidget* code(int i) {
+    return widgetOf(GetCtrlArrayItem(HexDataCtrlArr, i));
+}
+std::string shown(QWidget* field) {
+    return qobject_cast<QAbstractSpinBox*>(field)->text().toStdString();
+}
+
+// The panel's window active and the field focused, as after a click in it.
+void focusField(QWidget* field) {
+    QWidget* window = field->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    field->setFocus(Qt::MouseFocusReason);
+}
+void retype(QWidget* field, const char* text) {
+    focusField(field);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+}
+
+// A touchpad tap: press and release queued together by the window system,
+// then handled.
+void tap(QWidget* w, QPoint at) {
+    // The operator first scrolls the control into view.
+    for (QWidget* up = w->parentWidget(); up != nullptr; up = up->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) scroll->ensureWidgetVisible(w);
+    QWindow* window = w->window()->windowHandle();
+    const QPointF local = w->mapTo(w->window(), at);
+    const QPointF global = w->mapToGlobal(at);
+    using Queued = QWindowSystemInterface::AsynchronousDelivery;
+    QWindowSystemInterface::handleMouseEvent<Queued>(window, local, global, Qt::LeftButton,
+                                                     Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<Queued>(window, local, global, Qt::NoButton,
+                                                     Qt::LeftButton, QEvent::MouseButtonRelease);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Index of the last word the chip decoded for a register, or -1.
+int lastWordIndex(const vboard::VirtualBoard& board, unsigned ch, unsigned addr) {
+    int found = -1;
+    const auto& words = board.chip().words();
+    for (std::size_t k = 0; k < words.size(); ++k)
+        if (words[k].ch == ch && words[k].addr == addr) found = static_cast<int>(k);
+    return found;
+}
+
+// The single write's fields, set as the program would: no event.
+void setSingleWrite(unsigned addr, unsigned data) {
+    SetCtrlVal(panelHandle, CH, 1u);
+    SetCtrlVal(panelHandle, REG, 1u);
+    SetCtrlVal(panelHandle, ADDR, addr);
+    SetCtrlVal(panelHandle, DATA_1, data);
+}
+
+class TypingTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        // Once the program runs: it shows status messages in its window.
+        QTimer::singleShot(0, [this] {
+            runtime::setStatusSink([this](const std::string& m) { status.push_back(m); });
+        });
+    }
+    void TearDown() override {
+        runtime::setStatusSink(nullptr);
+        ProgramTest::TearDown();
+    }
+    std::string lastStatus() const { return status.empty() ? "" : status.back(); }
+    std::vector<std::string> status;
+};
+
+TEST_F(TypingTest, TypedTextIsJudgedWholeWhenCommitted) {
+    runProgram([&] {
+        const unsigned before = board->chip().reg(0, 0);
+        board->chip().clearLists();
+        const char* refused[][2] = {
+            {"9.9", "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.000"},
+            {"7.6", "DAC1_0: 7.6 is outside -2.5 .. 7.5; kept 3.000"},
+            {"1..2", "DAC1_0: \"1..2\" is not a number (-2.5 .. 7.5); kept 3.000"}};
+        for (const auto& [typed, why] : refused) {
+            retype(level(0), typed);
+            QTest::keyClick(level(0), Qt::Key_Return);
+            EXPECT_EQ(shown(level(0)), "3.000") << typed;
+            EXPECT_EQ(lastStatus(), why);
+        }
+        retype(code(0), "70000");
+        QTest::keyClick(code(0), Qt::Key_Tab);  // leaving judges it too
+        EXPECT_EQ(lastStatus(), "ADDR_1: 70000 is outside 0 .. 65535; kept 36044");
+        EXPECT_EQ(sbus_structure.data[0], 36044);
+        EXPECT_TRUE(board->chip().words().empty());
+        EXPECT_EQ(board->chip().reg(0, 0), before);
+
+        retype(level(0), "1,2");  // a decimal comma
+        QTest::keyClick(level(0), Qt::Key_Return);
+        EXPECT_EQ(board->chip().reg(0, 0), 24248u);
+        EXPECT_EQ(shown(code(0)), "24248");
+    });
+}
+
+TEST_F(TypingTest, ArrowStepsLandWhereTypedLevelsDo) {
+    runProgram([&] {
+        retype(level(1), "1.6");
+        QTest::keyClick(level(1), Qt::Key_Return);
+        for (int k = 0; k < 16; ++k) QTest::keyClick(level(1), Qt::Key_Down);
+        EXPECT_EQ(shown(level(1)), "0.000");
+        EXPECT_EQ(board->chip().reg(0, 1), 16384u);
+
+        retype(level(1), "5.0");
+        QTest::keyClick(level(1), Qt::Key_Return);
+        for (int k = 0; k < 10; ++k) QTest::keyClick(level(1), Qt::Key_Up);
+        EXPECT_EQ(shown(level(1)), "6.000");
+        EXPECT_EQ(board->chip().reg(0, 1), 55705u);
+
+        // A level kept to six decimals is shown whole.
+        retype(level(1), "-2.123456");
+        QTest::keyClick(level(1), Qt::Key_Return);
+        QLineEdit* edit = level(1)->findChild<QLineEdit*>();
+        EXPECT_EQ(edit->text(), "-2.123456");
+        EXPECT_LE(edit->fontMetrics().horizontalAdvance(edit->text()),
+                  edit->contentsRect().width() - 4);
+    });
+}
+
+TEST_F(TypingTest, AClickThatEndsAnEditActsAfterTheEditIsSent) {
+    runProgram([&] {
+        auto* slide = qobject_cast<RingSlide*>(widgetOf(DRVFORCE));
+        board->chip().clearLists();
+        retype(level(2), "2.0");
+        tap(slide, slide->rowRect(3).center());
+        EXPECT_EQ(board->chip().reg(0, 2), 29491u);
+        EXPECT_EQ(slide->currentIndex(), 3);
+        EXPECT_EQ(board->chip().reg(0, 0x19) >> 1 & 7, 5u) << "the ring slide's word";
+        EXPECT_LT(lastWordIndex(*board, 1, 2), lastWordIndex(*board, 1, 0x19));
+
+        setSingleWrite(0x12, 0xBEEF);
+        board->chip().clearLists();
+        retype(level(2), "-1.0");
+        QWidget* button = widgetOf(COMMANDBUTTON);
+        tap(button, button->rect().center());
+        EXPECT_EQ(board->chip().reg(0, 2), 9830u);
+        EXPECT_EQ(board->chip().reg(0, 0x12), 0xBEEFu);
+        EXPECT_LT(lastWordIndex(*board, 1, 2), lastWordIndex(*board, 1, 0x12));
+    });
+}
+
+TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
+    runProgram([&] {
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(level(3));
+        ASSERT_NE(field->actionInterface(), nullptr);
+        ASSERT_NE(field->valueInterface(), nullptr);
+        field->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+        EXPECT_EQ(shown(level(3)), "1.700");  // 1.6 + one step of 0.1
+        EXPECT_EQ(shown(code(3)), "27524");
+        EXPECT_EQ(board->chip().reg(0, 3), 27524u);
+        field->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
+        EXPECT_EQ(board->chip().reg(0, 3), 26869u);
+
+        field->valueInterface()->setCurrentValue(2.0);
+        EXPECT_EQ(board->chip().reg(0, 3), 29491u);
+        field->valueInterface()->setCurrentValue(9.9);
+        EXPECT_EQ(board->chip().reg(0, 3), 29491u);
+        EXPECT_EQ(lastStatus(), "DAC1_3: 9.9 is outside -2.5 .. 7.5; kept 2.000");
+    });
+}
+
+TEST_F(TypingTest, TabWalksEveryControlAndKeysPressButtons) {
+    runProgram([&] {
+        QWidget* panel = widgetOf(DAC1TEXTBOX)->parentWidget();
+        std::set<QWidget*> expected;
+        for (QWidget* w : panel->findChildren<QWidget*>())
+            if (w->focusPolicy() & Qt::TabFocus && !w->focusProxy() && w->isVisibleTo(panel))
+                expected.insert(w);
+        focusField(level(0));
+        std::set<QWidget*> visited;
+        for (int k = 0; k < 1000 && (k == 0 || QApplication::focusWidget() != level(0)); ++k) {
+            visited.insert(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(QApplication::focusWidget(), level(0)) << "Tab wraps";
+        for (QWidget* w : expected) EXPECT_TRUE(visited.count(w)) << w->objectName().toStdString();
+        EXPECT_FALSE(qobject_cast<QPlainTextEdit*>(widgetOf(DAC1TEXTBOX))
+                         ->toPlainText()
+                         .contains(QLatin1Char('\t')));
+
+        // Enter presses a focused button; Ctrl+W is "Write All Reg".
+        setSingleWrite(0x12, 0x1234);
+        widgetOf(COMMANDBUTTON)->setFocus();
+        QTest::keyClick(widgetOf(COMMANDBUTTON), Qt::Key_Return);
+        EXPECT_EQ(board->chip().reg(0, 0x12), 0x1234u);
+        board->chip().clearLists();
+        QTest::keyClick(level(0), Qt::Key_W, Qt::ControlModifier);
+        EXPECT_EQ(board->chip().words().size(),
+                  static_cast<std::size_t>(sbus_structure.number_registers));
+
+        const std::pair<int, Qt::Key> shortcuts[] = {{SBUSSEL, Qt::Key_O},
+                                                     {SBUSLRN, Qt::Key_S},
+                                                     {ALL_2, Qt::Key_R},
+                                                     {COMMANDBUTTON_7, Qt::Key_Q}};
+        for (const auto& [control, key] : shortcuts) {
+            QSignalSpy clicked(qobject_cast<QPushButton*>(widgetOf(control)),
+                               &QPushButton::clicked);
+            QTest::keyClick(level(0), key, Qt::ControlModifier);
+            EXPECT_EQ(clicked.count(), 1) << control;
+        }
+    });
+}
+
+}  // namespace
+}  // namespace kovra610::testing
