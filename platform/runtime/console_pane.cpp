@@ -45,14 +45,30 @@ QString ConsolePane::stampedText(const ConsoleLine& line) {
 }
 
 void ConsolePane::append(const ConsoleLine& line) {
-    view_->appendPlainText(stampedText(line));
+    waiting_.append(stampedText(line));
+    if (waiting_.size() > kMaxLines) waiting_.removeFirst();
+    if (isVisible()) flush();
 }
 
-QString ConsolePane::text() const {
+// Laying out lines in a hidden view (at no useful width) would cost more
+// than the printing itself.
+void ConsolePane::flush() {
+    if (waiting_.isEmpty()) return;
+    view_->appendPlainText(waiting_.join(QLatin1Char('\n')));
+    waiting_.clear();
+}
+
+void ConsolePane::showEvent(QShowEvent* event) {
+    flush();
+    QWidget::showEvent(event);
+}
+
+QString ConsolePane::text() {
+    flush();
     return view_->toPlainText();
 }
 
-bool ConsolePane::saveTo(const QString& path, QString* error) const {
+bool ConsolePane::saveTo(const QString& path, QString* error) {
     QSaveFile file(path);
     // Written whole or not at all; in place when the folder is not writable.
     file.setDirectWriteFallback(true);

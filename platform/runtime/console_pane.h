@@ -4,6 +4,7 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "platform/runtime/console_capture.h"
@@ -23,15 +24,17 @@ public:
 
     // "hh:mm:ss.zzz  text", in local time.
     static QString stampedText(const ConsoleLine& line);
+    // Lines reach the view while the pane is shown; while it is hidden they
+    // wait, and go in together when it is shown (or read, or saved).
     void append(const ConsoleLine& line);
-    // Everything shown, one line each.
-    QString text() const;
+    // Every line, one a line.
+    QString text();
 
     QSize sizeHint() const override { return {kWidth, QWidget::sizeHint().height()}; }
 
     // Writes the lines shown to `path`. False, with the reason in `error`,
     // when the file cannot be written.
-    bool saveTo(const QString& path, QString* error) const;
+    bool saveTo(const QString& path, QString* error);
 
 signals:
     // After a save asked for by the operator: what became of it.
@@ -41,8 +44,14 @@ public slots:
     // Asks the operator for a file (the run-time's file popup) and saves.
     void save();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void flush();
+
     QPlainTextEdit* view_;
+    QStringList waiting_;
 };
 
 }  // namespace kovra610::runtime

@@ -190,15 +190,15 @@ void setBoard(const std::string& board) {
 
 void setLinkState(LinkState link) {
     state().link = link;
-    if (made()) showLink();
+    if (made() && state().frame.link->text() != linkText(link)) showLink();
 }
 
 void setLastAction(const std::string& text) {
     state().lastAction = text;
-    if (made()) {
-        state().window->statusBar()->clearMessage();
-        state().frame.lastAction->setText(QString::fromStdString(text));
-    }
+    if (!made()) return;
+    QStatusBar* bar = state().window->statusBar();
+    if (!bar->currentMessage().isEmpty()) bar->clearMessage();
+    state().frame.lastAction->setText(QString::fromStdString(text));
 }
 
 void showMessage(const std::string& text) {

@@ -79,22 +79,26 @@ TEST_F(ProgramTest, TheConsolePaneShowsEachLineStampedAsPrintedAndSavesThem) {
     const std::string saved = (workDir / "console.log").string();
     std::string paneAtEnd;
     runProgram([&] {
-        // A line is in the pane as soon as it is printed.
-        driver::press(panelHandle, ALL_2);
-        const std::string pane = paneText();
-        EXPECT_NE(pane.find("  DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data="), std::string::npos);
-
         auto* dock = window::mainWindow()->findChild<QDockWidget*>("consoleDock");
         QAction* toggle = window::mainWindow()->findChild<QAction*>("consoleToggle");
-        const bool shown = dock->isVisible();
+        if (!dock->isVisible()) toggle->trigger();  // it starts hidden on a small screen
+        ASSERT_TRUE(dock->isVisible());
+        // A line is in the pane as soon as it is printed.
+        driver::press(panelHandle, ALL_2);
+        EXPECT_NE(paneText().find("  DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data="), std::string::npos);
+
+        // Lines printed while it is hidden are there when it is shown again.
         toggle->trigger();
-        EXPECT_NE(dock->isVisible(), shown);
+        EXPECT_FALSE(dock->isVisible());
+        const std::size_t before = paneText().size();
+        driver::press(panelHandle, ALL_2);
         toggle->trigger();
-        EXPECT_EQ(dock->isVisible(), shown);
+        EXPECT_TRUE(dock->isVisible());
+        EXPECT_NE(paneText().find("  OVDL_Ch1   ch=0x2", before), std::string::npos);
 
         driver::answerNextFilePopup(saved);
         window::mainWindow()->findChild<QPushButton*>("consoleSave")->click();
-        EXPECT_EQ(readFile(saved), pane + "\n");
+        EXPECT_EQ(readFile(saved), paneText() + "\n");
         EXPECT_EQ(statusText("statusLastAction"), "Save Console: saved to console.log");
         paneAtEnd = paneText();
     });
