@@ -11,6 +11,21 @@
 
 namespace {
 
+// The four fields of a serial-bus word as the panel's single-word controls
+// hold them: channel, read/write flag, address and data.
+struct PanelWord {
+    unsigned int ch = 0, rw = 0, addr = 0, data = 0;
+};
+
+PanelWord panelWord(int chControl, int rwControl, int addrControl, int dataControl) {
+    PanelWord w;
+    GetCtrlVal(panelHandle, chControl, &w.ch);
+    GetCtrlVal(panelHandle, rwControl, &w.rw);
+    GetCtrlVal(panelHandle, addrControl, &w.addr);
+    GetCtrlVal(panelHandle, dataControl, &w.data);
+    return w;
+}
+
 SBUS_LAST_SENT nothingSentYet() {
     SBUS_LAST_SENT sent;
     std::memset(&sent, 0xFF, sizeof sent);  // every element -1
@@ -74,29 +89,21 @@ int sbus_structure_write_to_testequip(void) {
 }
 
 int part_single_write(void) {
-    unsigned int ch = 0, rw = 0, addr = 0, data = 0;
-    GetCtrlVal(panelHandle, CH, &ch);
-    GetCtrlVal(panelHandle, REG, &rw);
-    GetCtrlVal(panelHandle, ADDR, &addr);
-    GetCtrlVal(panelHandle, DATA_1, &data);
-    if (rw == 0) {
-        FTD232_sbus_single_read(ch, rw, addr, data);  // a read cycle; the answer is dropped
+    const PanelWord w = panelWord(CH, REG, ADDR, DATA_1);
+    if (w.rw == 0) {
+        FTD232_sbus_single_read(w.ch, w.rw, w.addr, w.data);  // a read cycle; the answer is dropped
     } else {
-        FTD232_sbus_single_write(ch, rw, addr, data);
+        FTD232_sbus_single_write(w.ch, w.rw, w.addr, w.data);
     }
     return 0;
 }
 
 int part_single_read(void) {
-    unsigned int ch = 0, rw = 0, addr = 0, data = 0;
-    GetCtrlVal(panelHandle, CH2, &ch);
-    GetCtrlVal(panelHandle, RW2, &rw);
-    GetCtrlVal(panelHandle, ADDR2, &addr);
-    GetCtrlVal(panelHandle, DAT2, &data);
+    const PanelWord w = panelWord(CH2, RW2, ADDR2, DAT2);
     unsigned int word = 0;
-    if (FTD232_sbus_read_word(static_cast<int>(ch), static_cast<int>(addr), static_cast<int>(data),
-                              &word) != 0) {
-        printf("Single read ch=0x%X addr=0x%X failed: fields kept\n", ch, addr);
+    if (FTD232_sbus_read_word(static_cast<int>(w.ch), static_cast<int>(w.addr),
+                              static_cast<int>(w.data), &word) != 0) {
+        printf("Single read ch=0x%X addr=0x%X failed: fields kept\n", w.ch, w.addr);
         return 0;
     }
     const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);

@@ -12,6 +12,7 @@
 
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/hardware/hardware_backend.h"
+#include "platform/protocol/sbus_protocol.h"
 #include "recording_backend.h"
 #include "usb_device_control.h"
 
@@ -74,7 +75,10 @@ TEST_F(UsbDeviceTest, ALargeReplyArrivesWholeAndInOrderAtAnyLatency) {
     for (const UCHAR latency : {UCHAR{1}, UCHAR{16}}) {
         FT_HANDLE h = openMpsse(0, latency);
         // Loopback on, then 5000 bytes clocked out and in.
-        std::vector<UCHAR> command = {0x84, 0x31, (5000 - 1) & 0xFF, (5000 - 1) >> 8};
+        using namespace kovra610::mpsse;
+        constexpr Byte kShiftBytesOutIn = kWrite | kRead | kOutOnFalling;
+        std::vector<UCHAR> command = {kLoopbackOn, kShiftBytesOutIn, countLow(5000),
+                                      countHigh(5000)};
         std::vector<UCHAR> pattern;
         for (int i = 0; i < 5000; ++i) pattern.push_back(static_cast<UCHAR>(i * 7 + i / 256));
         command.insert(command.end(), pattern.begin(), pattern.end());

@@ -48,11 +48,12 @@ FT_STATUS VirtualBoard::portFor(FT_HANDLE handle, int& port) const {
 }
 
 // A configuration call's port, unless the handle is bad or a fault fails it.
-FT_STATUS VirtualBoard::configure(FT_HANDLE handle, ConfigCall call, PortConfig*& config) {
+FT_STATUS VirtualBoard::configure(FT_HANDLE handle, ConfigCall call,
+                                  const std::function<void(PortConfig&, bool portA)>& change) {
     int port = 0;
     if (FT_STATUS s = portFor(handle, port); s != FT_OK) return s;
     if (FT_STATUS s = faults_.configFault(call); s != FT_OK) return s;
-    config = &ports_[port].config;
+    change(ports_[port].config, port == 0);
     return FT_OK;
 }
 
@@ -112,14 +113,13 @@ FT_STATUS VirtualBoard::close(FT_HANDLE handle) {
 }
 
 FT_STATUS VirtualBoard::resetDevice(FT_HANDLE handle) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::ResetDevice, c); s != FT_OK) return s;
-    ++c->resetCount;
-    if (c == &ports_[0].config) {
-        queue_.clear();
-        engine_.purge();
-    }
-    return FT_OK;
+    return configure(handle, ConfigCall::ResetDevice, [this](PortConfig& c, bool portA) {
+        ++c.resetCount;
+        if (portA) {
+            queue_.clear();
+            engine_.purge();
+        }
+    });
 }
 
 // --- Receive queue ------------------------------------------------------------
@@ -244,61 +244,53 @@ FT_STATUS VirtualBoard::write(FT_HANDLE handle, const void* buffer, DWORD toWrit
 // --- Configuration ------------------------------------------------------------
 
 FT_STATUS VirtualBoard::setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetUSBParameters, c); s != FT_OK) return s;
-    c->inTransferSize = inSize;
-    c->outTransferSize = outSize;
-    return FT_OK;
+    return configure(handle, ConfigCall::SetUSBParameters, [&](PortConfig& c, bool) {
+        c.inTransferSize = inSize;
+        c.outTransferSize = outSize;
+    });
 }
 
 FT_STATUS VirtualBoard::setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,
                                  UCHAR errorChar, UCHAR errorEnabled) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetChars, c); s != FT_OK) return s;
-    c->eventChar = eventChar;
-    c->eventCharEnabled = eventEnabled;
-    c->errorChar = errorChar;
-    c->errorCharEnabled = errorEnabled;
-    return FT_OK;
+    return configure(handle, ConfigCall::SetChars, [&](PortConfig& c, bool) {
+        c.eventChar = eventChar;
+        c.eventCharEnabled = eventEnabled;
+        c.errorChar = errorChar;
+        c.errorCharEnabled = errorEnabled;
+    });
 }
 
 FT_STATUS VirtualBoard::setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetTimeouts, c); s != FT_OK) return s;
-    c->readTimeoutMs = readMs;
-    c->writeTimeoutMs = writeMs;
-    return FT_OK;
+    return configure(handle, ConfigCall::SetTimeouts, [&](PortConfig& c, bool) {
+        c.readTimeoutMs = readMs;
+        c.writeTimeoutMs = writeMs;
+    });
 }
 
 FT_STATUS VirtualBoard::setLatencyTimer(FT_HANDLE handle, UCHAR ms) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetLatencyTimer, c); s != FT_OK) return s;
-    c->latencyTimerMs = ms;
-    return FT_OK;
+    return configure(handle, ConfigCall::SetLatencyTimer,
+                     [&](PortConfig& c, bool) { c.latencyTimerMs = ms; });
 }
 
 FT_STATUS VirtualBoard::setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetFlowControl, c); s != FT_OK) return s;
-    c->flowControl = flow;
-    c->xon = xon;
-    c->xoff = xoff;
-    return FT_OK;
+    return configure(handle, ConfigCall::SetFlowControl, [&](PortConfig& c, bool) {
+        c.flowControl = flow;
+        c.xon = xon;
+        c.xoff = xoff;
+    });
 }
 
 FT_STATUS VirtualBoard::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) {
-    PortConfig* c = nullptr;
-    if (FT_STATUS s = configure(handle, ConfigCall::SetBitMode, c); s != FT_OK) return s;
-    c->bitMask = mask;
-    c->bitMode = mode;
-    if (c == &ports_[0].config) {
+    return configure(handle, ConfigCall::SetBitMode, [&](PortConfig& c, bool portA) {
+        c.bitMask = mask;
+        c.bitMode = mode;
+        if (!portA) return;
         if (mode == FT_BITMODE_MPSSE) {
             engine_.powerOn();
         } else {
             engine_.release();
         }
-    }
-    return FT_OK;
+    });
 }
 
 // --- Time ---------------------------------------------------------------------

@@ -42,6 +42,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,7 +160,11 @@ private:
     };
 
     FT_STATUS portFor(FT_HANDLE handle, int& port) const;
-    FT_STATUS configure(FT_HANDLE handle, ConfigCall call, PortConfig*& config);
+    // Runs a configuration call on the port of `handle`: refused when the
+    // handle is not open or a fault is set for the call, else `change` sets
+    // the port's configuration (portA tells the MPSSE port).
+    FT_STATUS configure(FT_HANDLE handle, ConfigCall call,
+                        const std::function<void(PortConfig&, bool portA)>& change);
     void deliver();
     std::chrono::steady_clock::time_point arrival() const;
     void enqueue(uint8_t value, uint64_t visibleAtQuery, std::chrono::steady_clock::time_point at);
