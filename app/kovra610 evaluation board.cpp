@@ -11,7 +11,13 @@
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "panel/shortcuts.h"
+#include "platform/d2xx/backend.h"
+#include "platform/d2xx/virtual_board/virtual_board.h"
+#include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/runtime/status.h"
+
+namespace window = kovra610::runtime::window;
 
 int panelHandle = 0;
 int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
@@ -64,6 +70,100 @@ bool loadDefaultSetup() {
     return true;
 }
 
+const char kUsage[] =
+    "Usage: kovra610 [--help | --version]\n"
+    "The KOVRA610 evaluation board's operator panel. It opens the board's FT2232H,\n"
+    "resets the chip and sends the setup in Dac/kovra610_defaults.sbus under the\n"
+    "working directory.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  KOVRA610_BOARD=usb|virtual     the real board (the default) or the virtual board\n"
+    "  KOVRA610_BOARD_TRACE=FILE.vcd  the virtual board records its pins in FILE.vcd\n";
+
+// Answers --help and --version, before anything is started: 0 when one was
+// asked for, -1 when the program is to run.
+int answer_information_options(int argc, char* argv[]) {
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            printf("%s", kUsage);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            printf("kovra610 %s\n", KOVRA610_VERSION);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+bool on_virtual_board(void) {
+    return dynamic_cast<kovra610::vboard::VirtualBoard*>(&kovra610::d2xx::activeBackend()) !=
+           nullptr;
+}
+
+// A caption as the status bar shows it: without the spaces around it.
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// What the operator acted on: a DAC row's field by its row's name, any
+// other control by its caption.
+std::string action_caption(const kovra610::runtime::CommitReport& report) {
+    static const struct {
+        const int* array;
+        const char* field;
+    } rows[] = {{&VoltDataCtrlArr, " VOLTAGE"}, {&HexDataCtrlArr, " CODE"}};
+    for (const auto& row : rows) {
+        int i = -1;
+        if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
+        std::string name;
+        GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
+        return trimmed(name) + row.field;
+    }
+    return trimmed(report.caption);
+}
+
+// The link's state into the status bar; returns what became of the last
+// action in its terms: "done" while the link is up.
+const char* show_link_state(void) {
+    switch (FTD232_link_state()) {
+        case LINK_UP:
+            window::setLinkState(window::LinkState::Up);
+            return "done";
+        case LINK_LOST:
+            window::setLinkState(window::LinkState::Lost);
+            return "link lost";
+        default:
+            window::setLinkState(window::LinkState::Down);
+            return "link down";
+    }
+}
+
+// After each operator action: the action and what became of it.
+void report_action(const kovra610::runtime::CommitReport& report) {
+    if (report.panel != panelHandle) return;
+    const char* outcome = show_link_state();
+    window::setLastAction(action_caption(report) + ": " + outcome);
+}
+
+// The panel in the program's main window, with the board it works on and the
+// version in the title.
+void show_in_main_window(void) {
+    const bool virtual_board = on_virtual_board();
+    window::holdPanel(panelHandle);
+    window::setTitle(std::string("KOVRA610 ") + KOVRA610_VERSION +
+                     (virtual_board ? " (virtual board)" : ""));
+    window::setBoard(virtual_board ? "VIRTUAL" : "USB");
+    show_link_state();
+    kovra610::runtime::setCommitHook(report_action);
+    kovra610::runtime::setStatusSink(window::showMessage);
+}
+
 }  // namespace
 
 int sbus_initialize(void) {
@@ -113,7 +213,10 @@ int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
     if (runtime_started != nullptr) runtime_started();
     SetSystemPopupsAttribute(ATTR_SUPPRESS_EVENT_PROCESSING, 1);
     if ((panelHandle = LoadPanel(0, PANEL_FILE, SBUS_1)) < 0) return PANEL_LOAD_FAILED;
-    if (display) DisplayPanel(panelHandle);
+    if (display) {
+        show_in_main_window();
+        DisplayPanel(panelHandle);
+    }
     fetch_control_arrays();
     set_panel_shortcuts();
     return PANEL_UP;
@@ -124,16 +227,26 @@ int auto_test_exit(int, int, int event, void*, int, int) {
     return 0;
 }
 
-int main(int, char* argv[]) {
-    // Progress lines reach a log or a pipe as they are printed.
+int main(int argc, char* argv[]) {
+    if (answer_information_options(argc, argv) == 0) return 0;
+    // Progress lines reach a log or a pipe as they are printed, and the
+    // console pane as well.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    window::startConsoleCapture();
 
-    if (bring_up_panel(argv, 1, nullptr) != PANEL_UP) return -1;
+    if (bring_up_panel(argv, 1, nullptr) != PANEL_UP) {
+        window::stopConsoleCapture();
+        return -1;
+    }
     sbus_initialize();
+    window::setLastAction(std::string("Start-up: ") + show_link_state());
 
     RunUserInterface();
     QuitUserInterface(0);
+    kovra610::runtime::setCommitHook(nullptr);
+    kovra610::runtime::setStatusSink(nullptr);
     DiscardPanel(panelHandle);
     CloseFT2232HDevice();
+    window::stopConsoleCapture();
     return 0;
 }

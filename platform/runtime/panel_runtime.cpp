@@ -71,28 +71,42 @@ protected:
     }
 };
 
-// Can an X display be reached? Asked before Qt is started, because Qt ends
-// the process when its platform cannot start.
-bool xDisplayReachable(const char* display) {
-    void* lib = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
-    if (!lib) return true;  // cannot probe: let Qt try
-    using Connect = void* (*)(const char*, int*);
-    using HasError = int (*)(void*);
-    using Disconnect = void (*)(void*);
-    auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
-    auto hasError = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
-    auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
-    bool ok = true;
-    if (connect && hasError && disconnect) {
-        void* c = connect(display, nullptr);
-        ok = c && hasError(c) == 0;
-        if (c) disconnect(c);
+// A connection to the X display, made to see whether it can be reached
+// before Qt is started (Qt ends the process when its platform cannot start).
+// It stays open until Qt has connected: an X server that resets when its last
+// client leaves (Xvfb's default) would otherwise be resetting just as Qt
+// connects, and Qt would fail.
+class DisplayProbe {
+public:
+    DisplayProbe() = default;
+    DisplayProbe(const DisplayProbe&) = delete;
+    DisplayProbe& operator=(const DisplayProbe&) = delete;
+    ~DisplayProbe() {
+        if (connection_) disconnect_(connection_);
+        if (lib_) dlclose(lib_);
     }
-    dlclose(lib);
-    return ok;
-}
 
-bool platformCanStart() {
+    bool reachable(const char* display) {
+        lib_ = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+        if (!lib_) return true;  // cannot probe: let Qt try
+        using Connect = void* (*)(const char*, int*);
+        using HasError = int (*)(void*);
+        auto connect = reinterpret_cast<Connect>(dlsym(lib_, "xcb_connect"));
+        auto hasError = reinterpret_cast<HasError>(dlsym(lib_, "xcb_connection_has_error"));
+        disconnect_ = reinterpret_cast<Disconnect>(dlsym(lib_, "xcb_disconnect"));
+        if (!connect || !hasError || !disconnect_) return true;
+        connection_ = connect(display, nullptr);
+        return connection_ && hasError(connection_) == 0;
+    }
+
+private:
+    using Disconnect = void (*)(void*);
+    void* lib_ = nullptr;
+    void* connection_ = nullptr;
+    Disconnect disconnect_ = nullptr;
+};
+
+bool platformCanStart(DisplayProbe& probe) {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const std::string name = platform ? platform : "";
     if (!name.empty() && name.rfind("xcb", 0) != 0) return true;  // offscreen, wayland, vnc ...
@@ -113,7 +127,7 @@ bool platformCanStart() {
         reportError("InitCVIRTE", "no display to show the panel on (DISPLAY is not set)");
         return false;
     }
-    if (!xDisplayReachable(display)) {
+    if (!probe.reachable(display)) {
         reportError("InitCVIRTE", std::string("cannot open display \"") + display + "\"");
         return false;
     }
@@ -148,8 +162,10 @@ void makeLoadedPanels() {
 }
 
 void panelMade(Panel& p) {
-    p.widget->installEventFilter(new CloseToQuit(p.widget));
-    if (p.showWhenMade) p.widget->show();
+    frameIfHeld(p);
+    QWidget* window = windowOf(p);
+    window->installEventFilter(new CloseToQuit(window));
+    if (p.showWhenMade) window->show();
 }
 
 Control* findControl(int panel, int control) {
@@ -190,11 +206,17 @@ int deliverCommit(int panel, int control) {
     if (!c) return UIE_INVALID_CONTROL;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
+    CommitReport report{panel, control, {}, 0};
+    if (cb && commitHookInstalled()) report.caption = c->widget->accessibleName().toStdString();
     CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
     const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
     if (watch) {
         watch->delivered = true;
         watch->result = result;
+    }
+    if (cb) {
+        report.result = result;
+        reportCommit(report);
     }
     return result;
 }
@@ -244,7 +266,8 @@ int InitCVIRTE(void*, char* argv[], void*) {
         state().quitPending = false;
         return 1;
     }
-    if (!platformCanStart()) return 0;
+    DisplayProbe probe;  // until QApplication has its own connection
+    if (!platformCanStart(probe)) return 0;
     char** args = argv && argv[0] ? argv : g_defaultArgv;
     g_argc = 0;
     while (args[g_argc]) ++g_argc;
@@ -264,7 +287,7 @@ int DisplayPanel(int panel) {
     Panel* p = panelRecord(panel);
     if (!p) return UIE_INVALID_PANEL;
     if (p->made)
-        p->widget->show();
+        windowOf(*p)->show();
     else
         p->showWhenMade = true;  // shown as soon as it is made
     // The window system exposes the window and it is painted (and the
@@ -285,8 +308,9 @@ void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline) {
     auto stillHidden = [&s] {
         for (int handle : s.awaitingScreen) {
             const Panel* p = findPanel(handle);
-            if (p != nullptr && p->widget != nullptr && p->widget->isVisible() &&
-                p->widget->windowHandle() != nullptr && !p->widget->windowHandle()->isExposed())
+            const QWidget* window = p != nullptr && p->widget != nullptr ? windowOf(*p) : nullptr;
+            if (window != nullptr && window->isVisible() && window->windowHandle() != nullptr &&
+                !window->windowHandle()->isExposed())
                 return true;
         }
         return false;
@@ -313,6 +337,7 @@ int DiscardPanel(int panel) {
         // Later, not now: a callback of this very panel may still be running.
         w->deleteLater();
     }
+    panelDiscarded(panel);
     for (auto a = s.arrays.begin(); a != s.arrays.end();) {
         a = a->second.panel == panel ? s.arrays.erase(a) : std::next(a);
     }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace kovra610::runtime::detail {
@@ -123,5 +124,15 @@ void reportError(const char* context, const std::string& message);
 // input and no timer; gives up waiting for the window system at `deadline`.
 // Delay calls it, so that this work uses waiting time.
 void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline);
+
+// The program's main window (main_window.h) around a held panel: made with
+// the panel's widgets (panelMade calls frameIfHeld), the window a panel is
+// shown in (its own widget when it is not held), and gone with the panel.
+void frameIfHeld(Panel& panel);
+QWidget* windowOf(const Panel& panel);
+void panelDiscarded(int panel);
+// The commit hook (setCommitHook): whether one is installed, and its call.
+bool commitHookInstalled();
+void reportCommit(const CommitReport& report);
 
 }  // namespace kovra610::runtime::detail

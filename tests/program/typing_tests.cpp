@@ -10,8 +10,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <set>
 
 #include "platform/runtime/runtime_internal.h"
@@ -51,6 +53,9 @@ void retype(QWidget* field, const char* text) {
 // A touchpad tap: press and release queued together by the window system,
 // then handled.
 void tap(QWidget* w, QPoint at) {
+    // The operator first scrolls the control into view.
+    for (QWidget* up = w->parentWidget(); up != nullptr; up = up->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) scroll->ensureWidgetVisible(w);
     QWindow* window = w->window()->windowHandle();
     const QPointF local = w->mapTo(w->window(), at);
     const QPointF global = w->mapToGlobal(at);
@@ -84,7 +89,10 @@ class TypingTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        runtime::setStatusSink([this](const std::string& m) { status.push_back(m); });
+        // Once the program runs: it shows status messages in its window.
+        QTimer::singleShot(0, [this] {
+            runtime::setStatusSink([this](const std::string& m) { status.push_back(m); });
+        });
     }
     void TearDown() override {
         runtime::setStatusSink(nullptr);

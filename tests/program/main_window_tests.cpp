@@ -1,0 +1,158 @@
+// The main window around the panel: title and status bar, the console pane
+// beside stdout, the panel within reach on any screen, and the options that
+// answer without starting anything.
+#include <QAction>
+#include <QApplication>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+
+#include "platform/runtime/main_window.h"
+#include "program_fixture.h"
+#include "recording_backend.h"
+#include "watched_backend.h"
+
+namespace kovra610::testing {
+namespace {
+
+namespace window = kovra610::runtime::window;
+
+std::string statusText(const char* name) {
+    auto* label = window::mainWindow()->findChild<QLabel*>(QLatin1String(name));
+    return label ? label->text().toStdString() : "<none>";
+}
+
+std::string paneText() {
+    return window::mainWindow()
+        ->findChild<QPlainTextEdit*>("consoleText")
+        ->toPlainText()
+        .toStdString();
+}
+
+// The pane's lines without their time stamps; each must carry one.
+std::string unstamped(const std::string& pane) {
+    static const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  ");
+    std::string out;
+    for (const QString& line : QString::fromStdString(pane).split('\n')) {
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
+        out += line.mid(14).toStdString() + "\n";
+    }
+    return out;
+}
+
+TEST_F(ProgramTest, TheWindowSaysWhichBoardTheLinkStateAndTheLastAction) {
+    runProgram([&] {
+        QMainWindow* w = window::mainWindow();
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->windowTitle().toStdString(), "KOVRA610 " KOVRA610_VERSION " (virtual board)");
+        EXPECT_EQ(statusText("statusBoard"), "VIRTUAL");
+        EXPECT_EQ(statusText("statusLink"), "link up");
+        EXPECT_EQ(statusText("statusLastAction"), "Start-up: done");
+
+        driver::press(panelHandle, ALL_2);
+        EXPECT_EQ(statusText("statusLastAction"), "Read all Regs: done");
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
+        EXPECT_EQ(statusText("statusLastAction"), "DVH_Ch0 VOLTAGE: done");
+
+        // A refused entry says why in the status bar.
+        EXPECT_EQ(
+            driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), std::string("9.9")),
+            UIE_OUT_OF_RANGE);
+        EXPECT_EQ(w->statusBar()->currentMessage().toStdString(),
+                  "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.300");
+
+        board->faults().pullCable();
+        driver::press(panelHandle, ALL);
+        EXPECT_EQ(statusText("statusLink"), "link lost");
+        EXPECT_EQ(statusText("statusLastAction"), "Write All Reg: link lost");
+    });
+}
+
+TEST_F(ProgramTest, TheConsolePaneShowsEachLineStampedAsPrintedAndSavesThem) {
+    const std::string saved = (workDir / "console.log").string();
+    std::string paneAtEnd;
+    runProgram([&] {
+        auto* dock = window::mainWindow()->findChild<QDockWidget*>("consoleDock");
+        QAction* toggle = window::mainWindow()->findChild<QAction*>("consoleToggle");
+        if (!dock->isVisible()) toggle->trigger();  // it starts hidden on a small screen
+        ASSERT_TRUE(dock->isVisible());
+        // A line is in the pane as soon as it is printed.
+        driver::press(panelHandle, ALL_2);
+        EXPECT_NE(paneText().find("  DVH_Ch0    ch=0x1 addr=0x0 rw=0x0 data="), std::string::npos);
+
+        // Lines printed while it is hidden are there when it is shown again.
+        toggle->trigger();
+        EXPECT_FALSE(dock->isVisible());
+        const std::size_t before = paneText().size();
+        driver::press(panelHandle, ALL_2);
+        toggle->trigger();
+        EXPECT_TRUE(dock->isVisible());
+        EXPECT_NE(paneText().find("  OVDL_Ch1   ch=0x2", before), std::string::npos);
+
+        driver::answerNextFilePopup(saved);
+        window::mainWindow()->findChild<QPushButton*>("consoleSave")->click();
+        EXPECT_EQ(readFile(saved), paneText() + "\n");
+        EXPECT_EQ(statusText("statusLastAction"), "Save Console: saved to console.log");
+        paneAtEnd = paneText();
+    });
+    // Standard output got the same lines, unchanged.
+    EXPECT_EQ(unstamped(paneAtEnd), console);
+}
+
+// The window opens at the panel's size when the screen has the room (the
+// suite also runs this on screens of 1366x768 and 1920x1080), else within
+// the screen; either way every control can be scrolled into view.
+TEST_F(ProgramTest, TheWindowFitsTheScreenAndEveryControlCanBeScrolledTo) {
+    runProgram([&] {
+        QMainWindow* w = window::mainWindow();
+        auto* scroll = w->findChild<QScrollArea*>("panelScrollArea");
+        ASSERT_NE(scroll, nullptr);
+        const QRect room = w->screen()->availableGeometry();
+        EXPECT_LE(w->width(), room.width());
+        EXPECT_LE(w->height(), room.height());
+        const QWidget* panel = scroll->widget();
+        EXPECT_EQ(panel->size(), QSize(1271, 932));
+        if (room.width() >= 1920 && room.height() >= 1080) {
+            EXPECT_EQ(scroll->viewport()->size(), panel->size());
+            EXPECT_TRUE(w->findChild<QDockWidget*>("consoleDock")->isVisible());
+        }
+        int controls = 0;
+        for (QWidget* control : panel->findChildren<QWidget*>()) {
+            if (!control->property("ctrlId").isValid()) continue;
+            ++controls;
+            // Scrolled to, its middle is within the view, where a click reaches it.
+            const QPoint inPanel = control->mapTo(panel, control->rect().center());
+            scroll->ensureVisible(inPanel.x(), inPanel.y(), 10, 10);
+            const QPoint middle = control->mapTo(scroll->viewport(), control->rect().center());
+            EXPECT_TRUE(scroll->viewport()->rect().contains(middle))
+                << control->objectName().toStdString();
+        }
+        EXPECT_EQ(controls, 171);
+    });
+}
+
+TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingTheLink) {
+    std::vector<std::string> calls;
+    d2xx::installBackend(std::make_shared<WatchedBackend>(
+        board, [&](const char* call) { calls.emplace_back(call); }));
+    for (const char* option : {"--version", "--help"}) {
+        static char arg0[] = "kovra610";
+        char* argv[] = {arg0, const_cast<char*>(option), nullptr};
+        StdoutCapture capture;
+        EXPECT_EQ(kovra610_main(2, argv), 0);
+        console += capture.text();
+    }
+    EXPECT_EQ(console.substr(0, console.find("Usage: kovra610")),
+              "kovra610 " KOVRA610_VERSION "\n");
+    EXPECT_TRUE(calls.empty());
+}
+
+}  // namespace
+}  // namespace kovra610::testing
