@@ -58,6 +58,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace operate = kovra610::runtime::operate;
 using Clock = std::chrono::steady_clock;
+using kovra610::vboard::VirtualBoard;
 
 constexpr double kStartupFloorMs = 400.0;
 constexpr double kReadAllFloorMs = 40 * 10.0;
@@ -164,7 +165,7 @@ struct StartupTimes {
     double linkMs = -1.0;       // first to last driver call of start-up
 };
 
-StartupTimes runProgram(const std::shared_ptr<kovra610::vboard::VirtualBoard>& board,
+StartupTimes runProgram(const std::shared_ptr<VirtualBoard>& board,
                         const std::function<void()>& operate) {
     delete[] g_DACSETUPFILES;
     g_DACSETUPFILES = nullptr;
@@ -207,7 +208,7 @@ void StartupInProcess(benchmark::State& state) {
     const WorkDir work;
     std::vector<double> times, panel, link;
     for (auto _ : state) {
-        auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
+        auto board = std::make_shared<VirtualBoard>();
         const StartupTimes t = runProgram(board, {});
         if (t.operatingMs < 0 || t.panelMs < 0 || board->chip().words().size() < 40) {
             state.SkipWithError("start-up did not reach the event loop with the image sent");
@@ -348,34 +349,50 @@ void StartupProcess(benchmark::State& state) {
     state.counters["peak_MB"] = *std::max_element(rss.begin(), rss.end());
 }
 
-void RegisterCommit(benchmark::State& state) {
+// Runs the program on a virtual board and does `action(board, ms)` once an
+// iteration: one operator action that sets `ms` to the time it took and
+// returns what went wrong (null when nothing did). The times in ms; empty,
+// the run skipped with its error, when an action went wrong or the event
+// loop never ran.
+template <typename Action>
+std::vector<double> timeActions(benchmark::State& state, Action action) {
     const WorkDir work;
-    auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
+    auto board = std::make_shared<VirtualBoard>();
     std::vector<double> times;
     const char* fault = nullptr;
     runProgram(board, [&] {
-        // Driver force states, each different from the one before.
-        static const int kStates[] = {1, 3, 5, 7, 0};
-        std::size_t k = 0;
         for (auto _ : state) {
-            const int value = kStates[k++ % 5];
-            const std::size_t before = board->chip().words().size();
-            const Clock::time_point t0 = Clock::now();
-            operate::commit(panelHandle, DRVFORCE, value);
-            const double ms = msSince(t0);
-            const auto& words = board->chip().words();
-            if (words.size() == before || words.back().addr != 0x19 || words.back().rw != 1) {
-                fault = "the commit did not reach the chip as a driver-register write";
-                break;
-            }
+            double ms = 0;
+            fault = action(*board, ms);
+            if (fault != nullptr) break;
             state.SetIterationTime(ms / 1000.0);
             times.push_back(ms);
         }
     });
     if (fault != nullptr || times.empty()) {
         state.SkipWithError(fault != nullptr ? fault : "the event loop never ran");
-        return;
+        times.clear();
     }
+    return times;
+}
+
+void RegisterCommit(benchmark::State& state) {
+    // Driver force states, each different from the one before.
+    static const int kStates[] = {1, 3, 5, 7, 0};
+    std::size_t k = 0;
+    const auto times =
+        timeActions(state, [&](const VirtualBoard& board, double& ms) -> const char* {
+            const int value = kStates[k++ % 5];
+            const std::size_t before = board.chip().words().size();
+            const Clock::time_point t0 = Clock::now();
+            operate::commit(panelHandle, DRVFORCE, value);
+            ms = msSince(t0);
+            const auto& words = board.chip().words();
+            if (words.size() == before || words.back().addr != 0x19 || words.back().rw != 1)
+                return "the commit did not reach the chip as a driver-register write";
+            return nullptr;
+        });
+    if (times.empty()) return;
     const double p50 = percentile(times, 0.5), p99 = percentile(times, 0.99);
     state.counters["p50_ms"] = p50;
     state.counters["p99_ms"] = p99;
@@ -384,28 +401,16 @@ void RegisterCommit(benchmark::State& state) {
 }
 
 void ReadAllRegs(benchmark::State& state) {
-    const WorkDir work;
-    auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
-    std::vector<double> times;
-    const char* fault = nullptr;
-    runProgram(board, [&] {
-        for (auto _ : state) {
-            const std::size_t before = board->chip().answers().size();
-            const Clock::time_point t0 = Clock::now();
-            operate::press(panelHandle, ALL_2);
-            const double ms = msSince(t0);
-            if (board->chip().answers().size() - before != 40) {
-                fault = "\"Read all Regs\" did not read 40 words";
-                break;
-            }
-            state.SetIterationTime(ms / 1000.0);
-            times.push_back(ms);
-        }
+    const auto times = timeActions(state, [](const VirtualBoard& board, double& ms) -> const char* {
+        const std::size_t before = board.chip().answers().size();
+        const Clock::time_point t0 = Clock::now();
+        operate::press(panelHandle, ALL_2);
+        ms = msSince(t0);
+        if (board.chip().answers().size() - before != 40)
+            return "\"Read all Regs\" did not read 40 words";
+        return nullptr;
     });
-    if (fault != nullptr || times.empty()) {
-        state.SkipWithError(fault != nullptr ? fault : "the event loop never ran");
-        return;
-    }
+    if (times.empty()) return;
     reportAgainstFloor(state, percentile(times, 0.5), kReadAllFloorMs, 0.10);
     state.counters["best_ms"] = percentile(times, 0.0);
     state.counters["p99_ms"] = percentile(times, 0.99);
@@ -413,7 +418,7 @@ void ReadAllRegs(benchmark::State& state) {
 
 void IdleCpu(benchmark::State& state) {
     const WorkDir work;
-    auto board = std::make_shared<kovra610::vboard::VirtualBoard>();
+    auto board = std::make_shared<VirtualBoard>();
     double cpuPercent = -1.0;
     runProgram(board, [&] {
         for (auto _ : state) {

@@ -53,36 +53,13 @@ void perWord(benchmark::State& state) {
         kWords, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// 40 write streams, each followed by the queue check the link makes.
-void BM_ImageWrite(benchmark::State& state) {
-    OpenBoard b(state.range(0) != 0);
-    std::array<kovra610::vboard::testing::Bytes, kWords> streams{};
-    for (int i = 0; i < kWords; ++i)
-        streams[i] =
-            kovra610::vboard::testing::writeStream(imageWord(i, static_cast<uint16_t>(0x4000 + i)));
-    uint8_t reply[64];
-    for (auto _ : state) {
-        for (auto& s : streams) {
-            DWORD n = 0;
-            FT_Write(b.handle, s.data(), s.size(), &n);
-            DWORD waiting = 0;
-            FT_GetQueueStatus(b.handle, &waiting);
-            FT_Read(b.handle, reply, waiting, &n);
-        }
-        b.board->chip().clearLists();
-    }
-    perWord(state);
-}
-BENCHMARK(BM_ImageWrite)->ArgName("trace")->Arg(0)->Arg(1);
+using Streams = std::array<kovra610::vboard::testing::Bytes, kWords>;
 
-// 40 read streams, each with its six-byte reply taken.
-void BM_ImageRead(benchmark::State& state) {
+// Sends the streams an iteration, each followed by the queue check and the
+// read the link makes, and takes whatever answer came back.
+void sendStreams(benchmark::State& state, Streams& streams) {
     OpenBoard b(state.range(0) != 0);
-    std::array<kovra610::vboard::testing::Bytes, kWords> streams{};
-    for (int i = 0; i < kWords; ++i)
-        streams[i] = kovra610::vboard::testing::readStreamOf(imageWord(i, 0) &
-                                                             ~sbus::place(1, sbus::kReadWrite));
-    uint8_t reply[64];
+    uint8_t reply[64] = {};
     uint32_t sum = 0;
     for (auto _ : state) {
         for (auto& s : streams) {
@@ -97,6 +74,25 @@ void BM_ImageRead(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(sum);
     perWord(state);
+}
+
+// 40 write streams.
+void BM_ImageWrite(benchmark::State& state) {
+    Streams streams{};
+    for (int i = 0; i < kWords; ++i)
+        streams[i] =
+            kovra610::vboard::testing::writeStream(imageWord(i, static_cast<uint16_t>(0x4000 + i)));
+    sendStreams(state, streams);
+}
+BENCHMARK(BM_ImageWrite)->ArgName("trace")->Arg(0)->Arg(1);
+
+// 40 read streams, each with its six-byte reply.
+void BM_ImageRead(benchmark::State& state) {
+    Streams streams{};
+    for (int i = 0; i < kWords; ++i)
+        streams[i] = kovra610::vboard::testing::readStreamOf(imageWord(i, 0) &
+                                                             ~sbus::place(1, sbus::kReadWrite));
+    sendStreams(state, streams);
 }
 BENCHMARK(BM_ImageRead)->ArgName("trace")->Arg(0)->Arg(1);
 

@@ -18,25 +18,32 @@
 
 namespace kovra610::d2xx {
 
+// The driver calls every backend answers, listed once: Backend declares them
+// with KOVRA610_D2XX_BACKEND_CALLS(virtual, = 0) and each backend that defines
+// them out of line with KOVRA610_D2XX_BACKEND_CALLS(, override), so the
+// signatures cannot drift apart.
+#define KOVRA610_D2XX_BACKEND_CALLS(head, tail)                                               \
+    head FT_STATUS createDeviceInfoList(DWORD* count) tail;                                   \
+    head FT_STATUS open(int index, FT_HANDLE* handle) tail;                                   \
+    head FT_STATUS close(FT_HANDLE handle) tail;                                              \
+    head FT_STATUS resetDevice(FT_HANDLE handle) tail;                                        \
+    head FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) tail;                     \
+    head FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) tail;  \
+    head FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) \
+        tail;                                                                                 \
+    head FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) tail;      \
+    head FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,            \
+                            UCHAR errorChar, UCHAR errorEnabled) tail;                        \
+    head FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) tail;           \
+    head FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) tail;                          \
+    head FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) tail; \
+    head FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) tail
+
 class Backend {
 public:
     virtual ~Backend() = default;
 
-    virtual FT_STATUS createDeviceInfoList(DWORD* count) = 0;
-    virtual FT_STATUS open(int index, FT_HANDLE* handle) = 0;
-    virtual FT_STATUS close(FT_HANDLE handle) = 0;
-    virtual FT_STATUS resetDevice(FT_HANDLE handle) = 0;
-    virtual FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) = 0;
-    virtual FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) = 0;
-    virtual FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite,
-                            DWORD* written) = 0;
-    virtual FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) = 0;
-    virtual FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled,
-                               UCHAR errorChar, UCHAR errorEnabled) = 0;
-    virtual FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) = 0;
-    virtual FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) = 0;
-    virtual FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) = 0;
-    virtual FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) = 0;
+    KOVRA610_D2XX_BACKEND_CALLS(virtual, = 0);
 };
 
 // Replaces the active backend; returns the one it replaces (may be null if

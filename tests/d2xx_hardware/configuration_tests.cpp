@@ -2,15 +2,23 @@
 // D2XX-compatible C functions the link uses.
 #include <ftdi.h>
 
+#include <vector>
+
 #include "fake_seam.h"
 #include "platform/d2xx/ftd2xx.h"
 
 namespace kovra610::d2xx::hw::testing {
 namespace {
 
-using ::testing::_;
-using ::testing::InSequence;
 using ::testing::Return;
+
+// A configuration call as the link makes it, and the libftdi call it must
+// become, answering `result`.
+struct Setting {
+    const char* name;
+    FT_STATUS (*make)(FT_HANDLE handle);
+    void (*expect)(MockSeam& seam, int result);
+};
 
 class ConfigurationTest : public BackendTest {
 protected:
@@ -21,47 +29,68 @@ protected:
     }
     void TearDown() override { installBackend(previous); }
 
+    // The link's configuration, call by call in its order.
+    static const std::vector<Setting>& linkSettings();
+
     FT_HANDLE handle = nullptr;
     std::shared_ptr<Backend> previous;
 };
 
+const std::vector<Setting>& ConfigurationTest::linkSettings() {
+    static const std::vector<Setting> settings = {
+        {"FT_ResetDevice", [](FT_HANDLE h) { return FT_ResetDevice(h); },
+         [](MockSeam& s, int r) { EXPECT_CALL(s, reset(kPort)).WillOnce(Return(r)); }},
+        {"FT_SetUSBParameters", [](FT_HANDLE h) { return FT_SetUSBParameters(h, 65536, 65535); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setChunkSizes(kPort, 65536u, 65535u)).WillOnce(Return(r));
+         }},
+        {"FT_SetChars", [](FT_HANDLE h) { return FT_SetChars(h, 0, 0, 0, 0); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setEventChar(kPort, 0, false)).WillOnce(Return(r));
+             // After a failed event char the error char is not tried.
+             if (r >= 0) EXPECT_CALL(s, setErrorChar(kPort, 0, false)).WillOnce(Return(r));
+         }},
+        {"FT_SetTimeouts", [](FT_HANDLE h) { return FT_SetTimeouts(h, 0, 5000); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setTimeouts(kPort, HardwareBackend::kPollMs, 5000)).WillOnce(Return(r));
+         }},
+        {"FT_SetLatencyTimer", [](FT_HANDLE h) { return FT_SetLatencyTimer(h, 1); },
+         [](MockSeam& s, int r) { EXPECT_CALL(s, setLatencyTimer(kPort, 1)).WillOnce(Return(r)); }},
+        {"FT_SetFlowControl",
+         [](FT_HANDLE h) { return FT_SetFlowControl(h, FT_FLOW_RTS_CTS, 0, 0); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setFlowControl(kPort, SIO_RTS_CTS_HS, 0, 0)).WillOnce(Return(r));
+         }},
+        {"FT_SetBitMode reset",
+         [](FT_HANDLE h) { return FT_SetBitMode(h, 0x00, FT_BITMODE_RESET); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setBitMode(kPort, 0x00, BITMODE_RESET)).WillOnce(Return(r));
+         }},
+        {"FT_SetBitMode MPSSE",
+         [](FT_HANDLE h) { return FT_SetBitMode(h, 0x00, FT_BITMODE_MPSSE); },
+         [](MockSeam& s, int r) {
+             EXPECT_CALL(s, setBitMode(kPort, 0x00, BITMODE_MPSSE)).WillOnce(Return(r));
+         }},
+    };
+    return settings;
+}
+
+// Each libftdi call is expected just before the call that must make it:
+// the strict seam fails the test on any call out of turn.
 TEST_F(ConfigurationTest, LinkConfigurationMapsToLibftdiCallsInOrder) {
-    {
-        InSequence order;
-        EXPECT_CALL(*seam, reset(kPort)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setChunkSizes(kPort, 65536u, 65535u)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setEventChar(kPort, 0, false)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setErrorChar(kPort, 0, false)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setTimeouts(kPort, HardwareBackend::kPollMs, 5000)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setLatencyTimer(kPort, 1)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setFlowControl(kPort, SIO_RTS_CTS_HS, 0, 0)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setBitMode(kPort, 0x00, BITMODE_RESET)).WillOnce(Return(0));
-        EXPECT_CALL(*seam, setBitMode(kPort, 0x00, BITMODE_MPSSE)).WillOnce(Return(0));
+    for (const Setting& setting : linkSettings()) {
+        setting.expect(*seam, 0);
+        EXPECT_EQ(setting.make(handle), FT_OK) << setting.name;
     }
-    FT_STATUS status = FT_ResetDevice(handle);
-    status |= FT_SetUSBParameters(handle, 65536, 65535);
-    status |= FT_SetChars(handle, 0, 0, 0, 0);
-    status |= FT_SetTimeouts(handle, 0, 5000);
-    status |= FT_SetLatencyTimer(handle, 1);
-    status |= FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, 0, 0);
-    status |= FT_SetBitMode(handle, 0x00, FT_BITMODE_RESET);
-    status |= FT_SetBitMode(handle, 0x00, FT_BITMODE_MPSSE);
-    EXPECT_EQ(status, FT_OK);
 }
 
 TEST_F(ConfigurationTest, EverySettingFailureIsAnErrorStatus) {
-    EXPECT_CALL(*seam, setChunkSizes(kPort, _, _)).WillOnce(Return(-1));
-    EXPECT_CALL(*seam, setEventChar(kPort, _, _)).WillOnce(Return(-1));  // error char not tried
-    EXPECT_CALL(*seam, setTimeouts(kPort, _, _)).WillOnce(Return(-1));
-    EXPECT_CALL(*seam, setLatencyTimer(kPort, _)).WillOnce(Return(-2));
-    EXPECT_CALL(*seam, setFlowControl(kPort, _, _, _)).WillOnce(Return(-1));
-    EXPECT_CALL(*seam, setBitMode(kPort, _, BITMODE_MPSSE)).WillOnce(Return(-1));
-    EXPECT_NE(FT_SetUSBParameters(handle, 65536, 65535), FT_OK);
-    EXPECT_NE(FT_SetChars(handle, 0, 0, 0, 0), FT_OK);
-    EXPECT_NE(FT_SetTimeouts(handle, 0, 5000), FT_OK);
-    EXPECT_NE(FT_SetLatencyTimer(handle, 1), FT_OK);
-    EXPECT_NE(FT_SetFlowControl(handle, FT_FLOW_RTS_CTS, 0, 0), FT_OK);
-    EXPECT_NE(FT_SetBitMode(handle, 0x00, FT_BITMODE_MPSSE), FT_OK);
+    for (const Setting& setting : linkSettings()) {
+        for (const int failure : {-1, -2}) {
+            setting.expect(*seam, failure);
+            EXPECT_NE(setting.make(handle), FT_OK) << setting.name << " answering " << failure;
+        }
+    }
 }
 
 TEST_F(ConfigurationTest, ValuesTheChipCannotTakeAreRefusedBeforeUsb) {

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "setup_reader_checks.h"
+#include "tests/support/setup_entry.h"
 
 namespace {
+
+using kovra610::testing::expectEntry;
 
 namespace fs = std::filesystem;
 
@@ -73,11 +76,8 @@ TEST(SetupFileCorpus, EveryFileLeavesASoundImageThatSurvivesSaveAndLoad) {
 
 TEST(SetupFileCorpus, WholeFilesFillTheirEntries) {
     SBUS_STRUCTURE image = load("valid_40_records.sbus");
-    EXPECT_STREQ(image.name[0], "DVH_Ch0");
-    EXPECT_EQ(image.data[0], 36044);
-    EXPECT_STREQ(image.name[39], "Load Reg");
-    EXPECT_EQ(image.addr[39], 27);
-    EXPECT_EQ(image.ch[39], 2);
+    expectEntry(image, 0, {.name = "DVH_Ch0", .data = 36044});
+    expectEntry(image, 39, {.name = "Load Reg", .addr = 27, .ch = 2});
     EXPECT_EQ(image.data[8], code(5.0));
     EXPECT_EQ(image.data[9], code(-1.0));
     expectUntouchedFrom(image, 40);
@@ -89,11 +89,7 @@ TEST(SetupFileCorpus, WholeFilesFillTheirEntries) {
 
     image = load("records_64.sbus");
     EXPECT_STREQ(image.name[40], "Spare40");
-    EXPECT_STREQ(image.name[63], "Spare63");
-    EXPECT_EQ(image.addr[63], 103);
-    EXPECT_EQ(image.ch[63], 3);
-    EXPECT_EQ(image.data[63], 1063);
-    EXPECT_DOUBLE_EQ(image.volts[63], 15.75);
+    expectEntry(image, 63, {.name = "Spare63", .volts = 15.75, .addr = 103, .ch = 3, .data = 1063});
 }
 
 TEST(SetupFileCorpus, FilesWithoutRecordsOnlyRemakeTheConvertedCodes) {
@@ -108,48 +104,29 @@ TEST(SetupFileCorpus, FilesWithoutRecordsOnlyRemakeTheConvertedCodes) {
 
 TEST(SetupFileCorpus, OverlongTextIsCutAndTheFollowingFieldsStillLineUp) {
     SBUS_STRUCTURE image = load("name_over_80.sbus");
-    EXPECT_EQ(std::string(image.name[0]), std::string(80, 'N'));
-    EXPECT_DOUBLE_EQ(image.volts[0], 2.5);
-    EXPECT_EQ(image.addr[0], 7);
-    EXPECT_EQ(image.rw[0], 1);
-    EXPECT_EQ(image.ch[0], 2);
-    EXPECT_EQ(image.data[0], 4242);
-    EXPECT_STREQ(image.name[1], "Next");
-    EXPECT_EQ(image.addr[1], 8);
-    EXPECT_EQ(image.rw[1], 0);
+    expectEntry(
+        image, 0,
+        {.name = std::string(80, 'N'), .volts = 2.5, .addr = 7, .rw = 1, .ch = 2, .data = 4242});
+    expectEntry(image, 1, {.name = "Next", .addr = 8, .rw = 0});
 
     // Fields of 550 to 700 characters: the number fields saturate, the
     // record's short fields and the next record are read as written.
     image = load("fields_over_511.sbus");
-    EXPECT_EQ(std::string(image.name[0]), std::string(80, 'A'));
-    EXPECT_EQ(image.addr[0], INT_MAX);
-    EXPECT_EQ(image.rw[0], 1);
-    EXPECT_EQ(image.ch[0], INT_MIN);
-    EXPECT_EQ(image.data[0], 77);
-    EXPECT_STREQ(image.name[1], "Short");
-    EXPECT_DOUBLE_EQ(image.volts[1], 0.5);
-    EXPECT_EQ(image.data[1], 100);
+    expectEntry(
+        image, 0,
+        {.name = std::string(80, 'A'), .addr = INT_MAX, .rw = 1, .ch = INT_MIN, .data = 77});
+    expectEntry(image, 1, {.name = "Short", .volts = 0.5, .data = 100});
     expectUntouchedFrom(image, 2);
 }
 
 TEST(SetupFileCorpus, EmptyAndOddNumberFields) {
     SBUS_STRUCTURE image = load("empty_numeric_fields.sbus");
-    EXPECT_STREQ(image.name[0], "Blank");
-    EXPECT_EQ(image.volts[0], 0.0);
-    EXPECT_EQ(image.addr[0], 0);
-    EXPECT_EQ(image.rw[0], 0);
-    EXPECT_EQ(image.ch[0], 0);
-    EXPECT_EQ(image.data[0], 0);
-    EXPECT_STREQ(image.name[1], "Half");
-    EXPECT_EQ(image.rw[1], 1);
-    EXPECT_EQ(image.ch[1], 0);
-    EXPECT_EQ(image.data[1], 5);
+    expectEntry(image, 0, {.name = "Blank", .volts = 0.0, .addr = 0, .rw = 0, .ch = 0, .data = 0});
+    expectEntry(image, 1, {.name = "Half", .rw = 1, .ch = 0, .data = 5});
 
     image = load("extreme_numbers.sbus");
-    EXPECT_EQ(image.addr[0], INT_MAX);
-    EXPECT_EQ(image.rw[0], INT_MIN);
-    EXPECT_EQ(image.ch[0], 7);
-    EXPECT_EQ(image.data[0], 0);  // "0x1F": the number ends at the x
+    // data "0x1F": the number ends at the x
+    expectEntry(image, 0, {.addr = INT_MAX, .rw = INT_MIN, .ch = 7, .data = 0});
     EXPECT_TRUE(std::isnan(image.volts[1]));
     EXPECT_TRUE(std::isinf(image.volts[2]));
     EXPECT_TRUE(std::isinf(image.volts[4]));
@@ -161,27 +138,19 @@ TEST(SetupFileCorpus, EmptyAndOddNumberFields) {
 
     // A decimal comma splits the level; the fields after it move along by one.
     image = load("decimal_comma.sbus");
-    EXPECT_DOUBLE_EQ(image.volts[0], 1.0);
-    EXPECT_EQ(image.addr[0], 5);
-    EXPECT_EQ(image.rw[0], 3);
-    EXPECT_EQ(image.data[0], 1);
+    expectEntry(image, 0, {.volts = 1.0, .addr = 5, .rw = 3, .data = 1});
     expectUntouchedFrom(image, 1);
 }
 
 TEST(SetupFileCorpus, BlanksBreaksAndNulsInNames) {
     SBUS_STRUCTURE image = load("blanks_and_breaks.sbus");
-    EXPECT_STREQ(image.name[0], "  Lead and trail");
-    EXPECT_DOUBLE_EQ(image.volts[0], 1.5);
-    EXPECT_EQ(image.addr[0], 3);
-    EXPECT_EQ(image.rw[0], 1);
-    EXPECT_EQ(image.ch[0], 2);
-    EXPECT_EQ(image.data[0], -4);
+    expectEntry(
+        image, 0,
+        {.name = "  Lead and trail", .volts = 1.5, .addr = 3, .rw = 1, .ch = 2, .data = -4});
     EXPECT_STREQ(image.name[1], "Two\r\n");
 
     image = load("embedded_nul.sbus");
-    EXPECT_STREQ(image.name[0], "Ab");
-    EXPECT_EQ(image.addr[0], 3);
-    EXPECT_EQ(image.data[0], 10);
+    expectEntry(image, 0, {.name = "Ab", .addr = 3, .data = 10});
 }
 
 TEST(SetupFileCorpus, ReadingStopsAtTheMarkerTheLimitOrACutRecord) {

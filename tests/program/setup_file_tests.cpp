@@ -8,10 +8,12 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "codec/codec.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
+#include "setup_entry.h"
 
 namespace kovra610::testing {
 namespace {
@@ -48,12 +50,12 @@ TEST_F(SetupFileTest, SixtyFourRecordsFillTheSpareEntriesToo) {
     for (int i = 0; i < 70; ++i) text += record(name(i), 0.5, i, 1, 2, 100 + i);
     load(text + "EOF");
     for (int i = 0; i < 64; ++i) {
-        EXPECT_EQ(std::string(sbus_structure.name[i]), name(i));
-        EXPECT_EQ(sbus_structure.addr[i], i);
-        EXPECT_EQ(sbus_structure.ch[i], 2);
-        if (i != 8 && i != 9) {
-            EXPECT_EQ(sbus_structure.data[i], 100 + i);
-        }
+        const bool converting = i == 8 || i == 9;
+        expectEntry(sbus_structure, i,
+                    {.name = name(i),
+                     .addr = i,
+                     .ch = 2,
+                     .data = converting ? std::nullopt : std::optional<int>(100 + i)});
     }
     EXPECT_EQ(sbus_structure.data[8], 19660);  // the code of 0.5 V
 }
@@ -70,40 +72,28 @@ TEST_F(SetupFileTest, OnlyTheEndMarkerChangesNothingButTheConvertedCodes) {
 
 TEST_F(SetupFileTest, FewerRecordsLeaveTheRestAsTheyWere) {
     load(record("A", 2.0, 5, 0, 2, 77) + record("B", -1.0, 6, 1, 1, 88) + "EOF");
-    EXPECT_STREQ(sbus_structure.name[0], "A");
-    EXPECT_EQ(sbus_structure.volts[0], 2.0);
-    EXPECT_EQ(sbus_structure.addr[0], 5);
-    EXPECT_EQ(sbus_structure.rw[0], 0);
-    EXPECT_EQ(sbus_structure.ch[0], 2);
-    EXPECT_EQ(sbus_structure.data[0], 77);
+    expectEntry(sbus_structure, 0,
+                {.name = "A", .volts = 2.0, .addr = 5, .rw = 0, .ch = 2, .data = 77});
     EXPECT_EQ(sbus_structure.data[1], 88);
-    EXPECT_STREQ(sbus_structure.name[2], "");
-    EXPECT_EQ(sbus_structure.data[2], 1);
+    expectEntry(sbus_structure, 2, {.name = "", .data = 1});
 }
 
 TEST_F(SetupFileTest, LongNamesAreCutAndTheFollowingFieldsStillRead) {
     const std::string eighty(80, 'n');
     load(record(eighty + "tail beyond eighty", 1.5, 9, 1, 2, 4321) + record(eighty, 0, 1, 1, 1, 5) +
          "EOF");
-    EXPECT_EQ(std::string(sbus_structure.name[0]), eighty);
-    EXPECT_EQ(sbus_structure.volts[0], 1.5);
-    EXPECT_EQ(sbus_structure.addr[0], 9);
-    EXPECT_EQ(sbus_structure.data[0], 4321);
+    expectEntry(sbus_structure, 0, {.name = eighty, .volts = 1.5, .addr = 9, .data = 4321});
     EXPECT_EQ(std::string(sbus_structure.name[1]), eighty);
 }
 
 TEST_F(SetupFileTest, EmptyAndSloppyNumericFieldsReadAsTheStandardConversionsDo) {
     load("A ,,,,,,B ,  2.5volts , 7x,+1, -3,99999999999,C\n ,1e0 ,0x1F,1,1,12,EOF");
-    EXPECT_EQ(sbus_structure.volts[0], 0.0);
-    EXPECT_EQ(sbus_structure.addr[0], 0);
-    EXPECT_EQ(sbus_structure.data[0], 0);
-    EXPECT_EQ(sbus_structure.volts[1], 2.5);
-    EXPECT_EQ(sbus_structure.addr[1], 7);
-    EXPECT_EQ(sbus_structure.rw[1], 1);
-    EXPECT_EQ(sbus_structure.ch[1], -3);
-    EXPECT_EQ(sbus_structure.data[1], 2147483647);  // saturates, never overflows
-    EXPECT_STREQ(sbus_structure.name[2], "C\n");    // every character but the comma counts
-    EXPECT_EQ(sbus_structure.addr[2], 0);           // "0x1F" in decimal is 0
+    expectEntry(sbus_structure, 0, {.volts = 0.0, .addr = 0, .data = 0});
+    // the data saturates, never overflows
+    expectEntry(sbus_structure, 1,
+                {.volts = 2.5, .addr = 7, .rw = 1, .ch = -3, .data = 2147483647});
+    // every character but the comma counts; "0x1F" in decimal is 0
+    expectEntry(sbus_structure, 2, {.name = "C\n", .addr = 0});
 }
 
 TEST_F(SetupFileTest, DataWithoutTheEndMarkerEndsAtTheLastWholeRecord) {

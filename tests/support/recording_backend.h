@@ -44,20 +44,7 @@ public:
     void clearCalls() { calls_.clear(); }
     size_t waiting() const { return rx_.size(); }
 
-    FT_STATUS createDeviceInfoList(DWORD* count) override;
-    FT_STATUS open(int index, FT_HANDLE* handle) override;
-    FT_STATUS close(FT_HANDLE handle) override;
-    FT_STATUS resetDevice(FT_HANDLE handle) override;
-    FT_STATUS getQueueStatus(FT_HANDLE handle, DWORD* rxBytes) override;
-    FT_STATUS read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* returned) override;
-    FT_STATUS write(FT_HANDLE handle, const void* buffer, DWORD toWrite, DWORD* written) override;
-    FT_STATUS setUSBParameters(FT_HANDLE handle, ULONG inSize, ULONG outSize) override;
-    FT_STATUS setChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventEnabled, UCHAR errorChar,
-                       UCHAR errorEnabled) override;
-    FT_STATUS setTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) override;
-    FT_STATUS setLatencyTimer(FT_HANDLE handle, UCHAR ms) override;
-    FT_STATUS setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) override;
-    FT_STATUS setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) override;
+    KOVRA610_D2XX_BACKEND_CALLS(, override);
 
 private:
     FT_STATUS record(const std::string& op, std::vector<uint32_t> args,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kovra610::usbdev {
@@ -21,6 +22,16 @@ enum Request : std::uint8_t {
     kGetLatency = 0x0A,
     kSetBitMode = 0x0B,
     kReadPins = 0x0C,
+};
+
+// The requests whose value the port only keeps, where it keeps it.
+constexpr std::pair<Request, std::uint16_t PortState::*> kStoredSettings[] = {
+    {kModemControl, &PortState::modemControl},
+    {kFlowControl, &PortState::flow},
+    {kBaudRate, &PortState::baudValue},
+    {kDataCharacteristics, &PortState::dataCharacteristics},
+    {kEventChar, &PortState::eventChar},
+    {kErrorChar, &PortState::errorChar},
 };
 
 constexpr std::uint8_t kBitModeMpsse = 0x02;
@@ -149,28 +160,15 @@ int EmulatedFtdi::vendorRequest(std::uint8_t requestType, std::uint8_t request, 
                                 int port, unsigned char* data, std::uint16_t length) {
     PortState& p = this->port(port);
     const bool in = (requestType & LIBUSB_ENDPOINT_IN) != 0;
+    for (const auto& [code, setting] : kStoredSettings) {
+        if (request != code) continue;
+        p.*setting = value;
+        return 0;
+    }
     switch (request) {
         case kReset:
             if (value == 0 || value == 1) resetPort(port);  // reset, purge toward the host
             if (value == 2 && port == 0 && type_ == ChipType::FT2232H) engine_.purge();
-            return 0;
-        case kModemControl:
-            p.modemControl = value;
-            return 0;
-        case kFlowControl:
-            p.flow = value;
-            return 0;
-        case kBaudRate:
-            p.baudValue = value;
-            return 0;
-        case kDataCharacteristics:
-            p.dataCharacteristics = value;
-            return 0;
-        case kEventChar:
-            p.eventChar = value;
-            return 0;
-        case kErrorChar:
-            p.errorChar = value;
             return 0;
         case kSetLatency:
             if (value < 1 || value > 255) return LIBUSB_ERROR_PIPE;
