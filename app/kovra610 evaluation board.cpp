@@ -12,7 +12,6 @@
 #include "panel/kovra610 evaluation board uir.h"
 #include "panel/shortcuts.h"
 #include "platform/d2xx/backend.h"
-#include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/runtime/status.h"
@@ -99,11 +98,6 @@ int answer_information_options(int argc, char* argv[]) {
     return -1;
 }
 
-bool on_virtual_board(void) {
-    return dynamic_cast<kovra610::vboard::VirtualBoard*>(&kovra610::d2xx::activeBackend()) !=
-           nullptr;
-}
-
 // A caption as the status bar shows it: without the spaces around it.
 std::string trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -131,6 +125,7 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
 // The link's state into the status bar; returns what became of the last
 // action in its terms: "done" while the link is up.
 const char* show_link_state(void) {
+    window::setBoard(kovra610::d2xx::activeBackend().boardName());
     switch (FTD232_link_state()) {
         case LINK_UP:
             window::setLinkState(window::LinkState::Up);
@@ -154,11 +149,10 @@ void report_action(const kovra610::runtime::CommitReport& report) {
 // The panel in the program's main window, with the board it works on and the
 // version in the title.
 void show_in_main_window(void) {
-    const bool virtual_board = on_virtual_board();
+    const std::string board = kovra610::d2xx::activeBackend().boardName();
     window::holdPanel(panelHandle);
     window::setTitle(std::string("KOVRA610 ") + KOVRA610_VERSION +
-                     (virtual_board ? " (virtual board)" : ""));
-    window::setBoard(virtual_board ? "VIRTUAL" : "USB");
+                     (board == "VIRTUAL" ? " (virtual board)" : ""));
     show_link_state();
     kovra610::runtime::setCommitHook(report_action);
     kovra610::runtime::setStatusSink(window::showMessage);

@@ -44,6 +44,11 @@ public:
     virtual ~Backend() = default;
 
     KOVRA610_D2XX_BACKEND_CALLS(virtual, = 0);
+
+    // The board as the operator sees it named: "VIRTUAL" for the virtual
+    // board, the device last opened ("FT2232H KV610001") for a real one,
+    // "USB" before anything was opened.
+    virtual std::string boardName() const { return "USB"; }
 };
 
 // Replaces the active backend; returns the one it replaces (may be null if

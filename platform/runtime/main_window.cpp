@@ -184,6 +184,7 @@ void setTitle(const std::string& title) {
 }
 
 void setBoard(const std::string& board) {
+    if (state().board == board) return;
     state().board = board;
     if (made()) showAll();
 }

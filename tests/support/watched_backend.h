@@ -17,6 +17,8 @@ public:
     WatchedBackend(std::shared_ptr<d2xx::Backend> inner, Watcher seen)
         : inner_(std::move(inner)), seen_(std::move(seen)) {}
 
+    std::string boardName() const override { return inner_->boardName(); }
+
     FT_STATUS createDeviceInfoList(DWORD* count) override {
         return see("createDeviceInfoList"), inner_->createDeviceInfoList(count);
     }

@@ -2,6 +2,8 @@
 // hardware backend, the system's libftdi1 and the board under test.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QMainWindow>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "board_under_test.h"
+#include "platform/runtime/main_window.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
 
@@ -57,11 +60,14 @@ protected:
 };
 
 TEST_F(ProgramOverUsb, StartUpSendsTheFortyWordsAndReadAllShowsWhatTheChipHolds) {
-    std::string listing;
+    std::string listing, board;
     EXPECT_EQ(runProgram([&] {
                   StdoutCapture out;
                   driver::press(panelHandle, ALL_2);
                   listing = out.text();
+                  const auto* label = runtime::window::mainWindow()->findChild<QLabel*>(
+                      QLatin1String("statusBoard"));
+                  if (label != nullptr) board = label->text().toStdString();
               }),
               0);
 
@@ -90,6 +96,7 @@ TEST_F(ProgramOverUsb, StartUpSendsTheFortyWordsAndReadAllShowsWhatTheChipHolds)
         return;
     }
     EXPECT_EQ(console, kEmulatedOpen);
+    EXPECT_EQ(board, "FT2232H KV610001");  // the status bar names the device opened
     EXPECT_EQ(USB_CONTROL(kovra610_usb_chip_resets)(0), 1);
     const std::vector<kovra610_usb_word> words = chipWords();
     ASSERT_EQ(words.size(), 80u);  // 40 written at start-up, 40 reads

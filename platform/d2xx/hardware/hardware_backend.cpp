@@ -99,7 +99,12 @@ int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report)
     return 0;
 }
 
-void HardwareBackend::announce(const UsbDevice& device, int interfaceIndex) const {
+std::string HardwareBackend::boardName() const {
+    return opened_.empty() ? "USB" : opened_;
+}
+
+void HardwareBackend::announce(const UsbDevice& device, int interfaceIndex) {
+    opened_ = chipName(device) + (device.serial.empty() ? "" : " " + device.serial);
     std::printf("Opened %s \"%s\" serial %s (bus %03u, address %03u), interface %c\n",
                 chipName(device).c_str(), device.description.c_str(),
                 device.serial.empty() ? "(none)" : device.serial.c_str(),

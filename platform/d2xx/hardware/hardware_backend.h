@@ -61,6 +61,7 @@ public:
     static int portsOf(std::uint16_t productId);
 
     KOVRA610_D2XX_BACKEND_CALLS(, override);
+    std::string boardName() const override;
 
     // Every FTDI port attached, in enumeration order; `selected` marks the
     // one this backend opens as index 0. False (and `error` set) when the
@@ -82,7 +83,7 @@ private:
     // when the bus cannot be read. `report`: say so when a serial number
     // chosen is not attached.
     int usableDevices(std::vector<UsbDevice>& devices, bool report);
-    void announce(const UsbDevice& device, int interfaceIndex) const;
+    void announce(const UsbDevice& device, int interfaceIndex);
     // One poll of at most pollMs into the port's queue.
     FT_STATUS pollIntoQueue(OpenPort& port, int pollMs);
     FT_STATUS settingResult(int seamResult) const;
@@ -91,6 +92,7 @@ private:
     Clock clock_;
     std::string serial_;
     std::map<std::uintptr_t, OpenPort> ports_;
+    std::string opened_;  // the device last opened, as boardName() gives it
 };
 
 }  // namespace hw

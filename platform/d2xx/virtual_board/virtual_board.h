@@ -96,6 +96,7 @@ public:
 
     // d2xx::Backend
     KOVRA610_D2XX_BACKEND_CALLS(, override);
+    std::string boardName() const override { return "VIRTUAL"; }
 
     // --- The chip, the MPSSE engine of port A and the faults ---------------
     SerialBusChip& chip() { return chip_; }
