@@ -17,38 +17,12 @@
 #include "cli_process.h"
 #include "json_line.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
+#include "recording_backend.h"
 
 using namespace kovra610::cli::testing;
+using kovra610::testing::FdCapture;
 
 namespace {
-
-// What a file descriptor receives while this lives.
-class FdCapture {
-public:
-    explicit FdCapture(int fd) : fd_(fd) {
-        std::fflush(nullptr);
-        char name[] = "/tmp/kovra610-cli-capture-XXXXXX";
-        capture_ = mkstemp(name);
-        path_ = name;
-        saved_ = dup(fd_);
-        dup2(capture_, fd_);
-    }
-    ~FdCapture() {
-        std::fflush(nullptr);
-        dup2(saved_, fd_);
-        close(saved_);
-        close(capture_);
-        unlink(path_.c_str());
-    }
-    std::string text() const {
-        std::fflush(nullptr);
-        return readWhole(path_);
-    }
-
-private:
-    int fd_, capture_ = -1, saved_ = -1;
-    std::string path_;
-};
 
 // A command line of a session, and what happens to the board before it is
 // read.

@@ -126,29 +126,31 @@ FT_STATUS RecordingBackend::setBitMode(FT_HANDLE, UCHAR mask, UCHAR mode) {
     return record("FT_SetBitMode", {mask, mode});
 }
 
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    char name[] = "/tmp/kovra610-stdout-XXXXXX";
+FdCapture::FdCapture(int fd) : fd_(fd) {
+    std::fflush(nullptr);
+    char name[] = "/tmp/kovra610-capture-XXXXXX";
     captureFd_ = mkstemp(name);
     path_ = name;
-    savedFd_ = dup(STDOUT_FILENO);
-    dup2(captureFd_, STDOUT_FILENO);
+    savedFd_ = dup(fd_);
+    dup2(captureFd_, fd_);
 }
 
-StdoutCapture::~StdoutCapture() {
-    std::fflush(stdout);
-    dup2(savedFd_, STDOUT_FILENO);
+FdCapture::~FdCapture() {
+    std::fflush(nullptr);
+    dup2(savedFd_, fd_);
     ::close(savedFd_);
     ::close(captureFd_);
     unlink(path_.c_str());
 }
 
-std::string StdoutCapture::text() {
-    std::fflush(stdout);
+std::string FdCapture::text() const {
+    std::fflush(nullptr);
     std::ifstream in(path_);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
+
+StdoutCapture::StdoutCapture() : FdCapture(STDOUT_FILENO) {}
 
 }  // namespace kovra610::testing

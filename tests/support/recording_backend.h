@@ -59,17 +59,26 @@ private:
     std::deque<uint8_t> rx_;
 };
 
-// Captures what the code under test prints on standard output.
-class StdoutCapture {
+// Captures what the code under test writes to a file descriptor (standard
+// output unless told otherwise) while it lives.
+class FdCapture {
 public:
-    StdoutCapture();
-    ~StdoutCapture();
-    std::string text();  // everything printed since construction
+    explicit FdCapture(int fd);
+    ~FdCapture();
+    FdCapture(const FdCapture&) = delete;
+    FdCapture& operator=(const FdCapture&) = delete;
+    std::string text() const;  // everything written since construction
 
 private:
+    int fd_;
     int savedFd_ = -1;
     int captureFd_ = -1;
     std::string path_;
+};
+
+class StdoutCapture : public FdCapture {
+public:
+    StdoutCapture();
 };
 
 }  // namespace kovra610::testing
