@@ -51,14 +51,6 @@ void writeJson(const std::string& line) {
     std::fflush(jsonOut);
 }
 
-// Qt's note that it made a runtime folder of its own says nothing to a
-// bench user; every other message goes out as Qt would print it.
-QtMessageHandler qtDefaultHandler = nullptr;
-void quietRuntimeDirNote(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
-    if (qtDefaultHandler != nullptr) qtDefaultHandler(type, context, text);
-}
-
 // Once the run-time is up, before the panel is loaded. The panel needs no
 // Qt Designer plugins (its own widgets are promoted ones) and no image
 // plugins (the board picture is PNG, built in); looking for plugins would
@@ -186,7 +178,6 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
     const bool json = invocation.json || invocation.mode == Mode::Serve;
     if (json && !separateJson()) return kStepFailed;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    qtDefaultHandler = qInstallMessageHandler(quietRuntimeDirNote);
 
     int status = kStepFailed;
     if (bringUpPanel(program)) {

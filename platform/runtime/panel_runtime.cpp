@@ -54,6 +54,15 @@ int g_argc = 0;
 char g_defaultName[] = "kovra610";
 char* g_defaultArgv[] = {g_defaultName, nullptr};
 
+// Qt's note that it made a runtime folder of its own (XDG_RUNTIME_DIR not
+// set, as under sudo, cron or a bare CI shell) says nothing to a bench user;
+// every other message goes out as Qt would print it.
+QtMessageHandler g_qtDefaultHandler = nullptr;
+void quietRuntimeDirNote(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (g_qtDefaultHandler != nullptr) g_qtDefaultHandler(type, context, text);
+}
+
 // Closing the panel window asks the event loop to end, as "Exit" does; the
 // window itself stays until the program discards the panel.
 class CloseToQuit : public QObject {
@@ -266,6 +275,7 @@ int InitCVIRTE(void*, char* argv[], void*) {
         state().quitPending = false;
         return 1;
     }
+    g_qtDefaultHandler = qInstallMessageHandler(quietRuntimeDirNote);
     DisplayProbe probe;  // until QApplication has its own connection
     if (!platformCanStart(probe)) return 0;
     char** args = argv && argv[0] ? argv : g_defaultArgv;
