@@ -97,13 +97,13 @@ class SessionCommands(BenchFolder):
 class SessionEnds(BenchFolder):
     def test_the_context_manager_ends_the_tool(self):
         with self.session() as bench:
-            process = bench._process
+            process = bench._tool.process
         self.assertEqual(process.returncode, 0)
 
     def test_a_dead_tool_raises_instead_of_hanging(self):
         bench = self.session(timeout=10)
         bench.open()
-        bench._process.kill()
+        bench._tool.process.kill()
         started = time.monotonic()
         with self.assertRaises(kovra610.Error):
             bench.level(0, 1.0)
