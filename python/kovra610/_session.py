@@ -173,14 +173,15 @@ def _write_questions(tool):
 
 
 def _read_answers(tool):
-    for raw in tool.process.stdout:
-        if not raw.strip():
-            continue
-        try:
-            question = tool.asked.popleft()
-        except IndexError:
-            continue  # a line nobody asked for
-        question.give(raw.decode("utf-8", "replace"))
+    with tool.process.stdout as stream:
+        for raw in stream:
+            if not raw.strip():
+                continue
+            try:
+                question = tool.asked.popleft()
+            except IndexError:
+                continue  # a line nobody asked for
+            question.give(raw.decode("utf-8", "replace"))
     with tool.lock:
         tool.gone = True
         waiting = list(tool.asked)
@@ -190,8 +191,9 @@ def _read_answers(tool):
 
 
 def _read_stderr(tool):
-    for raw in tool.process.stderr:
-        tool.stderr.append(raw.decode("utf-8", "replace").rstrip("\n"))
+    with tool.process.stderr as stream:
+        for raw in stream:
+            tool.stderr.append(raw.decode("utf-8", "replace").rstrip("\n"))
 
 
 class Session:
@@ -408,8 +410,6 @@ class Session:
         if status is None:  # the writer's kill did not take: kill it here
             tool.process.kill()
             status = tool.process.wait()
-        for thread, stream in zip(tool.threads[1:], (tool.process.stdout, tool.process.stderr)):
-            thread.join(timeout=1)
-            if not thread.is_alive():  # a stream still read cannot be closed
-                stream.close()
+        for thread in tool.threads:
+            thread.join(timeout=1)  # the readers close their streams at their end
         return status
