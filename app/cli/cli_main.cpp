@@ -39,7 +39,12 @@ FILE* jsonOut = nullptr;
 // Popups are collected and reported after each step.
 CollectedPopups g_popups;
 
+// The last line complained of: a serve session's start-up error answer
+// carries it, so that a client reading only the answers learns the reason.
+std::string lastComplaint;
+
 void complain(const std::string& line) {
+    lastComplaint = line;
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
     std::fflush(stderr);
@@ -179,18 +184,20 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
     if (json && !separateJson()) return kStepFailed;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    int status = kStepFailed;
-    if (bringUpPanel(program)) {
-        status = startUp(invocation.attach);
-        if (status == kDone && json) writeJson(helloLine());
-        if (status != kDone && invocation.mode == Mode::Serve)
-            writeJson(errorLine("start-up",
-                                "start-up failed (exit status " + std::to_string(status) + ")"));
-        if (status == kDone)
-            status = invocation.mode == Mode::Serve ? serve(fields, g_popups, in, jsonOut)
-                                                    : runSteps(invocation, fields);
-        DiscardPanel(panelHandle);
+    const bool panelUp = bringUpPanel(program);
+    int status = panelUp ? startUp(invocation.attach) : kStepFailed;
+    if (status == kDone && json) writeJson(helloLine());
+    if (status != kDone && invocation.mode == Mode::Serve) {
+        // The reason start-up gave on standard error, without its "start-up: ".
+        std::string why = lastComplaint;
+        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
+        if (why.empty()) why = "start-up failed (exit status " + std::to_string(status) + ")";
+        writeJson(errorLine("start-up", why));
     }
+    if (status == kDone)
+        status = invocation.mode == Mode::Serve ? serve(fields, g_popups, in, jsonOut)
+                                                : runSteps(invocation, fields);
+    if (panelUp) DiscardPanel(panelHandle);
     CloseFT2232HDevice();
     if (jsonOut != nullptr) {
         // Standard output goes back where it went before the run.
@@ -234,6 +241,8 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
     }
     if (!usable(invocation, &why)) {
         complain(why);
+        // A serve session's first line answers for its start-up, this one too.
+        if (invocation.mode == Mode::Serve) std::printf("%s\n", errorLine("start-up", why).c_str());
         return kUsage;
     }
     char program[] = "kovra610-cli";

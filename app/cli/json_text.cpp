@@ -2,17 +2,36 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 namespace kovra610::cli {
 namespace {
 
-// How many continuation bytes follow a UTF-8 lead byte, or -1.
-int continuationBytes(unsigned char c) {
-    if (c >= 0xF0 && c < 0xF5) return 3;
-    if (c >= 0xE0 && c < 0xF0) return 2;
-    if (c >= 0xC2 && c < 0xE0) return 1;
-    return -1;
+// The length of the well-formed UTF-8 sequence at s (at most `left` bytes),
+// or 0. Overlong forms, UTF-16 surrogates (ED A0..BF) and code points above
+// U+10FFFF are not well-formed: a strict reader refuses them.
+int sequenceLength(const unsigned char* s, std::ptrdiff_t left) {
+    const unsigned char c = s[0];
+    int follow = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        follow = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        follow = 2;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        follow = 3;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left <= follow || s[1] < low || s[1] > high) return 0;
+    for (int k = 2; k <= follow; ++k)
+        if ((s[k] & 0xC0) != 0x80) return 0;
+    return follow + 1;
 }
 
 }  // namespace
@@ -36,12 +55,10 @@ std::string jsonString(const std::string& text) {
             out += static_cast<char>(c);
             ++s;
         } else {
-            const int follow = continuationBytes(c);
-            bool valid = follow > 0 && end - s > follow;
-            for (int k = 1; valid && k <= follow; ++k) valid = (s[k] & 0xC0) == 0x80;
-            if (valid) {
-                out.append(reinterpret_cast<const char*>(s), static_cast<std::size_t>(follow) + 1);
-                s += follow + 1;
+            const int length = sequenceLength(s, end - s);
+            if (length > 0) {
+                out.append(reinterpret_cast<const char*>(s), static_cast<std::size_t>(length));
+                s += length;
             } else {
                 out += "\\ufffd";
                 ++s;

@@ -1,6 +1,10 @@
 #include "app/cli/serve.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/cli/cli_runner.h"
 #include "app/cli/devices.h"
@@ -28,10 +32,26 @@ bool readLine(FILE* in, std::string* line, bool* tooLong) {
     return true;
 }
 
-void answer(FILE* out, const std::string& line) {
-    std::fputs(line.c_str(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
+// Writes one answer line; false when it could not be written (the reader
+// has gone: EPIPE when SIGPIPE is ignored, as many supervisors start their
+// children).
+bool answer(FILE* out, const std::string& line) {
+    const bool written = std::fputs(line.c_str(), out) >= 0 && std::fputc('\n', out) != EOF;
+    return std::fflush(out) == 0 && written && !std::ferror(out);
+}
+
+// Whether the reader of `out` has gone already: a pipe or socket whose
+// other end is closed. Checked before each command, so that nothing more
+// is done on the board for a session nobody listens to.
+bool readerGone(FILE* out) {
+    pollfd p{fileno(out), POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+void sessionEnded(const char* why) {
+    std::fprintf(stderr, "%s: serve: the answers cannot be written (%s): session ended\n", kProgram,
+                 why);
+    std::fflush(stderr);
 }
 
 // What one command line answers; `quit` is set by quit.
@@ -80,8 +100,18 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
     Runner runner(fields, popups);
     std::string line;
     bool tooLong = false, quit = false;
-    while (!quit && readLine(in, &line, &tooLong))
-        answer(out, answerLine(line, tooLong, fields, runner, &quit));
+    while (!quit && readLine(in, &line, &tooLong)) {
+        if (readerGone(out)) {
+            sessionEnded("nobody reads them");
+            return kStepFailed;
+        }
+        const std::string reply = answerLine(line, tooLong, fields, runner, &quit);
+        errno = 0;
+        if (!answer(out, reply)) {
+            sessionEnded(errno != 0 ? std::strerror(errno) : "write failed");
+            return kStepFailed;
+        }
+    }
     return kDone;
 }
 

@@ -19,7 +19,8 @@ std::string helloLine();
 std::string errorLine(const std::string& step, const std::string& why);
 
 // Answers the commands read from `in` on `out` until the end of the input
-// or quit. Returns the exit status (0).
+// or quit. Returns the exit status: 0, or 4 when an answer cannot be
+// written (the reader has gone), which ends the session at once.
 int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out);
 
 }  // namespace kovra610::cli

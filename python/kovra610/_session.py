@@ -1,25 +1,45 @@
-"""The session: one ``kovra610-cli serve`` process and its line protocol."""
+"""The session: one ``kovra610-cli serve`` process and its line protocol.
 
+Every command is one line and the tool answers every line with exactly one
+line, in order. Each command is a *question* object; a writer thread sends
+the questions in order and records each one as asked just before its line
+goes out, and a reader thread hands the n-th answer line to the n-th question
+asked. The caller only waits for its own question, so an answer can never
+reach another command: one whose caller stopped waiting (interrupted or timed
+out) is dropped when it comes.
+
+The threads hold the tool, never the :class:`Session`, so a session dropped
+without ``close()`` is collected and its finaliser ends the tool.
+"""
+
+import collections
 import json
 import os
 import queue
 import subprocess
 import threading
-from collections import deque
+import weakref
 
 # Start-up resets the chip, loads and sends the default setup file and waits
 # for the link: well under a second on the virtual board, more on a loaded
 # machine or in a sanitized build.
 START_TIMEOUT = 60.0
 COMMAND_TIMEOUT = 30.0
+# How long a tool told to end (its input closed) may take before it is killed.
+END_GRACE = 10.0
+
+# The tool's line splitter breaks words at these blanks and reads a word
+# starting with "#" as the start of a comment.
+_BLANKS = " \t\v\f"
 
 
 class Error(Exception):
     """A command the tool refused or failed, or a session that is gone.
 
     ``str(error)`` is the tool's own message; ``step`` names the command it
-    answered (None when the session itself failed); ``answer`` is the whole
-    answer object, when there was one.
+    answered (``"start-up"`` when the session could not start, None when the
+    session itself failed); ``answer`` is the whole answer object, when there
+    was one.
     """
 
     def __init__(self, message, step=None, answer=None):
@@ -44,11 +64,136 @@ def _number(value):
 
 
 def _word(value):
-    """A word of a command line: file names with blanks go in double quotes."""
-    text = os.fspath(value) if isinstance(value, os.PathLike) else str(value)
-    if not text or any(c in text for c in '"\r\n\0'):
-        raise ValueError("cannot pass %r on a command line" % (text,))
-    return '"%s"' % text if any(c.isspace() for c in text) else text
+    """One word of a command line, quoted where the tool would split it or
+    read it as a comment (blanks, "#"). A double quote, a line break or a NUL
+    cannot be passed in a word: ValueError."""
+    if isinstance(value, (bytes, os.PathLike)):
+        text = os.fsdecode(value)
+    else:
+        text = str(value)
+    if not text:
+        raise ValueError("an empty word cannot be passed on a command line")
+    for c in '"\r\n\0':
+        if c in text:
+            raise ValueError("cannot pass %r on a command line: it holds %r" % (text, c))
+    if "#" in text or any(c in _BLANKS or c.isspace() for c in text):
+        return '"%s"' % text
+    return text
+
+
+class _Question:
+    """One command line (bytes, with its line end) and, once it comes, its
+    answer line (None when the tool ended first)."""
+
+    __slots__ = ("line", "answer", "answered")
+
+    def __init__(self, line):
+        self.line = line.encode("utf-8", "surrogateescape") + b"\n"
+        self.answer = None
+        self.answered = threading.Event()
+
+    def give(self, answer):
+        self.answer = answer
+        self.answered.set()
+
+
+_END = object()  # in the outbox: close the tool's input, which ends it
+
+
+class _Tool:
+    """The serve process, its questions in flight and the threads that
+    write and read its pipes. Nothing here refers to the Session."""
+
+    def __init__(self, process, first):
+        self.process = process
+        self.outbox = queue.Queue()
+        self.asked = collections.deque([first])  # sent, in order, not yet answered
+        self.stderr = collections.deque(maxlen=20)
+        self.gone = False  # its answers have ended
+        self.lock = threading.Lock()  # `asked` against `gone`
+        self.threads = [
+            threading.Thread(target=_write_questions, args=(self,), daemon=True),
+            threading.Thread(target=_read_answers, args=(self,), daemon=True),
+            threading.Thread(target=_read_stderr, args=(self,), daemon=True)]
+        for thread in self.threads:
+            thread.start()
+
+    def ask(self, question):
+        self.outbox.put(question)
+
+    def end(self):
+        """Closes the tool's input once the questions before are sent: the
+        tool ends after answering them. The writer kills it if it has not
+        ended within END_GRACE. Also the finaliser of a dropped Session."""
+        self.outbox.put(_END)
+
+    def status(self, wait):
+        """The exit status, waiting up to `wait` seconds; None if running."""
+        try:
+            return self.process.wait(timeout=wait)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def reason(self):
+        """The tool's last line on standard error, once it has ended."""
+        self.threads[2].join(timeout=2)
+        for line in reversed(self.stderr):
+            if line.strip():
+                return line.strip()
+        return ""
+
+
+def _write_questions(tool):
+    stdin = tool.process.stdin
+    while True:
+        question = tool.outbox.get()
+        if question is _END:
+            break
+        with tool.lock:
+            sending = not tool.gone
+            if sending:
+                tool.asked.append(question)  # asked before it can be answered
+        if not sending:
+            question.give(None)
+            continue
+        try:
+            stdin.write(question.line)
+            stdin.flush()
+        except (OSError, ValueError):
+            pass  # the tool has gone; the reader fails what was asked
+    try:
+        stdin.close()
+    except OSError:
+        pass
+    try:
+        tool.process.wait(timeout=END_GRACE)
+    except subprocess.TimeoutExpired:
+        tool.process.kill()
+        tool.process.wait()
+
+
+def _read_answers(tool):
+    with tool.process.stdout as stream:
+        for raw in stream:
+            if not raw.strip():
+                continue
+            try:
+                question = tool.asked.popleft()
+            except IndexError:
+                continue  # a line nobody asked for
+            question.give(raw.decode("utf-8", "replace"))
+    with tool.lock:
+        tool.gone = True
+        waiting = list(tool.asked)
+        tool.asked.clear()
+    for question in waiting:
+        question.give(None)
+
+
+def _read_stderr(tool):
+    with tool.process.stderr as stream:
+        for raw in stream:
+            tool.stderr.append(raw.decode("utf-8", "replace").rstrip("\n"))
 
 
 class Session:
@@ -63,7 +208,19 @@ class Session:
 
     Every method sends one command and returns the answer object without its
     ``"ok"`` member (``read_all`` and ``verify`` return their lists), or
-    raises :class:`Error`.
+    raises :class:`Error`. A start-up that fails raises :class:`Error` with
+    ``step == "start-up"`` and the tool's reason.
+
+    Every answer belongs to its command. A command interrupted while it waits
+    (``KeyboardInterrupt``, an exception from a signal handler) or timed out
+    (no answer within ``timeout`` seconds: :class:`Error`) has still been
+    sent and may still act on the board; its answer is dropped when it comes,
+    and the session goes on: the next command waits behind it and gets its
+    own answer.
+
+    A session dropped without ``close()`` ends its tool when it is collected:
+    the tool's input is closed, it ends after the commands already sent, and
+    it is killed if it has not ended within ten seconds.
     """
 
     def __init__(self, board="virtual", attach=False, program=None, cwd=None,
@@ -75,11 +232,8 @@ class Session:
         self.timeout = timeout
         self.start_timeout = start_timeout
         self.hello = None
-        self._process = None
-        self._answers = queue.Queue()
-        self._stderr = deque(maxlen=20)
-        self._lock = threading.Lock()
-        self._pumps = []
+        self._tool = None
+        self._finalizer = None
 
     # -- life cycle -----------------------------------------------------
 
@@ -93,43 +247,35 @@ class Session:
 
     def open(self):
         """Starts the tool and reads its hello line; returns the hello object."""
-        if self._process is not None:
+        if self._tool is not None:
             raise Error("the session is already open")
         command = [self.program, "serve"] + (["--attach"] if self.attach else [])
         env = dict(os.environ, KOVRA610_BOARD=self.board)
         try:
-            self._process = subprocess.Popen(
+            process = subprocess.Popen(
                 command, cwd=self.cwd, env=env, stdin=subprocess.PIPE,
-                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                encoding="utf-8", errors="replace", bufsize=1)
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         except OSError as error:
-            raise Error("cannot start %s: %s" % (self.program, error)) from error
-        self._pumps = [
-            threading.Thread(target=self._pump_answers, args=(self._process.stdout,), daemon=True),
-            threading.Thread(target=self._pump_stderr, args=(self._process.stderr,), daemon=True)]
-        for pump in self._pumps:
-            pump.start()
+            raise Error("cannot start %s: %s" % (self.program, error), "start-up") from error
+        hello_question = _Question("")
+        tool = self._tool = _Tool(process, hello_question)
+        self._finalizer = weakref.finalize(self, tool.end)
         try:
-            hello = self._answer("serve", self.start_timeout)
-        except Error:
-            self._stop()
+            hello = self._answer(hello_question, "start-up", self.start_timeout)
+        except BaseException:  # no hello in time, or interrupted: no session
+            process.kill()
+            self._end(wait=True)
             raise
         if not hello.get("ok"):
-            self._stop()
-            raise Error(hello.get("error", "the tool refused to start"), hello.get("step"), hello)
+            self._end(wait=True)
+            raise Error(hello.get("error") or "the tool refused to start", "start-up", hello)
         self.hello = {k: v for k, v in hello.items() if k != "ok"}
         return self.hello
 
     def close(self):
-        """Ends the session (``quit``); returns the tool's exit status."""
-        if self._process is None:
-            return None
-        try:
-            self._process.stdin.write("quit\n")
-            self._process.stdin.flush()
-        except (OSError, ValueError):
-            pass
-        return self._stop()
+        """Ends the session: the tool's input is closed, so it ends once it
+        has answered the commands sent. Returns its exit status."""
+        return self._end(wait=True)
 
     quit = close
 
@@ -141,18 +287,15 @@ class Session:
     # -- commands ---------------------------------------------------------
 
     def command(self, *words):
-        """Sends one command of the given words; returns its answer."""
-        line = " ".join(words)
-        process = self._process
-        if process is None:
+        """Sends one command of the given words (each quoted as it needs);
+        returns its answer."""
+        line = " ".join(_word(w) for w in words)
+        question = _Question(line)  # a line that cannot be encoded fails here
+        tool = self._tool
+        if tool is None:
             raise Error("the session is not open", line)
-        with self._lock:
-            try:
-                process.stdin.write(line + "\n")
-                process.stdin.flush()
-            except (OSError, ValueError) as error:
-                raise Error(self._ended("the tool is not running"), line) from error
-            answer = self._answer(line, self.timeout)
+        tool.ask(question)
+        answer = self._answer(question, line, self.timeout)
         if not answer.get("ok"):
             raise Error(answer.get("error", "failed"), answer.get("step", line), answer)
         return {k: v for k, v in answer.items() if k != "ok"}
@@ -167,20 +310,20 @@ class Session:
 
     def set(self, field, value):
         """Sets a register field by its name, to a value or its caption."""
-        return self.command("set", _word(field), _word(value))
+        return self.command("set", field, value)
 
     def get(self, field):
         """A register field's value in the image: a dict of field, value and
         caption (for the channel the panel shows) and ch0, ch1."""
-        return self.command("get", _word(field))
+        return self.command("get", field)
 
     def load(self, path):
         """Loads a setup file, shows it and sends it."""
-        return self.command("load", _word(path))
+        return self.command("load", path)
 
     def save(self, path):
         """Saves the image to a setup file."""
-        return self.command("save", _word(path))
+        return self.command("save", path)
 
     def read_all(self, fast=True):
         """Reads every entry in use back from the chip; returns the entries,
@@ -205,7 +348,7 @@ class Session:
 
     def bits(self, bitstring):
         """Sends one word given as 26 characters of 0/1."""
-        return self.command("bits", _word(bitstring))
+        return self.command("bits", bitstring)
 
     def ovd_mask(self):
         """Masks the over-voltage alarm of both channels."""
@@ -229,24 +372,14 @@ class Session:
 
     # -- the process --------------------------------------------------------
 
-    def _pump_answers(self, stream):
-        for line in stream:
-            if line.strip():
-                self._answers.put(line)
-        self._answers.put(None)
-
-    def _pump_stderr(self, stream):
-        for line in stream:
-            self._stderr.append(line.rstrip("\n"))
-
-    def _answer(self, step, timeout):
-        try:
-            line = self._answers.get(timeout=timeout)
-        except queue.Empty:
-            self._stop(kill=True)
-            raise Error("no answer within %g s" % timeout, step) from None
+    def _answer(self, question, step, timeout):
+        """The answer object of `question`. A caller interrupted here leaves
+        the question behind; its answer goes to it and nowhere else."""
+        if not question.answered.wait(timeout):
+            raise Error("no answer within %g s (the command was sent; its answer "
+                        "will be dropped when it comes)" % timeout, step)
+        line = question.answer
         if line is None:
-            self._answers.put(None)
             raise Error(self._ended("the tool ended"), step)
         try:
             answer = json.loads(line)
@@ -257,34 +390,26 @@ class Session:
         return answer
 
     def _ended(self, what):
-        status = self._process.poll() if self._process else None
-        if status is None and self._process is not None:
-            try:
-                status = self._process.wait(timeout=1)
-            except subprocess.TimeoutExpired:
-                pass
+        tool = self._tool
+        if tool is None:
+            return what
+        status = tool.status(wait=1)
         text = what if status is None else "%s (exit status %d)" % (what, status)
-        if self._stderr:
-            text += ": " + self._stderr[-1]
-        return text
+        reason = tool.reason() if status is not None else ""
+        return text + ": " + reason if reason else text
 
-    def _stop(self, kill=False):
-        process, self._process = self._process, None
-        if process is None:
+    def _end(self, wait):
+        tool, self._tool = self._tool, None
+        if tool is None:
             return None
-        if kill:
-            process.kill()
-        try:
-            process.stdin.close()
-        except (OSError, ValueError):
-            pass
-        try:
-            status = process.wait(timeout=self.timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            status = process.wait()
-        for pump, stream in zip(self._pumps, (process.stdout, process.stderr)):
-            pump.join(timeout=1)
-            if not pump.is_alive():  # a stream still read cannot be closed
-                stream.close()
+        self._finalizer.detach()
+        tool.end()
+        if not wait:
+            return None
+        status = tool.status(wait=END_GRACE + 5)
+        if status is None:  # the writer's kill did not take: kill it here
+            tool.process.kill()
+            status = tool.process.wait()
+        for thread in tool.threads:
+            thread.join(timeout=1)  # the readers close their streams at their end
         return status

@@ -1,16 +1,23 @@
 """The Python client against the real ``kovra610-cli serve`` on the virtual board."""
 
+import gc
 import os
 import shutil
+import signal
 import tempfile
+import threading
 import time
 import unittest
+import weakref
+from unittest import mock
 
 import kovra610
 
 CLI = os.environ.get("KOVRA610_CLI", "kovra610-cli")
 DEFAULT_SETUP = os.environ["KOVRA610_DEFAULT_SETUP"]
 VERSION = os.environ.get("KOVRA610_VERSION")
+# The folder of the emulated USB bus's libusb-1.0.so.0.
+USB_LIB = os.environ["KOVRA610_USB_LIB"]
 
 
 class BenchFolder(unittest.TestCase):
@@ -78,41 +85,104 @@ class SessionCommands(BenchFolder):
                 bench.load("missing.sbus")
             self.assertEqual(bench.read(1, 0)["addr"], 0)
 
-    def test_save_and_load_a_file_with_a_blank_in_its_name(self):
+    def test_names_the_tool_would_split_or_read_as_a_comment_arrive_whole(self):
+        names = ["#run1.sbus", "Dac/lot 7.sbus", "Dac/a\tb #2.sbus", b"Dac/\xff lot.sbus"]
         with self.session() as bench:
             bench.code(1, 0x6000)
-            bench.save("Dac/lot 7.sbus")
-            self.assertTrue(os.path.exists(os.path.join(self.folder, "Dac", "lot 7.sbus")))
+            for name in names:
+                bench.save(name)
+                self.assertTrue(os.path.exists(os.path.join(os.fsencode(self.folder),
+                                                            os.fsencode(name))), name)
         with self.session() as bench:
-            bench.load("Dac/lot 7.sbus")
-            self.assertEqual(bench.read(1, 1)["data"], 0x6000)
+            for name in names:
+                bench.code(1, 0)
+                bench.load(name)
+                self.assertEqual(bench.read(1, 1)["data"], 0x6000, name)
 
-    def test_a_line_break_in_an_argument_is_refused_before_sending(self):
+    def test_a_word_that_cannot_be_passed_is_refused_before_sending(self):
         with self.session() as bench:
+            for word in ("a\nreset", 'Dac/"x".sbus', "a\rb", ""):
+                with self.assertRaises(ValueError):
+                    bench.save(word)
             with self.assertRaises(ValueError):
-                bench.save("a\nreset")
+                bench.command("reset\nlevel", "0", "1.0")
             self.assertEqual(bench.read(1, 0)["addr"], 0)
 
 
 class SessionEnds(BenchFolder):
     def test_the_context_manager_ends_the_tool(self):
         with self.session() as bench:
-            process = bench._process
+            process = bench._tool.process
         self.assertEqual(process.returncode, 0)
 
     def test_a_dead_tool_raises_instead_of_hanging(self):
         bench = self.session(timeout=10)
         bench.open()
-        bench._process.kill()
+        bench._tool.process.kill()
         started = time.monotonic()
         with self.assertRaises(kovra610.Error):
             bench.level(0, 1.0)
         self.assertLess(time.monotonic() - started, 10)
         bench.close()
 
-    def test_a_missing_program_raises(self):
-        with self.assertRaises(kovra610.Error):
-            kovra610.Session(program=os.path.join(self.folder, "no-such-tool")).open()
+    def test_a_dropped_session_ends_its_tool(self):
+        bench = self.session()
+        bench.open()
+        bench.level(0, 1.0)
+        process = bench._tool.process
+        dropped = weakref.ref(bench)
+        del bench
+        gc.collect()
+        self.assertIsNone(dropped())
+        self.assertEqual(process.wait(timeout=20), 0)
+
+
+class AnswersBelongToTheirCommand(BenchFolder):
+    """A command abandoned while the tool holds its answer (the tool is
+    stopped meanwhile): its answer, when it comes, goes to no other command."""
+
+    def test_the_answer_of_an_interrupted_or_timed_out_command_is_dropped(self):
+        with self.session() as bench:
+            bench.level(0, 1.0)
+            pid = bench._tool.process.pid
+            previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+            interrupt = threading.Timer(0.3, signal.pthread_kill,
+                                        (threading.main_thread().ident, signal.SIGINT))
+            os.kill(pid, signal.SIGSTOP)
+            try:
+                with self.assertRaises(KeyboardInterrupt):
+                    interrupt.start()
+                    bench.read(1, 1)
+                bench.timeout = 0.3
+                with self.assertRaises(kovra610.Error) as caught:
+                    bench.get("DRVFORCE")
+                self.assertIn("no answer within", str(caught.exception))
+                self.assertEqual(caught.exception.step, "get DRVFORCE")
+            finally:
+                bench.timeout = kovra610._session.COMMAND_TIMEOUT
+                interrupt.cancel()
+                signal.signal(signal.SIGINT, previous)
+                os.kill(pid, signal.SIGCONT)
+            self.assertEqual(bench.read(1, 0)["addr"], 0)
+            self.assertEqual(bench.channels(2)["channels"], 2)
+            self.assertEqual(bench.read(1, 0)["data"], 22937)  # level 0 at 1.0 V
+
+
+class StartUp(BenchFolder):
+    def assertStartUpFails(self, reason, board="virtual", program=CLI, **environment):
+        with mock.patch.dict(os.environ, environment):
+            bench = kovra610.Session(board=board, program=program, cwd=self.folder)
+            with self.assertRaises(kovra610.Error) as caught:
+                bench.open()
+        self.assertEqual(caught.exception.step, "start-up")
+        self.assertIn(reason, str(caught.exception))
+        self.assertIsNone(bench.close())  # nothing left to end
+
+    def test_a_failed_start_up_raises_with_the_tools_reason(self):
+        self.assertStartUpFails("Check Board Power", board="usb", LD_LIBRARY_PATH=USB_LIB,
+                                KOVRA610_USB_DEVICES="none")
+        self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
+        self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
 
 if __name__ == "__main__":
