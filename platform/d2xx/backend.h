@@ -88,6 +88,12 @@ struct FtdiPort {
     bool virtualBoard = false;  // the named virtual board, not on the USB bus
 };
 
+// Why the board could not be found or opened, in one line: the backends say
+// it on standard error with reportBoardProblem(), and a front end gives the
+// last one as the reason its start-up failed. "" when none was reported.
+void reportBoardProblem(const std::string& line);
+std::string lastBoardProblem();
+
 // Every FTDI port attached, for listing; with KOVRA610_BOARD=virtual:serial=
 // NAME also, last, port A of that virtual board (index -1, no bus or address). False, with `error`
 // set, when the USB bus cannot be read.

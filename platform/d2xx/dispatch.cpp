@@ -18,6 +18,11 @@ std::shared_ptr<Backend>& slot() {
     return active;
 }
 
+std::string& boardProblem() {
+    static std::string line;
+    return line;
+}
+
 }  // namespace
 
 BoardSetting parseBoardSetting(const std::string& value) {
@@ -70,9 +75,18 @@ std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting) {
         case BoardSetting::Kind::Invalid:
             break;
     }
-    std::fprintf(stderr, "KOVRA610_BOARD=%s: %s. No FTDI device will be found.\n",
-                 boardSetting.c_str(), setting.reason.c_str());
+    reportBoardProblem("KOVRA610_BOARD=" + boardSetting + ": " + setting.reason +
+                       ". No FTDI device will be found.");
     return std::make_shared<NoDeviceBackend>();
+}
+
+void reportBoardProblem(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    boardProblem() = line;
+}
+
+std::string lastBoardProblem() {
+    return boardProblem();
 }
 
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {

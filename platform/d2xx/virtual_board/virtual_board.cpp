@@ -93,8 +93,8 @@ FT_STATUS VirtualBoard::open(int index, FT_HANDLE* handle) {
     if (index == 0 && !serial_.empty()) {
         std::string why;
         if (!claim_.take(serial_, &why)) {
-            std::fprintf(stderr, "Virtual board %s (KOVRA610_BOARD=virtual:serial=%s): %s\n",
-                         serial_.c_str(), serial_.c_str(), why.c_str());
+            d2xx::reportBoardProblem("KOVRA610_BOARD=virtual:serial=" + serial_ +
+                                     ": the virtual board cannot be opened: " + why);
             return FT_DEVICE_NOT_OPENED;
         }
         std::printf("Opened virtual FT2232H \"%s\" serial %s, interface A\n",
