@@ -88,8 +88,8 @@ void takeOwedReply();
 
 // Every command goes out here, after whatever a failed read still owed.
 FT_STATUS writeBytes(const UCHAR* bytes, DWORD count) {
-    if (!usable()) return FT_INVALID_HANDLE;
     if (owedReplyBytes > 0) takeOwedReply();
+    if (!usable()) return FT_INVALID_HANDLE;  // closed, or found lost while they were taken
     DWORD written = 0;
     FT_STATUS status = watched(FT_Write(ftHandle, const_cast<UCHAR*>(bytes), count, &written));
     if (status == FT_OK && written != count) status = FT_IO_ERROR;
