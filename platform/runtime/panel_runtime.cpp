@@ -49,6 +49,10 @@ State& state() {
     return s;
 }
 
+// How long DisplayPanel waits at most for the window system to expose a
+// panel's window (a window system that never does is not waited on longer).
+constexpr std::chrono::milliseconds kExposeWaitLimit{1000};
+
 // Argument vector handed to QApplication; both must outlive it.
 int g_argc = 0;
 char g_defaultName[] = "kovra610";
@@ -332,11 +336,12 @@ int DisplayPanel(int panel) {
         windowOf(*p)->show();
     else
         p->showWhenMade = true;  // shown as soon as it is made
-    // The window system exposes the window and it is painted (and the
-    // panel's widgets made, if they are not yet) at the next moment the
-    // program waits (a Delay, such as the link's settling wait) or processes
-    // events, so that this costs no time of its own.
+    // The panel is on screen (its widgets made, the window exposed and
+    // painted) before the program goes on: at start-up the operator sees it
+    // before the link is opened, however long that takes. No operator input
+    // and no timer is handled meanwhile.
     state().awaitingScreen.insert(panel);
+    finishPanelsWhileWaiting(std::chrono::steady_clock::now() + kExposeWaitLimit);
     return UIE_NO_ERROR;
 }
 
