@@ -54,11 +54,13 @@ int SetSystemPopupsAttribute(int attribute, int value);
 // Loads the panel with the given resource ID from a resource file. A relative
 // file name is looked up in the directory of the running executable. Returns
 // the panel handle (> 0) or a negative error. The file is read and checked
-// here; the panel's widgets are made at the next Delay, event processing or
-// event loop, or when the panel or a control is first used.
+// here; the panel's widgets are made when it is displayed, at the next
+// Delay, event processing or event loop, or when the panel or a control is
+// first used.
 int LoadPanel(int parentPanel, const char* fileName, int panelResourceId);
-// Shows the panel. It goes on screen (exposed and painted) at the next Delay,
-// event processing or event loop, whichever comes first.
+// Shows the panel: it is on screen (its widgets made, exposed and painted)
+// when DisplayPanel returns, waiting at most a second for the window system.
+// No operator input and no timer is handled meanwhile.
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 

@@ -64,22 +64,26 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
 }
 
 // The operator sees the panel, with its resource defaults, before the link
-// is in use: the panel is on screen by the link's first byte to the MPSSE.
-TEST_F(ProgramTest, ThePanelIsOnScreenBeforeTheLinkSendsItsFirstByte) {
-    int writes = 0;
+// is in use: the panel's window is exposed and painted by the link's first
+// driver call, whatever that call is.
+TEST_F(ProgramTest, ThePanelIsOnScreenBeforeTheLinksFirstDriverCall) {
+    int calls = 0;
+    std::string firstCall;
     bool onScreen = false;
-    std::string boxAtFirstWrite;
+    std::string boxAtFirstCall;
     d2xx::installBackend(std::make_shared<WatchedBackend>(board, [&](const char* call) {
-        if (std::string(call) != "write" || writes++ > 0) return;
+        if (calls++ > 0) return;
+        firstCall = call;
         for (const QWidget* w : QApplication::topLevelWidgets())
             onScreen |=
                 w->isVisible() && w->windowHandle() != nullptr && w->windowHandle()->isExposed();
-        boxAtFirstWrite = driver::shownText(panelHandle, DAC1TEXTBOX);
+        boxAtFirstCall = driver::shownText(panelHandle, DAC1TEXTBOX);
     }));
     EXPECT_EQ(runProgram(), 0);
-    EXPECT_GT(writes, 40);
+    EXPECT_GT(calls, 40);
+    EXPECT_EQ(firstCall, "createDeviceInfoList");
     EXPECT_TRUE(onScreen);
-    EXPECT_EQ(boxAtFirstWrite, "None Loaded");
+    EXPECT_EQ(boxAtFirstCall, "None Loaded");
 }
 
 TEST_F(ProgramTest, ASecondStartUpElsewhereKeepsTheSetupDirectoryOfTheFirst) {
