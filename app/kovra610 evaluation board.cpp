@@ -9,6 +9,7 @@
 
 #include "codec/codec.h"
 #include "link/FT2232H.h"
+#include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "panel/shortcuts.h"
 #include "platform/d2xx/backend.h"
@@ -17,10 +18,6 @@
 #include "platform/runtime/status.h"
 
 namespace window = kovra610::runtime::window;
-
-int panelHandle = 0;
-int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
-    PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
 
 const char PANEL_FILE[] = "kovra610 evaluation board uir.uir";
 
@@ -219,6 +216,34 @@ int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
 int auto_test_exit(int, int, int event, void*, int, int) {
     if (event == EVENT_COMMIT) QuitUserInterface(0);
     return 0;
+}
+
+// Start-up knows every part of the program, so the table that names each
+// callback for the panel resource lives here.
+void register_panel_callbacks(void) {
+    static const struct {
+        const char* name;
+        CtrlCallbackPtr function;
+    } table[] = {
+        {"auto_test_exit", auto_test_exit},
+        {"mode_write", mode_write},
+        {"single_readback", single_readback},
+        {"translate_data1", translate_data1},
+        {"translate_data2", translate_data2},
+        {"clear_alarm", clear_alarm},
+        {"reset", reset},
+        {"reset_FTDI2232", reset_FTDI2232},
+        {"setclkfreq", setclkfreq},
+        {"write_crtl_registers", write_crtl_registers},
+        {"updatemodectrl", updatemodectrl},
+        {"create_sbus_select_setup_files", create_sbus_select_setup_files},
+        {"write_to_all_dacs", write_to_all_dacs},
+        {"read_all_dacs", read_all_dacs},
+        {"volts_to_code", volts_to_code},
+        {"code_to_volts", code_to_volts},
+        {"set_ovdmask", set_ovdmask},
+    };
+    for (const auto& entry : table) RegisterCtrlCallback(entry.name, entry.function);
 }
 
 int main(int argc, char* argv[]) {

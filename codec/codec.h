@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 
 int write_sbus_panel_to_structure(void);
 int write_sbus_structure_to_panel(void);

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"

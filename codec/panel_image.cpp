@@ -2,7 +2,7 @@
 // panel.
 #include <string>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
 #include "codec/codec.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"

@@ -1,12 +1,12 @@
 // Control callbacks of the operator panel that are thin glue between the
-// panel, the register image and the link, and the table that binds every
-// callback name of the panel resource to its function.
+// panel, the register image and the link.
 #include "panel/callbacks.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
@@ -131,30 +131,4 @@ int vector_data_serial_bus_write(const char* bits) {
     };
     FTD232_sbus_single_write(field(0, 2), field(9, 1), field(2, 7), field(10, 16));
     return 0;
-}
-
-void register_panel_callbacks(void) {
-    static const struct {
-        const char* name;
-        CtrlCallbackPtr function;
-    } table[] = {
-        {"auto_test_exit", auto_test_exit},
-        {"mode_write", mode_write},
-        {"single_readback", single_readback},
-        {"translate_data1", translate_data1},
-        {"translate_data2", translate_data2},
-        {"clear_alarm", clear_alarm},
-        {"reset", reset},
-        {"reset_FTDI2232", reset_FTDI2232},
-        {"setclkfreq", setclkfreq},
-        {"write_crtl_registers", write_crtl_registers},
-        {"updatemodectrl", updatemodectrl},
-        {"create_sbus_select_setup_files", create_sbus_select_setup_files},
-        {"write_to_all_dacs", write_to_all_dacs},
-        {"read_all_dacs", read_all_dacs},
-        {"volts_to_code", volts_to_code},
-        {"code_to_volts", code_to_volts},
-        {"set_ovdmask", set_ovdmask},
-    };
-    for (const auto& entry : table) RegisterCtrlCallback(entry.name, entry.function);
 }

@@ -1,4 +1,4 @@
-#include "sbus_image.h"
+#include "app/core/sbus_image.h"
 
 #include <cmath>
 #include <cstring>
@@ -22,6 +22,10 @@ SBUS_STRUCTURE sbus_structure_initial_contents(void) {
 }
 
 SBUS_STRUCTURE sbus_structure = sbus_structure_initial_contents();
+
+int panelHandle = 0;
+int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
+    PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
 
 void sbus_set_startup_constants(SBUS_STRUCTURE* image) {
     image->dac_scale[0].offset = 16384.0;

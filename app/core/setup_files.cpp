@@ -4,6 +4,8 @@
 // A file is a run of records with no line breaks, each six fields followed
 // by a comma ("%s ,%f ,%d,%d,%d,%d,": name, volts, addr, rw, ch, data), and
 // the end marker "EOF".
+#include "app/core/setup_files.h"
+
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -19,7 +21,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"

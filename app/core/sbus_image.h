@@ -1,5 +1,7 @@
 // The register image: the program's one in-memory copy of the chip's
-// register settings, and the rule that turns a DAC level into a DAC code.
+// register settings, and the rule that turns a DAC level into a DAC code;
+// beside it the panel handles every part of the program reaches the panel
+// through.
 #pragma once
 
 enum {
@@ -49,3 +51,8 @@ int sbus_conversion_pair(const SBUS_STRUCTURE* image, int i);
 
 // Copies text into an entry's name, cut to 80 characters, always terminated.
 void sbus_set_name(SBUS_STRUCTURE* image, int i, const char* text);
+
+// Panel and control-array handles, set by start-up.
+extern int panelHandle;
+extern int AlarmRegCtrlArr, CmpRegCtrlArr, DrvRegCtrlArr, HexDataCtrlArr, LabelArr, PMURegCtrlArr,
+    VoltDataCtrlArr;

@@ -1,9 +1,10 @@
 // Sends the register image to the chip, entry by entry, only what changed
 // since the last pass unless "Write All Reg" forces every entry.
+#include "app/core/transfer.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "app/kovra610 evaluation board.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/protocol/sbus_protocol.h"
