@@ -49,8 +49,7 @@ bool loadDefaultSetup() {
         "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, nothing "
         "sent\n";
     char path[DEFAULT_SETUP_PATH_SIZE];
-    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+    if (sbus_default_setup_path(path, sizeof path) != 0) {
         const std::string tooLong = "its path is longer than " +
                                     std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) + " characters";
         printf(kNotLoaded, g_DACSETUPFILES, kDefaultSetupFile, tooLong.c_str());
@@ -95,13 +94,6 @@ int answer_information_options(int argc, char* argv[]) {
     return -1;
 }
 
-// A caption as the status bar shows it: without the spaces around it.
-std::string trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // What the operator acted on: a DAC row's field by its row's name, any
 // other control by its caption.
 std::string action_caption(const kovra610::runtime::CommitReport& report) {
@@ -114,9 +106,9 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
         if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
         std::string name;
         GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
-        return trimmed(name) + row.field;
+        return kovra610::runtime::trimmed(name) + row.field;
     }
-    return trimmed(report.caption);
+    return kovra610::runtime::trimmed(report.caption);
 }
 
 // The link's state into the status bar; returns what became of the last
@@ -157,6 +149,12 @@ void show_in_main_window(void) {
 
 }  // namespace
 
+int sbus_default_setup_path(char* path, size_t size) {
+    if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
+    const int length = std::snprintf(path, size, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
+    return length >= 0 && static_cast<size_t>(length) < size ? 0 : -1;
+}
+
 int sbus_initialize(void) {
     if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
 
@@ -186,6 +184,18 @@ int sbus_initialize(void) {
     sbus_structure_write_to_testequip();
     SetCtrlVal(panelHandle, LED, 0);
     return 0;
+}
+
+int sbus_attach(void) {
+    if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
+    sbus_set_startup_constants(&sbus_structure);
+    if (OpenandConfigFT2232Hdevice() != 0) return ATTACH_LINK_DOWN;
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    if (sbus_default_setup_path(path, sizeof path) == 0) write_setup_file_to_sbus_structure(path);
+    if (sbus_read_entries_fast() != 0) return ATTACH_READ_FAILED;
+    sbus_store_read_back(0);
+    sbus_last_sent_from_image();
+    return ATTACHED;
 }
 
 void fetch_control_arrays(void) {

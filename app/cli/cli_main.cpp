@@ -22,8 +22,8 @@
 #include "app/cli/devices.h"
 #include "app/cli/panel_fields.h"
 #include "app/cli/serve.h"
-#include "app/kovra610 evaluation board.h"
-#include "codec/codec.h"
+#include "app/core/setup_files.h"
+#include "app/startup.h"
 #include "link/FT2232H.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -79,30 +79,21 @@ bool bringUpPanel(char* program) {
     return result == PANEL_UP;
 }
 
-// The default setup file of the working directory, which names and
-// addresses the entries.
+// The default setup file, which names and addresses the entries.
 std::string defaultSetupFile() {
-    char directory[4096];
-    if (getcwd(directory, sizeof directory) == nullptr) return "Dac/kovra610_defaults.sbus";
-    return std::string(directory) + "/Dac/kovra610_defaults.sbus";
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    return sbus_default_setup_path(path, sizeof path) == 0 ? path : "";
 }
 
-// --attach: the link opened without the chip reset, the default setup file
-// read for the entries' names and addresses but not sent, and the image
-// filled from the chip; what was read counts as sent.
+// --attach: the image read back from the chip instead of the reset and the
+// default setup file sent.
 int attachToBoard() {
-    sbus_set_startup_constants(&sbus_structure);
-    if (OpenandConfigFT2232Hdevice() != 0) return kLinkDown;
-    write_setup_file_to_sbus_structure(defaultSetupFile().c_str());
-    std::vector<unsigned> words;
-    std::string why;
-    if (!readEntriesFast(&words, &why)) {
-        complain("start-up: " + why);
+    const int result = sbus_attach();
+    if (result == ATTACH_LINK_DOWN) return kLinkDown;
+    if (result == ATTACH_READ_FAILED) {
+        complain("start-up: " + batchedReadFailure());
         return kStepFailed;
     }
-    storeReadBack(words);
-    sbus_last_sent_from_image();
-    write_sbus_structure_to_panel();
     return kDone;
 }
 
@@ -157,10 +148,14 @@ bool usable(const Invocation& invocation, std::string* why) {
         return false;
     }
     if (invocation.attach) {
-        const std::string problem = setupFileProblem(defaultSetupFile());
+        const std::string path = defaultSetupFile();
+        const std::string problem = path.empty() ? "its path is longer than " +
+                                                       std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
+                                                       " characters"
+                                                 : setupFileProblem(path);
         if (!problem.empty()) {
-            *why = "--attach takes the entries' names and addresses from " + defaultSetupFile() +
-                   ": " + problem;
+            *why = "--attach takes the entries' names and addresses from " +
+                   (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
             return false;
         }
     }

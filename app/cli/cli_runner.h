@@ -33,46 +33,42 @@ struct Answer {
 // Whether the link to the board is up.
 bool linkUp();
 
-// Whether a step talks to the board (and so fails while the link is down).
-bool needsLink(StepKind kind);
-
 class Runner {
 public:
     Runner(const PanelFields& fields, CollectedPopups& popups) : fields_(fields), popups_(popups) {}
 
-    // Runs one step: refused while the link is down when it needs the link,
-    // failed when the link is lost on the way or a popup reports an error.
+    // Runs one step with its row's handler: refused while the link is down
+    // when it needs the link, failed when the link is lost on the way or a
+    // popup reports an error.
     Answer run(const Step& step);
 
 private:
-    Answer perform(const Step& step);
-    Answer load(const Step& step);
-    Answer save(const Step& step);
-    Answer readAll();
-    Answer readAllFast();
-    Answer verify();
-    Answer read(const Step& step);
-    Answer set(const Step& step);
-    Answer get(const RegisterField& field);
-    Answer channels(const Step& step);
-    Answer reopen();
-    Answer level(const Step& step);
-    Answer code(const Step& step);
-
     const PanelFields& fields_;
     CollectedPopups& popups_;
 };
 
-// Reads every entry in use back in one batched stream: the answer words in
-// entry order, or false with the reason (then nothing was read).
-bool readEntriesFast(std::vector<unsigned>* words, std::string* why);
-// Stores answer words in the image as "Read all Regs" stores its reads: the
-// data field, and its level by conversion pair 0.
-void storeReadBack(const std::vector<unsigned>& words);
+// Why the last batched read-back failed: how many answers arrived.
+std::string batchedReadFailure();
 
-// The image's entries in use as JSON objects (index, name, channel,
-// address, read/write flag `rw`, data, level); the level is null for
-// register entries.
-std::vector<std::string> imageRows(const std::vector<unsigned>& rwFlags);
+// The handlers of the sub-commands' rows.
+Answer loadStep(const Step& step, const PanelFields& fields);
+Answer saveStep(const Step& step, const PanelFields& fields);
+Answer readAllStep(const Step& step, const PanelFields& fields);
+Answer verifyStep(const Step& step, const PanelFields& fields);
+Answer writeStep(const Step& step, const PanelFields& fields);
+Answer readStep(const Step& step, const PanelFields& fields);
+Answer bitsStep(const Step& step, const PanelFields& fields);
+Answer ovdMaskStep(const Step& step, const PanelFields& fields);
+Answer resetStep(const Step& step, const PanelFields& fields);
+Answer clockStep(const Step& step, const PanelFields& fields);
+Answer levelStep(const Step& step, const PanelFields& fields);
+Answer codeStep(const Step& step, const PanelFields& fields);
+Answer setStep(const Step& step, const PanelFields& fields);
+Answer getStep(const Step& step, const PanelFields& fields);
+Answer channelsStep(const Step& step, const PanelFields& fields);
+Answer reopenStep(const Step& step, const PanelFields& fields);
+// In devices.cpp: the ports as a "devices" array of objects, as --json
+// devices lists them.
+Answer devicesStep(const Step& step, const PanelFields& fields);
 
 }  // namespace kovra610::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/protocol/sbus_registers.h"
+
 namespace kovra610::cli {
 
 enum class StepKind {
@@ -26,6 +28,9 @@ enum class StepKind {
     Channels,  // channels 1|2|3
     Reopen,    // reopen (serve)
     Quit,      // quit (serve)
+    Script,    // script FILE: its lines' steps
+    Serve,     // serve: a mode of its own
+    Devices,   // devices: a mode of its own, and a command of serve
 };
 
 // What a run does: sub-commands in order, a session of commands read from
@@ -53,22 +58,26 @@ struct PanelFields {
 };
 
 // Limits of the arguments, as the panel and the serial-bus word have them.
-inline constexpr unsigned kChannelMin = 1, kChannelMax = 3;
-inline constexpr unsigned kAddressMax = 127;
-inline constexpr unsigned kDataMax = 65535;
+inline constexpr unsigned kChannelMin = sbus::kChannel0, kChannelMax = sbus::kChannelMax;
+inline constexpr unsigned kAddressMax = sbus::kAddressMax;
+inline constexpr unsigned kDataMax = sbus::kDataMax;
 inline constexpr unsigned kDivisorMax = 59;
-inline constexpr unsigned kRowMax = 29;  // rows 30 and 31 have no DAC entry
+// Rows from the first register entry on have no DAC entry.
+inline constexpr unsigned kRowMax = sbus::kDriverEntries.entry - 1;
 inline constexpr unsigned kPanelRows = 32;
 inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
-inline constexpr std::size_t kWordBits = 26;
+inline constexpr std::size_t kWordBits = sbus::kWordBits;
 
 // Bench scripts: how deep `script` may nest, and how big a script may be.
 inline constexpr int kScriptDepthLimit = 8;
 inline constexpr std::size_t kScriptSizeLimit = 1 << 20;
 inline constexpr std::size_t kScriptLineLimit = 4096;
 
+struct Command;
+
 struct Step {
     StepKind kind = StepKind::Reset;
+    const Command* command = nullptr;  // the sub-command's row
     // Where the step came from, for messages: "3 (load missing.sbus)", or for
     // a line of a script "2 (script bench.txt), line 5 (level 3 1.25)".
     std::string label;
@@ -109,8 +118,34 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields);
 // label and why, or nothing. Checked before the board is touched.
 std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
 // Why a file cannot be loaded as a setup file (missing, not a regular file,
-// unreadable, no setup record), or "" when it can.
+// unreadable, no record the setup-file reader takes), or "" when it can.
 std::string setupFileProblem(const std::string& path);
+
+// A sub-command: one row each, which the command line, a serve session,
+// --help and the completion all read.
+struct Answer;
+using ArgumentReader = bool (*)(const std::vector<std::string>& words, Step* step,
+                                const PanelFields& fields, std::string* why);
+using Handler = Answer (*)(const Step& step, const PanelFields& fields);
+enum CommandUse {
+    kStep = 0,        // a step of the command line, a script or a serve session
+    kServeOnly = 1,   // a command of serve alone (reopen, quit)
+    kStandalone = 2,  // runs alone on the command line; in serve, a command if it has a handler
+    kScript = 3,      // script FILE: expanded into the steps of the file
+};
+struct Command {
+    const char* name;
+    StepKind kind;
+    std::size_t arguments;
+    const char* usage;  // its line in --help and in usage errors: "write CH RW ADDR DATA"
+    const char* help;   // what it does, as --help lines ("\n" between); null: not listed
+    ArgumentReader readArguments;
+    Handler run;  // null for what does not run as a step
+    CommandUse use = kStep;
+    bool needsLink = true;  // fails while the link is down
+};
+// The row named `name`, or null.
+const Command* findCommand(const std::string& name);
 
 // Number parsing, shared with the tests. Decimal or 0x hexadecimal, no sign,
 // the whole text, at most `max`.

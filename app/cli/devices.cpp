@@ -47,6 +47,22 @@ std::string openedPortJson() {
     return "";
 }
 
+Answer devicesStep(const Step&, const PanelFields&) {
+    std::vector<FtdiPort> ports;
+    Answer a;
+    if (!kovra610::d2xx::listFtdiPorts(ports, &a.why)) {
+        a.ok = false;
+        return a;
+    }
+    std::string list;
+    for (const FtdiPort& p : ports) {
+        a.rows.push_back(portJson(p));
+        list += (list.empty() ? "" : ",") + a.rows.back();
+    }
+    a.members.raw("devices", "[" + list + "]");
+    return a;
+}
+
 int listDevices(bool json) {
     std::vector<FtdiPort> ports;
     std::string why;

@@ -165,4 +165,8 @@ using CommitHook = std::function<void(const CommitReport&)>;
 // the panel operator's); an empty hook removes it.
 void setCommitHook(CommitHook hook);
 
+// Text without the blanks (spaces and tabs) around it: a caption as a
+// message names it.
+std::string trimmed(const std::string& text);
+
 }  // namespace kovra610::runtime
