@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/cli_steps.h"
+#include "app/cli/cli.h"
 #include "app/cli/collected_popups.h"
-#include "app/cli/devices.h"
-#include "app/cli/panel_fields.h"
-#include "app/cli/serve.h"
 #include "app/core/setup_files.h"
 #include "app/startup.h"
+#include "codec/register_fields.h"
 #include "link/FT2232H.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -213,8 +210,8 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
     PanelFields fields;
     std::string why;
-    readPanelFields(panelFileBesideProgram(PANEL_FILE), "write_crtl_registers", "MODECHSEL",
-                    &fields, &why);  // a panel that cannot be read fails at bring-up
+    read_register_fields(panel_file_beside_program(PANEL_FILE), &fields,
+                         &why);  // a panel that cannot be read fails at bring-up
     const Parsed parsed = parseCommandLine(args, fields);
     if (!parsed.invocation) {
         complain(parsed.error);

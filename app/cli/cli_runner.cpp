@@ -1,11 +1,10 @@
-#include "app/cli/cli_runner.h"
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"

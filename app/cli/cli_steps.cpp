@@ -1,10 +1,7 @@
 // Reading the command line of kovra610-cli and its bench scripts.
-#include "app/cli/cli_steps.h"
-
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -328,20 +326,6 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields) {
     Reader reader(&invocation, fields);
     if (reader.serveLine(line, &parsed.error)) parsed.invocation = std::move(invocation);
     return parsed;
-}
-
-const RegisterField* PanelFields::find(const std::string& name) const {
-    auto same = [](const std::string& a, const std::string& b) {
-        return a.size() == b.size() &&
-               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::toupper(static_cast<unsigned char>(x)) ==
-                          std::toupper(static_cast<unsigned char>(y));
-               });
-    };
-    for (const RegisterField& f : fields) {
-        if (same(f.name, name)) return &f;
-    }
-    return nullptr;
 }
 
 std::string setupFileProblem(const std::string& path) {

@@ -4,9 +4,7 @@
 // from here.
 #include <string>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/cli_steps.h"
-#include "app/cli/devices.h"
+#include "app/cli/cli.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace kovra610::cli {

@@ -1,12 +1,9 @@
-#include "app/cli/devices.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/json_text.h"
+#include "app/cli/cli.h"
 #include "platform/d2xx/backend.h"
 
 namespace kovra610::cli {

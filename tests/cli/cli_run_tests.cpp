@@ -2,6 +2,7 @@
 // output, JSON lines, exit status and what is left on disk.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <algorithm>
 #include <cmath>
 
@@ -282,14 +283,25 @@ TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 1);
     EXPECT_FALSE(contains(r.out, kStartupLine));  // no board was opened
 
-    // The hello line names the port opened.
-    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "quit\n");
+    // The hello line names the port opened; devices in the session answers
+    // every port in one object.
+    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "devices\nquit\n");
     ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(lines(r.out).size(), 3u) << r.out;
     const auto hello = parseJsonLine(lines(r.out)[0]);
     ASSERT_TRUE(hello) << r.out;
     EXPECT_EQ(hello->value("board").toString(), "usb:serial=KV610002");
     EXPECT_EQ(hello->value("device").toObject().value("serial").toString(), "KV610002");
     EXPECT_EQ(hello->value("device").toObject().value("interface").toString(), "A");
+    const auto listed = parseJsonLine(lines(r.out)[1]);
+    ASSERT_TRUE(listed) << r.out;
+    EXPECT_EQ(listed->value("ok").toBool(), true);
+    const QJsonArray ports = listed->value("devices").toArray();
+    ASSERT_EQ(ports.size(), 5);
+    EXPECT_EQ(ports[0].toObject().value("chip").toString(), "FT232R");
+    EXPECT_EQ(ports[3].toObject().value("serial").toString(), "KV610002");
+    EXPECT_EQ(ports[3].toObject().value("open").toBool(), true);
+    EXPECT_EQ(ports[4].toObject().value("interface").toString(), "B");
 
     r = dir.run({"--json", "devices"}, with("KOVRA610_BOARD=usb"));
     ASSERT_EQ(r.status, 0) << r.err;

@@ -1,7 +1,7 @@
 // Reading kovra610-cli's command line and bench scripts.
 #include <gtest/gtest.h>
 
-#include "app/cli/cli_steps.h"
+#include "app/cli/cli.h"
 #include "cli_process.h"
 
 using namespace kovra610::cli;

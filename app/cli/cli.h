@@ -1,15 +1,45 @@
-// The command line of kovra610-cli: options, sub-commands and bench scripts,
-// read and checked in full before the board is touched.
+// kovra610-cli inside: its command line, sub-commands and bench scripts
+// (read and checked in full before the board is touched), the runner of
+// its steps, the serve session, the list of ports and their JSON answers.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/cli/collected_popups.h"
+#include "codec/register_fields.h"
 #include "platform/protocol/sbus_registers.h"
 
 namespace kovra610::cli {
 
+// --- JSON text: one object per line ----------------------------------------
+// A text as a JSON string. Bytes that are not UTF-8 become U+FFFD.
+std::string jsonString(const std::string& text);
+// A number as JSON: the shortest text that reads back as the same double;
+// null when it is not finite.
+std::string jsonNumber(double value);
+
+// The members of one object, in the order added.
+class JsonMembers {
+public:
+    JsonMembers& add(const char* key, long long value);
+    JsonMembers& add(const char* key, const std::string& text);
+    JsonMembers& number(const char* key, double value);
+    JsonMembers& raw(const char* key, const std::string& json);
+    JsonMembers& append(const JsonMembers& more);
+    bool empty() const { return text_.empty(); }
+    // The members without braces, and the whole object.
+    const std::string& members() const { return text_; }
+    std::string object() const { return "{" + text_ + "}"; }
+
+private:
+    JsonMembers& member(const char* key, const std::string& json);
+    std::string text_;
+};
+
+// --- The command line ------------------------------------------------------
 enum class StepKind {
     Load,      // load FILE
     Save,      // save FILE
@@ -36,26 +66,6 @@ enum class StepKind {
 // What a run does: sub-commands in order, a session of commands read from
 // standard input, the list of FTDI ports, or a text.
 enum class Mode { Steps, Serve, Devices, Help, Version };
-
-// A register-field control of the panel (a ring or ring slide whose commit
-// packs the register groups and sends them), as the panel file describes it.
-struct RegisterField {
-    std::string name;                   // constant name, e.g. DRVFORCE
-    int control = 0;                    // control ID
-    std::string array;                  // control array (DRVREG, PMUREG, ...); empty for LOAD
-    int item = 0;                       // item index in that array
-    std::vector<int> values;            // ring values, in item order
-    std::vector<std::string> captions;  // their captions
-};
-
-// The register fields, and the channel-selection ring (values and captions
-// of MODECHSEL), read from the panel.
-struct PanelFields {
-    std::vector<RegisterField> fields;
-    RegisterField channelSelection;
-    // The field named `name`, compared without regard to case; null if none.
-    const RegisterField* find(const std::string& name) const;
-};
 
 // Limits of the arguments, as the panel and the serial-bus word have them.
 inline constexpr unsigned kChannelMin = sbus::kChannel0, kChannelMax = sbus::kChannelMax;
@@ -158,5 +168,90 @@ bool splitScriptLine(const std::string& line, std::vector<std::string>* words);
 
 // The text of --help.
 const char* helpText();
+
+// --- Running steps ---------------------------------------------------------
+inline constexpr char kProgram[] = "kovra610-cli";
+
+enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
+
+// KOVRA610_BOARD names a board the tool knows: unset, "usb",
+// "usb:serial=SN" or "virtual"; false with the reason otherwise.
+bool boardSettingKnown(std::string* why);
+
+struct Answer {
+    bool ok = true;
+    int failure = kStepFailed;  // exit status of a run that this step ends
+    std::string why;
+    JsonMembers members;            // what the step answers
+    std::vector<std::string> rows;  // its JSON lines in a --json run
+    std::string note;               // said on standard error by a script run
+    bool differs = false;           // verify found entries that differ
+};
+
+// Whether the link to the board is up.
+bool linkUp();
+
+class Runner {
+public:
+    Runner(const PanelFields& fields, CollectedPopups& popups) : fields_(fields), popups_(popups) {}
+
+    // Runs one step with its row's handler: refused while the link is down
+    // when it needs the link, failed when the link is lost on the way or a
+    // popup reports an error.
+    Answer run(const Step& step);
+
+private:
+    const PanelFields& fields_;
+    CollectedPopups& popups_;
+};
+
+// Why the last batched read-back failed: how many answers arrived.
+std::string batchedReadFailure();
+
+// The handlers of the sub-commands' rows.
+Answer loadStep(const Step& step, const PanelFields& fields);
+Answer saveStep(const Step& step, const PanelFields& fields);
+Answer readAllStep(const Step& step, const PanelFields& fields);
+Answer verifyStep(const Step& step, const PanelFields& fields);
+Answer writeStep(const Step& step, const PanelFields& fields);
+Answer readStep(const Step& step, const PanelFields& fields);
+Answer bitsStep(const Step& step, const PanelFields& fields);
+Answer ovdMaskStep(const Step& step, const PanelFields& fields);
+Answer resetStep(const Step& step, const PanelFields& fields);
+Answer clockStep(const Step& step, const PanelFields& fields);
+Answer levelStep(const Step& step, const PanelFields& fields);
+Answer codeStep(const Step& step, const PanelFields& fields);
+Answer setStep(const Step& step, const PanelFields& fields);
+Answer getStep(const Step& step, const PanelFields& fields);
+Answer channelsStep(const Step& step, const PanelFields& fields);
+Answer reopenStep(const Step& step, const PanelFields& fields);
+// In devices.cpp: the ports as a "devices" array of objects, as --json
+// devices lists them.
+Answer devicesStep(const Step& step, const PanelFields& fields);
+
+// --- serve: commands one per line on standard input, each answered by
+// exactly one JSON object line -----------------------------------------------
+// The first line of a serve session and of a --json run: the tool, its
+// version and the board it opened (the KOVRA610_BOARD setting and, for a
+// USB board, the port as devices lists it).
+//   {"ok":true,"hello":"kovra610-cli","version":"1.0.0","board":"virtual"}
+std::string helloLine();
+// An error answer: {"ok":false,"error":"...","step":"..."}.
+std::string errorLine(const std::string& step, const std::string& why);
+
+// Answers the commands read from `in` on `out` until the end of the input
+// or quit. Returns the exit status: 0, or 4 when an answer cannot be
+// written (the reader has gone), which ends the session at once.
+int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out);
+
+// --- devices: the FTDI ports attached, and the one the tool would open -----
+// Lists the ports on standard output, one line each, or one JSON object
+// each with `json`. Returns the exit status: 0, or 3 when the USB bus
+// cannot be read.
+int listDevices(bool json);
+
+// The USB port the board setting opens, as listed by devices; "" when the
+// board is not a USB one or the port is not found.
+std::string openedPortJson();
 
 }  // namespace kovra610::cli
