@@ -1,6 +1,7 @@
 // The KOVRA610 evaluation board bench tool: entry, start-up and shut-down.
 #include "app/kovra610 evaluation board.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -95,7 +96,8 @@ int answer_information_options(int argc, char* argv[]) {
 }
 
 // What the operator acted on: a DAC row's field by its row's name, any
-// other control by its caption.
+// other control (and a row without a name of its own: no setup gave it
+// one) by its caption.
 std::string action_caption(const kovra610::runtime::CommitReport& report) {
     static const struct {
         const int* array;
@@ -106,7 +108,11 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
         if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
         std::string name;
         GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
-        return kovra610::runtime::trimmed(name) + row.field;
+        name = kovra610::runtime::trimmed(name);
+        const bool named = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20;
+        });
+        if (named) return name + row.field;
     }
     return kovra610::runtime::trimmed(report.caption);
 }
@@ -132,6 +138,8 @@ const char* show_link_state(void) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
+    if (sbus_no_setup_refused != 0) outcome = SBUS_NO_SETUP;
+    sbus_no_setup_refused = 0;
     window::setLastAction(action_caption(report) + ": " + outcome);
 }
 

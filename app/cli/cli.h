@@ -127,6 +127,12 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields);
 // Files the steps read (load) that cannot be loaded: the first such step's
 // label and why, or nothing. Checked before the board is touched.
 std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
+// The first step that needs a setup with none loaded before it (`loaded`:
+// start-up loads one): its label and why, or nothing. Checked before the
+// board is touched.
+std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded);
+// Why a step that needs a setup is refused while none is loaded.
+std::string noSetupReason(const Step& step);
 // Why a file cannot be loaded as a setup file (missing, not a regular file,
 // unreadable, no record the setup-file reader takes), or "" when it can.
 std::string setupFileProblem(const std::string& path);
@@ -152,7 +158,8 @@ struct Command {
     ArgumentReader readArguments;
     Handler run;  // null for what does not run as a step
     CommandUse use = kStep;
-    bool needsLink = true;  // fails while the link is down
+    bool needsLink = true;    // fails while the link is down
+    bool needsSetup = false;  // refused while no setup is loaded: it sends or reads the image
 };
 // The row named `name`, or null.
 const Command* findCommand(const std::string& name);

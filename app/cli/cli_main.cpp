@@ -136,8 +136,8 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
     return kDone;
 }
 
-// Usage errors found before the board is touched: the board setting and
-// the setup files the steps load.
+// Usage errors found before the board is touched: the board setting, the
+// setup files the steps load, and a setup for the steps that need one.
 bool usable(const Invocation& invocation, std::string* why) {
     if (!boardSettingKnown(why)) return false;
     if (const auto problem = checkSetupFiles(invocation.steps)) {
@@ -155,6 +155,13 @@ bool usable(const Invocation& invocation, std::string* why) {
                    (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
             return false;
         }
+    }
+    // Without its default setup file start-up loads no setup.
+    const std::string defaultFile = defaultSetupFile();
+    const bool loaded = !defaultFile.empty() && setupFileProblem(defaultFile).empty();
+    if (const auto problem = checkSetupLoaded(invocation.steps, loaded)) {
+        *why = *problem;
+        return false;
     }
     return true;
 }

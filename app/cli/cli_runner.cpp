@@ -147,6 +147,8 @@ Answer Runner::run(const Step& step) {
     const bool link = step.command == nullptr || step.command->needsLink;
     if (link && !linkUp())
         return failed("link down: no board answers (reopen once it is connected)", kLinkDown);
+    if (step.command != nullptr && step.command->needsSetup && !sbus_setup_loaded())
+        return failed(noSetupReason(step), kUsage);
     popups_.take();
     Answer answer = step.command != nullptr && step.command->run != nullptr
                         ? step.command->run(step, fields_)

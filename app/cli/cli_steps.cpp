@@ -340,6 +340,21 @@ std::string setupFileProblem(const std::string& path) {
     return "";
 }
 
+std::string noSetupReason(const Step& step) {
+    const bool reads = step.kind == StepKind::ReadAll || step.kind == StepKind::Verify;
+    return std::string("no setup loaded: ") + (reads ? "no entry to read back" : "nothing sent") +
+           " - load a setup file first";
+}
+
+std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded) {
+    for (const Step& step : steps) {
+        loaded |= step.kind == StepKind::Load && step.path != "NOFILE";
+        if (!loaded && step.command != nullptr && step.command->needsSetup)
+            return "step " + step.label + ": " + noSetupReason(step);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
         if (step.kind != StepKind::Load || step.path == "NOFILE") continue;

@@ -160,12 +160,12 @@ const Command kCommands[] = {
     {"read-all", StepKind::ReadAll, 0, "read-all [--fast]",
      "\"Read all Regs\": read every entry back and list it;\n"
      "--fast reads them all in one batched stream",
-     noArguments, readAllStep},
+     noArguments, readAllStep, kStep, true, true},
     {"verify", StepKind::Verify, 0, "verify",
      "read every entry back (fast) and list those whose\n"
      "chip value differs from the image (a difference\n"
      "fails the step)",
-     noArguments, verifyStep},
+     noArguments, verifyStep, kStep, true, true},
     {"write", StepKind::Write, 4, "write CH RW ADDR DATA", "send one serial-bus word", readWrite,
      writeStep},
     {"read", StepKind::Read, 2, "read CH ADDR",
@@ -181,7 +181,7 @@ const Command kCommands[] = {
      "PMUPOWER, LOAD, ...) to a value or the caption of\n"
      "one (\"set DRVFORCE Vh\"); it is packed and sent as\n"
      "the panel's rings do, to the channels chosen",
-     readSet, setStep},
+     readSet, setStep, kStep, true, true},
     {"get", StepKind::Get, 1, "get FIELD", "a register field's value in the image", readGet,
      getStep, kStep, false},
     {"channels", StepKind::Channels, 1, "channels 1|2|3",
@@ -198,7 +198,7 @@ const Command kCommands[] = {
     {"level", StepKind::Level, 2, "level ROW VOLTS",
      "commit a DAC level (row 0..29, -2.5..7.5 V); its\n"
      "code is computed and the image is sent",
-     readLevel, levelStep},
+     readLevel, levelStep, kStep, true, true},
     {"code", StepKind::Code, 2, "code ROW CODE",
      "commit a DAC code (row 0..29, 0..65535); its level\n"
      "is computed, it goes out with the next transfer",

@@ -22,6 +22,14 @@ SBUS_STRUCTURE sbus_structure_initial_contents(void) {
 }
 
 SBUS_STRUCTURE sbus_structure = sbus_structure_initial_contents();
+int sbus_entry_defined[SBUS_MAX_REGISTERS] = {};
+
+int sbus_setup_loaded(void) {
+    for (int i = 0; i < sbus_structure.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        if (sbus_entry_defined[i] != 0) return 1;
+    }
+    return 0;
+}
 
 int panelHandle = 0;
 int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,

@@ -31,6 +31,15 @@ struct SBUS_STRUCTURE {
 
 extern SBUS_STRUCTURE sbus_structure;
 
+// Which entries of the image hold a setup: 1 for each entry a setup file
+// gave a record (the default file at start-up, Load Setup, the command
+// line's load, the names and addresses --attach reads back). Before any is
+// loaded none does: the image's initial contents are placeholders, no setup
+// to send. The image transfer sends only entries that hold a setup.
+extern int sbus_entry_defined[SBUS_MAX_REGISTERS];
+// Whether any entry in use holds a setup.
+int sbus_setup_loaded(void);
+
 // The image as it stands before start-up and before any setup file is read.
 SBUS_STRUCTURE sbus_structure_initial_contents(void);
 

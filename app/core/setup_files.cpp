@@ -276,7 +276,8 @@ int write_setup_file_to_sbus_structure(const char* path) {
         return 0;
     }
     SBUS_STRUCTURE* const image = &sbus_structure;
-    readRecords(file, image);
+    const int records = readRecords(file, image);
+    for (int i = 0; i < records; ++i) sbus_entry_defined[i] = 1;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
         if (pair >= 0)
