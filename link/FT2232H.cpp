@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 #include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_runtime.h"
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Event codes delivered to control callbacks.
@@ -148,3 +149,24 @@ template <std::size_t N, typename... Args>
 int Fmt(char (&target)[N], const char* format, Args... args) {
     return Fmt(target, N, format, args...);
 }
+
+namespace kovra610::runtime {
+
+// A commit delivered to a control's callback, after the callback returned.
+struct CommitReport {
+    int panel = 0;
+    int control = 0;
+    std::string caption;  // the control's caption (its label, or its name)
+    int result = 0;       // the callback's result
+};
+using CommitHook = std::function<void(const CommitReport&)>;
+
+// Runs after every commit delivered to a callback (an operator's action, or
+// the panel operator's); an empty hook removes it.
+void setCommitHook(CommitHook hook);
+
+// Text without the blanks (spaces and tabs) around it: a caption as a
+// message names it.
+std::string trimmed(const std::string& text);
+
+}  // namespace kovra610::runtime

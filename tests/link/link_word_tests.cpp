@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 #include "link_fixture.h"
 
 namespace kovra610::testing {

@@ -1,6 +1,8 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/runtime/main_window.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
 #include "watched_backend.h"
@@ -130,6 +133,49 @@ TEST_F(ProgramTest, WithoutTheDefaultFileTheChipKeepsItsResetState) {
     EXPECT_EQ(console, std::string(kSuccessfulOpen) + "Default setup file not loaded (" +
                            setupDir.string() + "/kovra610_defaults.sbus: " + std::strerror(ENOENT) +
                            "): the chip is left in its reset state, nothing sent\n");
+}
+
+// With no setup loaded no edit sends the image's placeholders: each action
+// that would transfer says so once, on the console and in the status bar.
+// Single words still go out, and a setup loaded later is sent.
+TEST_F(ProgramTest, WithNoSetupLoadedEditsSendNothingAndSaySoOnceEach) {
+    const std::string defaults = readFile(setupDir / "kovra610_defaults.sbus");
+    removeDefaultSetupFile();
+    const std::string later = writeSetupFile("later.sbus", defaults);
+    const std::string kNoSetup = "No setup loaded: nothing sent - load a setup file first";
+    std::vector<std::string> status;
+    runProgram([&] {
+        auto shown = [] {
+            const auto* action =
+                kovra610::runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
+            return action->text().toStdString();
+        };
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
+        status.push_back(shown());
+        driver::commit(panelHandle, DRVFORCE, 3);  // "Vh"
+        driver::press(panelHandle, ALL);           // "Write All Reg"
+        driver::press(panelHandle, SBUSWRITE);     // "Write to Part"
+        status.push_back(shown());
+        EXPECT_TRUE(board->chip().words().empty());
+
+        driver::commit(panelHandle, ADDR, 0x12u);
+        driver::commit(panelHandle, DATA_1, 5u);
+        driver::press(panelHandle, COMMANDBUTTON);  // "Single Write To Part"
+        EXPECT_EQ(board->chip().reg(0, 0x12), 5);
+
+        board->chip().clearLists();
+        driver::answerNextFilePopup(later);
+        driver::press(panelHandle, SBUSSEL);  // "Load Setup"
+        EXPECT_EQ(board->chip().words().size(), 40u);
+        EXPECT_EQ(chipValueOf(0), sbus_structure.data[0]);
+    });
+    EXPECT_EQ(status,
+              (std::vector<std::string>{"DAC1_0: " + kNoSetup, "Write to Part: " + kNoSetup}));
+    std::size_t said = 0;
+    for (std::size_t at = console.find(kNoSetup); at != std::string::npos;
+         at = console.find(kNoSetup, at + 1))
+        ++said;
+    EXPECT_EQ(said, 4u) << console;
 }
 
 TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {
