@@ -1,6 +1,7 @@
 // The KOVRA610 evaluation board bench tool: entry, start-up and shut-down.
 #include "app/kovra610 evaluation board.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "codec/codec.h"
 #include "link/FT2232H.h"
+#include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "panel/shortcuts.h"
 #include "platform/d2xx/backend.h"
@@ -17,10 +19,6 @@
 #include "platform/runtime/status.h"
 
 namespace window = kovra610::runtime::window;
-
-int panelHandle = 0;
-int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
-    PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
 
 const char PANEL_FILE[] = "kovra610 evaluation board uir.uir";
 
@@ -52,8 +50,7 @@ bool loadDefaultSetup() {
         "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, nothing "
         "sent\n";
     char path[DEFAULT_SETUP_PATH_SIZE];
-    const int length = std::snprintf(path, sizeof path, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+    if (sbus_default_setup_path(path, sizeof path) != 0) {
         const std::string tooLong = "its path is longer than " +
                                     std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) + " characters";
         printf(kNotLoaded, g_DACSETUPFILES, kDefaultSetupFile, tooLong.c_str());
@@ -98,15 +95,9 @@ int answer_information_options(int argc, char* argv[]) {
     return -1;
 }
 
-// A caption as the status bar shows it: without the spaces around it.
-std::string trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // What the operator acted on: a DAC row's field by its row's name, any
-// other control by its caption.
+// other control (and a row without a name of its own: no setup gave it
+// one) by its caption.
 std::string action_caption(const kovra610::runtime::CommitReport& report) {
     static const struct {
         const int* array;
@@ -117,9 +108,13 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
         if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
         std::string name;
         GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
-        return trimmed(name) + row.field;
+        name = kovra610::runtime::trimmed(name);
+        const bool named = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20;
+        });
+        if (named) return name + row.field;
     }
-    return trimmed(report.caption);
+    return kovra610::runtime::trimmed(report.caption);
 }
 
 // The link's state into the status bar; returns what became of the last
@@ -143,6 +138,8 @@ const char* show_link_state(void) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
+    if (sbus_no_setup_refused != 0) outcome = SBUS_NO_SETUP;
+    sbus_no_setup_refused = 0;
     window::setLastAction(action_caption(report) + ": " + outcome);
 }
 
@@ -159,6 +156,12 @@ void show_in_main_window(void) {
 }
 
 }  // namespace
+
+int sbus_default_setup_path(char* path, size_t size) {
+    if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
+    const int length = std::snprintf(path, size, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
+    return length >= 0 && static_cast<size_t>(length) < size ? 0 : -1;
+}
 
 int sbus_initialize(void) {
     if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
@@ -191,6 +194,18 @@ int sbus_initialize(void) {
     return 0;
 }
 
+int sbus_attach(void) {
+    if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
+    sbus_set_startup_constants(&sbus_structure);
+    if (OpenandConfigFT2232Hdevice() != 0) return ATTACH_LINK_DOWN;
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    if (sbus_default_setup_path(path, sizeof path) == 0) write_setup_file_to_sbus_structure(path);
+    if (sbus_read_entries_fast() != 0) return ATTACH_READ_FAILED;
+    sbus_store_read_back(0);
+    sbus_last_sent_from_image();
+    return ATTACHED;
+}
+
 void fetch_control_arrays(void) {
     HexDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, HEXARR);
     VoltDataCtrlArr = GetCtrlArrayFromResourceID(panelHandle, VOLTARR);
@@ -219,6 +234,34 @@ int bring_up_panel(char* argv[], int display, void (*runtime_started)(void)) {
 int auto_test_exit(int, int, int event, void*, int, int) {
     if (event == EVENT_COMMIT) QuitUserInterface(0);
     return 0;
+}
+
+// Start-up knows every part of the program, so the table that names each
+// callback for the panel resource lives here.
+void register_panel_callbacks(void) {
+    static const struct {
+        const char* name;
+        CtrlCallbackPtr function;
+    } table[] = {
+        {"auto_test_exit", auto_test_exit},
+        {"mode_write", mode_write},
+        {"single_readback", single_readback},
+        {"translate_data1", translate_data1},
+        {"translate_data2", translate_data2},
+        {"clear_alarm", clear_alarm},
+        {"reset", reset},
+        {"reset_FTDI2232", reset_FTDI2232},
+        {"setclkfreq", setclkfreq},
+        {"write_crtl_registers", write_crtl_registers},
+        {"updatemodectrl", updatemodectrl},
+        {"create_sbus_select_setup_files", create_sbus_select_setup_files},
+        {"write_to_all_dacs", write_to_all_dacs},
+        {"read_all_dacs", read_all_dacs},
+        {"volts_to_code", volts_to_code},
+        {"code_to_volts", code_to_volts},
+        {"set_ovdmask", set_ovdmask},
+    };
+    for (const auto& entry : table) RegisterCtrlCallback(entry.name, entry.function);
 }
 
 int main(int argc, char* argv[]) {

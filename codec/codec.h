@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 
 int write_sbus_panel_to_structure(void);
 int write_sbus_structure_to_panel(void);
@@ -20,14 +20,43 @@ int read_all_dacs(int panel, int control, int event, void* callbackData, int eve
 int write_to_all_dacs(int panel, int control, int event, void* callbackData, int eventData1,
                       int eventData2);
 
-// What the last "Read all Regs" got back, entry by entry: whether the
-// entry's read was answered (1) or failed (0), and the read/write flag of
-// the answer. Entries beyond the pass hold 0.
+// The level of a DAC code, as the panel shows it: by conversion pair 0,
+// rounded to 3 decimals.
+double sbus_code_to_volts(unsigned int code);
+
+// What the last read-back ("Read all Regs", or the batched read) got back,
+// entry by entry: whether the entry's read was answered (1) or failed (0),
+// the address, read/write flag and data field of the answer, and whether
+// that data
+// differs from the image's (set by sbus_verify_read_back). Entries beyond
+// the pass hold 0.
 struct SBUS_READ_BACK {
     int answered[SBUS_MAX_REGISTERS];
+    int addr[SBUS_MAX_REGISTERS];
     int rw[SBUS_MAX_REGISTERS];
+    int data[SBUS_MAX_REGISTERS];
+    int differs[SBUS_MAX_REGISTERS];
 };
 extern SBUS_READ_BACK sbus_read_back;
+
+// Entries in use: number_registers, within 0..SBUS_MAX_REGISTERS.
+int sbus_entries_in_use(void);
+// Reads every entry in use back in one batched stream into sbus_read_back;
+// the image is not changed. Returns 0 when every answer arrived.
+int sbus_read_entries_fast(void);
+// Stores the answered entries of sbus_read_back in the image as "Read all
+// Regs" stores its reads (data, and its level by pair 0), listing each on
+// the console when `list` is set, and shows the image on the panel.
+void sbus_store_read_back(int list);
+// Marks the answered entries whose data differs from the image's; returns
+// how many do.
+int sbus_verify_read_back(void);
+
+// The value of a register field in the image: item `item` of the register
+// group whose control array has the resource name `array` ("DRVREG",
+// "PMUREG", "CMPREG", "ALARMREG"; any other name: the LOAD word), in
+// channel 0's entry, or channel 1's when `channel1` is set.
+int sbus_field_value(const char* array, int item, int channel1);
 
 // The register words, as pure functions of the ring values of a group (in
 // control-array item order) and back.

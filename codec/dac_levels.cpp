@@ -1,9 +1,11 @@
 // DAC rows: a level in volts and its 16-bit code, kept in step; and the
 // two bulk buttons "Write All Reg" and "Read all Regs".
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
@@ -16,11 +18,25 @@ const SBUS_DAC_SCALE& pair0() {
     return sbus_structure.dac_scale[0];
 }
 
-double levelOfCode(double code) {
-    return round_dbl((code - pair0().offset) * pair0().lsb, 3);
+// One line of the read-back listing: the entry's name and channel, and the
+// answer's address, read/write flag and data.
+void listReadBack(int i, const kovra610::sbus::Word& answer) {
+    printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", sbus_structure.name[i],
+           static_cast<unsigned int>(sbus_structure.ch[i]), answer.addr, answer.rw, answer.data,
+           static_cast<int>(answer.data));
+}
+
+// Entry i takes the data read back, and its level by pair 0.
+void storeReadBack(int i, unsigned int data) {
+    sbus_structure.volts[i] = sbus_code_to_volts(data);
+    sbus_structure.data[i] = static_cast<int>(data);
 }
 
 }  // namespace
+
+double sbus_code_to_volts(unsigned int code) {
+    return round_dbl((static_cast<double>(code) - pair0().offset) * pair0().lsb, 3);
+}
 
 double round_dbl(double value, int digits) {
     const double p1 = std::pow(10.0, digits + 1);
@@ -52,7 +68,7 @@ int code_to_volts(int, int control, int event, void*, int, int) {
     if (GetCtrlArrayIndex(HexDataCtrlArr, panelHandle, control, &i) < 0 || i < 0) return 0;
     unsigned int code = 0;
     GetCtrlVal(panelHandle, control, &code);
-    const double volts = levelOfCode(static_cast<double>(code));
+    const double volts = sbus_code_to_volts(code);
     SetCtrlVal(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, i), volts);
     if (i >= sbus_structure.number_dacs || i >= SBUS_MAX_REGISTERS) return 0;
     sbus_structure.data[i] = static_cast<int>(code);
@@ -80,18 +96,62 @@ int read_all_dacs(int, int, int event, void*, int, int) {
             continue;
         }
         const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);
-        const unsigned int data = answer.data;
-        printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", image->name[i], ch, answer.addr,
-               answer.rw, data, static_cast<int>(data));
-        image->volts[i] = levelOfCode(static_cast<double>(data));
-        image->data[i] = static_cast<int>(data);
+        listReadBack(i, answer);
+        storeReadBack(i, answer.data);
         sbus_read_back.answered[i] = 1;
+        sbus_read_back.addr[i] = static_cast<int>(answer.addr);
         sbus_read_back.rw[i] = static_cast<int>(answer.rw);
-        previousData = data;
+        sbus_read_back.data[i] = static_cast<int>(answer.data);
+        previousData = answer.data;
         ++answered;
     }
     if (answered > 0) write_sbus_structure_to_panel();
     return 0;
+}
+
+int sbus_entries_in_use(void) {
+    return std::clamp(sbus_structure.number_registers, 0, static_cast<int>(SBUS_MAX_REGISTERS));
+}
+
+int sbus_read_entries_fast(void) {
+    sbus_read_back = {};
+    const int n = sbus_entries_in_use();
+    unsigned int words[SBUS_MAX_REGISTERS] = {};
+    const int result = FTD232_sbus_read_words(sbus_structure.ch, sbus_structure.addr, n, words,
+                                              sbus_read_back.answered);
+    for (int i = 0; i < n; ++i) {
+        if (sbus_read_back.answered[i] == 0) continue;
+        const kovra610::sbus::Word answer = kovra610::sbus::unpack(words[i]);
+        sbus_read_back.addr[i] = static_cast<int>(answer.addr);
+        sbus_read_back.rw[i] = static_cast<int>(answer.rw);
+        sbus_read_back.data[i] = static_cast<int>(answer.data);
+    }
+    return result;
+}
+
+void sbus_store_read_back(int list) {
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        if (sbus_read_back.answered[i] == 0) continue;
+        const auto data = static_cast<unsigned int>(sbus_read_back.data[i]);
+        if (list != 0) {
+            listReadBack(i, {static_cast<unsigned int>(sbus_structure.ch[i]),
+                             static_cast<unsigned int>(sbus_read_back.addr[i]),
+                             static_cast<unsigned int>(sbus_read_back.rw[i]), data});
+        }
+        storeReadBack(i, data);
+    }
+    write_sbus_structure_to_panel();
+}
+
+int sbus_verify_read_back(void) {
+    int differing = 0;
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        const auto image = static_cast<unsigned int>(sbus_structure.data[i]) & 0xFFFFu;
+        sbus_read_back.differs[i] = sbus_read_back.answered[i] != 0 &&
+                                    static_cast<unsigned int>(sbus_read_back.data[i]) != image;
+        differing += sbus_read_back.differs[i];
+    }
+    return differing;
 }
 
 int write_to_all_dacs(int, int, int event, void*, int, int) {

@@ -1,33 +1,32 @@
 // Gathers the panel into the register image and shows the image on the
 // panel.
+#include <cstring>
 #include <string>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
 #include "codec/codec.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_registers.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace {
 
+namespace sbus = kovra610::sbus;
+
+// The register groups of the panel: each group's control array (its handle
+// and resource name) and the pair of image entries its word goes to.
 struct RegisterPair {
     SBUS_REGISTER_GROUP group;
     int* array;
-    int entry;  // channel-0 entry; channel 1 is the next one
-    const char* name0;
-    const char* name1;
-    int addr;
+    const char* resource;
+    const sbus::RegisterEntries& entries;
 };
-
-// The register entries that follow the DAC entries, one per register and
-// channel: ch 1 addresses channel 0 and ch 2 channel 1.
 const RegisterPair kPairs[] = {
-    {GROUP_DRIVER, &DrvRegCtrlArr, 30, "DrvRegCh0", "DrvRegCh1", 0x19},
-    {GROUP_PMU, &PMURegCtrlArr, 32, "PMU Reg", "PMU Reg", 0x1C},
-    {GROUP_COMPARATOR, &CmpRegCtrlArr, 34, "CompReg", "CompReg", 0x1A},
-    {GROUP_ALARM, &AlarmRegCtrlArr, 36, "Alarm Reg", "Alarm Reg", 0x1D},
+    {GROUP_DRIVER, &DrvRegCtrlArr, "DRVREG", sbus::kDriverEntries},
+    {GROUP_PMU, &PMURegCtrlArr, "PMUREG", sbus::kPmuEntries},
+    {GROUP_COMPARATOR, &CmpRegCtrlArr, "CMPREG", sbus::kComparatorEntries},
+    {GROUP_ALARM, &AlarmRegCtrlArr, "ALARMREG", sbus::kAlarmEntries},
 };
-constexpr int kLoadEntry = 38;
-constexpr int kLoadAddr = 0x1B;
 constexpr int kPanelDacRows = 32;
 
 int modeChannelSelection() {
@@ -36,20 +35,22 @@ int modeChannelSelection() {
     return mode;
 }
 
-void writeEntry(int entry, const char* name, int ch, int addr, int data) {
+void writeEntry(int entry, const char* name, unsigned int ch, unsigned int addr, int data) {
     sbus_set_name(&sbus_structure, entry, name);
-    sbus_structure.ch[entry] = ch;
-    sbus_structure.addr[entry] = addr;
+    sbus_structure.ch[entry] = static_cast<int>(ch);
+    sbus_structure.addr[entry] = static_cast<int>(addr);
     sbus_structure.rw[entry] = 1;
     sbus_structure.data[entry] = data;
 }
 
 // Writes the pair of entries for the channels MODECHSEL selects: 0 both,
 // 1 channel 0 only, 2 channel 1 only. An excluded entry keeps what it held.
-void writePair(int entry, const char* name0, const char* name1, int addr, int word) {
+void writePair(const sbus::RegisterEntries& pair, int word) {
     const int mode = modeChannelSelection();
-    if (mode == 0 || mode == 1) writeEntry(entry, name0, 1, addr, word);
-    if (mode == 0 || mode == 2) writeEntry(entry + 1, name1, 2, addr, word);
+    if (mode == 0 || mode == 1)
+        writeEntry(pair.entry, pair.name0, sbus::kChannel0, pair.addr, word);
+    if (mode == 0 || mode == 2)
+        writeEntry(pair.entry + 1, pair.name1, sbus::kChannel1, pair.addr, word);
 }
 
 // The entry a group shows: channel 1's when MODECHSEL selects it alone,
@@ -92,15 +93,12 @@ int write_sbus_panel_to_structure(void) {
         for (int item = 0; item < count; ++item) {
             GetCtrlVal(panelHandle, GetCtrlArrayItem(*pair.array, item), &values[item]);
         }
-        writePair(pair.entry, pair.name0, pair.name1, pair.addr,
-                  sbus_pack_group(pair.group, values));
+        writePair(pair.entries, sbus_pack_group(pair.group, values));
     }
 
     int load = 0;
-    const int mode = modeChannelSelection();
     GetCtrlVal(panelHandle, LOAD, &load);
-    if (mode == 0 || mode == 1) writeEntry(kLoadEntry, "Load Reg", 1, kLoadAddr, load);
-    if (mode == 0 || mode == 2) writeEntry(kLoadEntry + 1, "Load Reg", 2, kLoadAddr, load);
+    writePair(sbus::kLoadEntries, load);
     return 0;
 }
 
@@ -116,7 +114,7 @@ int write_sbus_structure_to_panel(void) {
     }
 
     for (const RegisterPair& pair : kPairs) {
-        const int entry = shownEntry(pair.entry);
+        const int entry = shownEntry(pair.entries.entry);
         const std::vector<int> values =
             sbus_unpack_group(pair.group, static_cast<uint16_t>(sbus_structure.data[entry]));
         int count = 0;
@@ -124,6 +122,17 @@ int write_sbus_structure_to_panel(void) {
         for (int item = 0; item < count && item < static_cast<int>(values.size()); ++item)
             SetCtrlVal(panelHandle, GetCtrlArrayItem(*pair.array, item), values[item]);
     }
-    SetCtrlVal(panelHandle, LOAD, sbus_structure.data[shownEntry(kLoadEntry)]);
+    SetCtrlVal(panelHandle, LOAD, sbus_structure.data[shownEntry(sbus::kLoadEntries.entry)]);
     return 0;
+}
+
+int sbus_field_value(const char* array, int item, int channel1) {
+    const int side = channel1 != 0 ? 1 : 0;
+    for (const RegisterPair& pair : kPairs) {
+        if (array == nullptr || std::strcmp(array, pair.resource) != 0) continue;
+        const int data = sbus_structure.data[pair.entries.entry + side];
+        const std::vector<int> items = sbus_unpack_group(pair.group, static_cast<uint16_t>(data));
+        return item >= 0 && item < static_cast<int>(items.size()) ? items[item] : 0;
+    }
+    return sbus_structure.data[sbus::kLoadEntries.entry + side];
 }

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 #include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -29,12 +29,22 @@ constexpr auto kEchoPollLimit = std::chrono::milliseconds(500);
 constexpr auto kLateReplyLimit = std::chrono::milliseconds(100);
 // Largest single driver read when draining the receive queue.
 constexpr DWORD kDrainChunk = 4096;
+// How long after a failed read the rest of its reply is still waited for
+// before the next command goes out. The FT2232H holds a short packet for
+// its latency timer, 255 ms at most, however slow a port is set.
+constexpr auto kStaleReplyLimit = std::chrono::milliseconds(300);
 
 // The handle is handed to the driver only while the port is open: after a
 // close (or before the first open) ftHandle still holds the old value, and
 // calls on it are answered here as failed.
 bool portOpen = false;
 int linkState = LINK_DOWN;
+
+// Reply bytes that a failed read asked for and did not get, and until when
+// they are waited for. They come in order before any reply to a later
+// command, so they are taken and dropped before the next command goes out.
+size_t owedReplyBytes = 0;
+std::chrono::steady_clock::time_point owedUntil;
 
 const char kLinkLost[] =
     "Link lost: the FT2232H stopped answering (USB cable unplugged?) - re-plug it, press "
@@ -74,8 +84,12 @@ FT_STATUS readBytes(UCHAR* buffer, DWORD count, DWORD* got) {
     return watched(FT_Read(ftHandle, buffer, count, got));
 }
 
+void takeOwedReply();
+
+// Every command goes out here, after whatever a failed read still owed.
 FT_STATUS writeBytes(const UCHAR* bytes, DWORD count) {
-    if (!usable()) return FT_INVALID_HANDLE;
+    if (owedReplyBytes > 0) takeOwedReply();
+    if (!usable()) return FT_INVALID_HANDLE;  // closed, or found lost while they were taken
     DWORD written = 0;
     FT_STATUS status = watched(FT_Write(ftHandle, const_cast<UCHAR*>(bytes), count, &written));
     if (status == FT_OK && written != count) status = FT_IO_ERROR;
@@ -100,6 +114,7 @@ void closePort(bool resetBitMode) {
         portOpen = false;
     }
     linkState = LINK_DOWN;
+    owedReplyBytes = 0;  // the next open drains the port afresh
 }
 
 // Reads `count` waiting bytes in chunks. The bytes are appended to `into`
@@ -244,9 +259,55 @@ bool synchronisePort() {
     return true;
 }
 
+// Waits for the reply bytes a failed read is still owed and drops them
+// with anything that came before them. Bounded: what has not come by the
+// failed read's limit is given up (and, should it come later, is refused
+// as an answer for another register).
+void takeOwedReply() {
+    const size_t owed = owedReplyBytes;
+    owedReplyBytes = 0;
+    std::vector<UCHAR> late;
+    DWORD waiting = 0;
+    for (;;) {
+        if (queueStatus(&waiting) != FT_OK) return;
+        if (waiting > 0) drain(waiting, &late);
+        if (late.size() >= owed || std::chrono::steady_clock::now() >= owedUntil) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// `expected` reply bytes were asked for and only `got` came: the rest may
+// still arrive, and belongs to this read, not to the next.
+void oweRest(size_t expected, size_t got) {
+    if (got >= expected) return;
+    owedReplyBytes += expected - got;
+    owedUntil = std::chrono::steady_clock::now() + kStaleReplyLimit;
+}
+
 // The read's error line, unless the link is lost (that was said once).
 int readFailed() {
     if (linkState != LINK_LOST) printf("Error - GPIO cannot be read\n");
+    return 1;
+}
+
+// An answer word carries the channel select and address of the word it
+// answers (the chip echoes select 1, 2 or 3 as sent). One for another
+// register is a reply to another read, or garbled, and never data.
+bool answersFor(unsigned int answer, int ch, int addr) {
+    const sbus::Word got = sbus::unpack(answer);
+    const sbus::Word asked = sbus::unpack(sbusWord(ch, 0, addr, 0));
+    return got.ch == asked.ch && got.addr == asked.addr;
+}
+
+// The read's error line for an answer to another register.
+int wrongAnswer(unsigned int answer, int ch, int addr) {
+    const sbus::Word got = sbus::unpack(answer);
+    const sbus::Word asked = sbus::unpack(sbusWord(ch, 0, addr, 0));
+    if (linkState != LINK_LOST)
+        printf(
+            "Error - GPIO cannot be read: the answer is for ch=0x%X addr=0x%X, not ch=0x%X "
+            "addr=0x%X\n",
+            got.ch, got.addr, asked.ch, asked.addr);
     return 1;
 }
 
@@ -332,9 +393,15 @@ int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word) {
 
     std::vector<UCHAR> reply;
     const FT_STATUS status = takeWaiting(&reply, &waiting);
-    if (status != FT_OK && waiting != 1) return readFailed();
+    if (status != FT_OK && waiting != 1) {
+        oweRest(sbus::kReplyLength, reply.size());
+        return readFailed();
+    }
     awaitLateReply(&reply);
-    if (reply.size() < sbus::kReplyLength) return readFailed();
+    if (reply.size() < sbus::kReplyLength) {
+        oweRest(sbus::kReplyLength, reply.size());
+        return readFailed();
+    }
     const UCHAR* a = &reply[sbus::kAnswerAt];
     const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
 
@@ -346,6 +413,7 @@ int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word) {
         drain(waiting, nullptr);
         synchronize_MPSSE();
     }
+    if (!answersFor(answer, ch, addr)) return wrongAnswer(answer, ch, addr);
     if (word != nullptr) *word = answer;
     return 0;
 }
@@ -413,25 +481,45 @@ int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned i
     DWORD waiting = 0;
     takeWaiting(nullptr, &waiting);
     const std::vector<UCHAR> stream = batchedReadStreams(ch, addr, count);
-    if (writeBytes(stream.data(), static_cast<DWORD>(stream.size())) != FT_OK) return readFailed();
-
     const size_t expected = static_cast<size_t>(count) * sbus::kReplyLength;
+    // A refused write may still have sent part of the stream.
+    if (writeBytes(stream.data(), static_cast<DWORD>(stream.size())) != FT_OK) {
+        oweRest(expected, 0);
+        return readFailed();
+    }
+
     std::vector<UCHAR> reply;
     awaitReplies(expected, count, &reply);
     const size_t whole = std::min(reply.size(), expected) / sbus::kReplyLength;
+    int taken = 0;
+    int firstWrong = -1;
+    unsigned int wrong = 0;
     for (size_t i = 0; i < whole; ++i) {
         const UCHAR* a = &reply[i * sbus::kReplyLength + sbus::kAnswerAt];
-        words[i] = sbus::answerWord(a[0], a[1], a[2], a[3]);
+        const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
+        if (!answersFor(answer, ch[i], addr[i])) {
+            if (firstWrong < 0) {
+                firstWrong = static_cast<int>(i);
+                wrong = answer;
+            }
+            continue;
+        }
+        words[i] = answer;
         ok[i] = 1;
+        ++taken;
     }
     // Bytes beyond the answers, now or still arriving: the engine is out of
-    // step.
+    // step and is brought back into it. Otherwise answers that did not come
+    // are owed.
     const bool late = queueStatus(&waiting) == FT_OK && waiting > 0;
     if (reply.size() > expected || late) {
         if (late) drain(waiting, nullptr);
         synchronize_MPSSE();
+    } else {
+        oweRest(expected, reply.size());
     }
-    if (whole == static_cast<size_t>(count)) return 0;
+    if (taken == count) return 0;
+    if (firstWrong >= 0) return wrongAnswer(wrong, ch[firstWrong], addr[firstWrong]);
     if (linkState != LINK_LOST)
         printf("Error - GPIO cannot be read: %d of %d answers arrived\n", static_cast<int>(whole),
                count);

@@ -27,7 +27,10 @@ int FTD232_link_state(void);
 
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data);
 // One read cycle: 0 with the answer word in *word, or non-zero when the
-// reply could not be read (*word is then left as it was).
+// reply could not be read or answers another channel select or address
+// (*word is then left as it was). Reply bytes a failed read did not get are
+// waited for (bounded) and dropped before the next command goes out, so no
+// read takes another's reply.
 int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word);
 // The answer word, or 1 when the reply could not be read.
 unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data);
@@ -36,10 +39,10 @@ int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index);
 // (channel select ch[i], address addr[i], data 0) back to back in one write,
 // then the replies taken together and each 6-byte answer decoded as the
 // single read decodes it, with no fixed wait. ok[i] is 1 when answer i
-// arrived whole (words[i] then holds it), else 0 and words[i] is left as it
-// was. Returns 0 when every answer arrived, non-zero otherwise.
-int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned int* words,
-                           int* ok);
+// arrived whole and answers ch[i] and addr[i] (words[i] then holds it), else
+// 0 and words[i] is left as it was. Returns 0 when every answer arrived,
+// non-zero otherwise.
+int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned int* words, int* ok);
 
 int SetClkFreq(int divisor, int unused);
 int FTD232_sbus_reset_part(void);

@@ -1,16 +1,20 @@
 // Control callbacks of the operator panel that are thin glue between the
-// panel, the register image and the link, and the table that binds every
-// callback name of the panel resource to its function.
+// panel, the register image and the link.
 #include "panel/callbacks.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
+#include "platform/protocol/sbus_registers.h"
 #include "platform/runtime/panel_runtime.h"
+
+namespace sbus = kovra610::sbus;
 
 int mode_write(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
@@ -56,12 +60,18 @@ int clear_alarm(int, int, int event, void*, int, int) {
     const int displays[2] = {DATA1, DATA2};
     unsigned int words[2] = {0, 0};
     int failed[2];
-    for (int k = 0; k < 2; ++k) failed[k] = FTD232_sbus_read_word(k + 1, 0x1E, 0, &words[k]);
+    const unsigned int channels[2] = {sbus::kChannel0, sbus::kChannel1};
+    for (int k = 0; k < 2; ++k) {
+        failed[k] =
+            FTD232_sbus_read_word(static_cast<int>(channels[k]),
+                                  static_cast<int>(sbus::kAlarmFlagsRegister), 0, &words[k]);
+    }
     for (int k = 0; k < 2; ++k) {
         if (failed[k] != 0) {
-            printf("Alarm read ch=0x%X addr=0x1E failed: display kept\n", k + 1);
+            printf("Alarm read ch=0x%X addr=0x%X failed: display kept\n", channels[k],
+                   sbus::kAlarmFlagsRegister);
         } else {
-            SetCtrlVal(panelHandle, displays[k], words[k] & 0xFFFFu);
+            SetCtrlVal(panelHandle, displays[k], sbus::unpack(words[k]).data);
         }
     }
     return 0;
@@ -111,50 +121,25 @@ int updatemodectrl(int, int, int event, void*, int, int) {
     return 0;
 }
 
-// Masks the over-voltage alarm on both channels: alarm register 0x1D := 12.
+// Masks the over-voltage alarm on both channels: the alarm register := 12.
 int set_ovdmask(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
-    FTD232_sbus_single_write(3, 1, 0x1D, 12);
+    constexpr int kOvdMasked = 12;
+    FTD232_sbus_single_write(sbus::kBothChannels, 1, sbus::kAlarmRegister, kOvdMasked);
     return 0;
 }
 
-// Sends one word given as 26 characters in wire order: 2 channel select,
-// 7 address, 1 read/write, 16 data; only "1" counts as a set bit. A text
-// shorter than 26 characters counts as 0 where it has no character.
+// Sends one word given as its 26 bits in wire order (most significant
+// first: channel select, address, read/write, data); only "1" counts as a
+// set bit. A text shorter than 26 characters counts as 0 where it has no
+// character.
 int vector_data_serial_bus_write(const char* bits) {
-    const size_t length = bits != nullptr ? strnlen(bits, 26) : 0;
-    auto field = [&](size_t first, size_t count) {
-        int value = 0;
-        for (size_t k = first; k < first + count; ++k)
-            value = (value << 1) | (k < length && bits[k] == '1' ? 1 : 0);
-        return value;
-    };
-    FTD232_sbus_single_write(field(0, 2), field(9, 1), field(2, 7), field(10, 16));
+    const size_t length = bits != nullptr ? strnlen(bits, sbus::kWordBits) : 0;
+    uint32_t word = 0;
+    for (size_t k = 0; k < sbus::kWordBits; ++k)
+        word = (word << 1) | (k < length && bits[k] == '1' ? 1u : 0u);
+    const sbus::Word w = sbus::unpack(word);
+    FTD232_sbus_single_write(static_cast<int>(w.ch), static_cast<int>(w.rw),
+                             static_cast<int>(w.addr), static_cast<int>(w.data));
     return 0;
-}
-
-void register_panel_callbacks(void) {
-    static const struct {
-        const char* name;
-        CtrlCallbackPtr function;
-    } table[] = {
-        {"auto_test_exit", auto_test_exit},
-        {"mode_write", mode_write},
-        {"single_readback", single_readback},
-        {"translate_data1", translate_data1},
-        {"translate_data2", translate_data2},
-        {"clear_alarm", clear_alarm},
-        {"reset", reset},
-        {"reset_FTDI2232", reset_FTDI2232},
-        {"setclkfreq", setclkfreq},
-        {"write_crtl_registers", write_crtl_registers},
-        {"updatemodectrl", updatemodectrl},
-        {"create_sbus_select_setup_files", create_sbus_select_setup_files},
-        {"write_to_all_dacs", write_to_all_dacs},
-        {"read_all_dacs", read_all_dacs},
-        {"volts_to_code", volts_to_code},
-        {"code_to_volts", code_to_volts},
-        {"set_ovdmask", set_ovdmask},
-    };
-    for (const auto& entry : table) RegisterCtrlCallback(entry.name, entry.function);
 }

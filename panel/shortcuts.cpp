@@ -1,6 +1,6 @@
 #include "panel/shortcuts.h"
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/sbus_image.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/shortcuts.h"
 

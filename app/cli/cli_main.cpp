@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/cli_steps.h"
+#include "app/cli/cli.h"
 #include "app/cli/collected_popups.h"
-#include "app/cli/devices.h"
-#include "app/cli/panel_fields.h"
-#include "app/cli/serve.h"
-#include "app/kovra610 evaluation board.h"
-#include "codec/codec.h"
+#include "app/core/setup_files.h"
+#include "app/startup.h"
+#include "codec/register_fields.h"
 #include "link/FT2232H.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -79,30 +76,21 @@ bool bringUpPanel(char* program) {
     return result == PANEL_UP;
 }
 
-// The default setup file of the working directory, which names and
-// addresses the entries.
+// The default setup file, which names and addresses the entries.
 std::string defaultSetupFile() {
-    char directory[4096];
-    if (getcwd(directory, sizeof directory) == nullptr) return "Dac/kovra610_defaults.sbus";
-    return std::string(directory) + "/Dac/kovra610_defaults.sbus";
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    return sbus_default_setup_path(path, sizeof path) == 0 ? path : "";
 }
 
-// --attach: the link opened without the chip reset, the default setup file
-// read for the entries' names and addresses but not sent, and the image
-// filled from the chip; what was read counts as sent.
+// --attach: the image read back from the chip instead of the reset and the
+// default setup file sent.
 int attachToBoard() {
-    sbus_set_startup_constants(&sbus_structure);
-    if (OpenandConfigFT2232Hdevice() != 0) return kLinkDown;
-    write_setup_file_to_sbus_structure(defaultSetupFile().c_str());
-    std::vector<unsigned> words;
-    std::string why;
-    if (!readEntriesFast(&words, &why)) {
-        complain("start-up: " + why);
+    const int result = sbus_attach();
+    if (result == ATTACH_LINK_DOWN) return kLinkDown;
+    if (result == ATTACH_READ_FAILED) {
+        complain("start-up: " + batchedReadFailure());
         return kStepFailed;
     }
-    storeReadBack(words);
-    sbus_last_sent_from_image();
-    write_sbus_structure_to_panel();
     return kDone;
 }
 
@@ -148,8 +136,8 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
     return kDone;
 }
 
-// Usage errors found before the board is touched: the board setting and
-// the setup files the steps load.
+// Usage errors found before the board is touched: the board setting, the
+// setup files the steps load, and a setup for the steps that need one.
 bool usable(const Invocation& invocation, std::string* why) {
     if (!boardSettingKnown(why)) return false;
     if (const auto problem = checkSetupFiles(invocation.steps)) {
@@ -157,12 +145,23 @@ bool usable(const Invocation& invocation, std::string* why) {
         return false;
     }
     if (invocation.attach) {
-        const std::string problem = setupFileProblem(defaultSetupFile());
+        const std::string path = defaultSetupFile();
+        const std::string problem = path.empty() ? "its path is longer than " +
+                                                       std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
+                                                       " characters"
+                                                 : setupFileProblem(path);
         if (!problem.empty()) {
-            *why = "--attach takes the entries' names and addresses from " + defaultSetupFile() +
-                   ": " + problem;
+            *why = "--attach takes the entries' names and addresses from " +
+                   (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
             return false;
         }
+    }
+    // Without its default setup file start-up loads no setup.
+    const std::string defaultFile = defaultSetupFile();
+    const bool loaded = !defaultFile.empty() && setupFileProblem(defaultFile).empty();
+    if (const auto problem = checkSetupLoaded(invocation.steps, loaded)) {
+        *why = *problem;
+        return false;
     }
     return true;
 }
@@ -218,8 +217,8 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
     PanelFields fields;
     std::string why;
-    readPanelFields(panelFileBesideProgram(PANEL_FILE), "write_crtl_registers", "MODECHSEL",
-                    &fields, &why);  // a panel that cannot be read fails at bring-up
+    read_register_fields(panel_file_beside_program(PANEL_FILE), &fields,
+                         &why);  // a panel that cannot be read fails at bring-up
     const Parsed parsed = parseCommandLine(args, fields);
     if (!parsed.invocation) {
         complain(parsed.error);

@@ -1,19 +1,16 @@
-#include "app/cli/cli_runner.h"
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/cli/cli.h"
+#include "app/core/setup_files.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/backend.h"
-#include "platform/protocol/sbus_protocol.h"
 #include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
 
@@ -56,43 +53,12 @@ int rowControl(int array, unsigned row) {
     return GetCtrlArrayItem(array, static_cast<int>(row));
 }
 
-// The image entries a register field's control array is packed into: the
-// channel-0 entry, channel 1's being the next.
-struct FieldEntries {
-    const char* array;
-    SBUS_REGISTER_GROUP group;
-    int entry;
-};
-constexpr FieldEntries kFieldEntries[] = {
-    {"DRVREG", GROUP_DRIVER, 30},
-    {"PMUREG", GROUP_PMU, 32},
-    {"CMPREG", GROUP_COMPARATOR, 34},
-    {"ALARMREG", GROUP_ALARM, 36},
-};
-constexpr int kLoadEntry = 38;  // LOAD: its value is the whole word
-
-// The field's value in image entry `entry` (channel 0's, or channel 1's
-// when `channel1`).
-int fieldValue(const RegisterField& field, bool channel1) {
-    for (const FieldEntries& f : kFieldEntries) {
-        if (field.array != f.array) continue;
-        const int data = sbus_structure.data[f.entry + (channel1 ? 1 : 0)];
-        const std::vector<int> items = sbus_unpack_group(f.group, static_cast<uint16_t>(data));
-        return field.item >= 0 && field.item < static_cast<int>(items.size()) ? items[field.item]
-                                                                              : 0;
-    }
-    return sbus_structure.data[kLoadEntry + (channel1 ? 1 : 0)];
-}
-
 // The caption of a ring value, or null JSON when the ring lists no such
 // value (a word read back from the chip may hold one).
 std::string captionJson(const RegisterField& field, int value) {
     for (std::size_t i = 0; i < field.values.size() && i < field.captions.size(); ++i) {
-        if (field.values[i] != value) continue;
-        const std::string& c = field.captions[i];
-        const std::size_t first = c.find_first_not_of(' ');
-        return jsonString(
-            first == std::string::npos ? "" : c.substr(first, c.find_last_not_of(' ') - first + 1));
+        if (field.values[i] == value)
+            return jsonString(kovra610::runtime::trimmed(field.captions[i]));
     }
     return "null";
 }
@@ -109,42 +75,59 @@ std::string joinedRows(const std::vector<std::string>& rows) {
     return out;
 }
 
-// The image's entries in use, as read back: one row each.
-Answer entriesAnswer(const std::vector<unsigned>& rwFlags) {
+// The image's entries in use as read back, one row each (index, name,
+// channel, address, read/write flag `rw`, data, level); the level is null
+// for register entries.
+Answer entriesAnswer() {
+    const SBUS_STRUCTURE& image = sbus_structure;
     Answer a;
-    a.rows = imageRows(rwFlags);
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        JsonMembers row;
+        row.add("index", i).add("name", image.name[i]).add("ch", image.ch[i]);
+        row.add("addr", image.addr[i]).add("rw", sbus_read_back.rw[i]).add("data", image.data[i]);
+        if (i < image.number_dacs)
+            row.number("volts", image.volts[i]);
+        else
+            row.raw("volts", "null");
+        a.rows.push_back(row.object());
+    }
     a.members.raw("entries", "[" + joinedRows(a.rows) + "]");
+    return a;
+}
+
+// A register field's value in the image, for channel 0 or channel 1.
+int fieldValue(const RegisterField& field, bool channel1) {
+    return sbus_field_value(field.array.c_str(), field.item, channel1 ? 1 : 0);
+}
+
+// Reads every entry in use back in one batched stream; false with the
+// reason (then nothing was stored).
+bool readEntriesFast(std::string* why) {
+    std::fflush(stdout);
+    const int result = sbus_read_entries_fast();
+    std::fflush(stdout);
+    if (result == 0) return true;
+    *why = batchedReadFailure();
+    return false;
+}
+
+// A DAC row committed: the row, its level and its code as the image now has
+// them.
+Answer rowCommitted(int result, unsigned row) {
+    Answer a = committed(result);
+    if (!a.ok) return a;
+    a.members.add("row", row).number("volts", sbus_structure.volts[row]);
+    a.members.add("code", sbus_structure.data[row]);
     return a;
 }
 
 }  // namespace
 
-bool readEntriesFast(std::vector<unsigned>* words, std::string* why) {
-    int n = sbus_structure.number_registers;
-    if (n > SBUS_MAX_REGISTERS) n = SBUS_MAX_REGISTERS;
-    if (n < 0) n = 0;
-    std::vector<int> ch(sbus_structure.ch, sbus_structure.ch + n);
-    std::vector<int> addr(sbus_structure.addr, sbus_structure.addr + n);
-    std::vector<int> ok(static_cast<std::size_t>(n), 0);
-    words->assign(static_cast<std::size_t>(n), 0);
-    std::fflush(stdout);
-    const int result = FTD232_sbus_read_words(ch.data(), addr.data(), n, words->data(), ok.data());
-    std::fflush(stdout);
-    if (result == 0) return true;
-    const auto answered = std::count(ok.begin(), ok.end(), 1);
-    *why = "the chip's reply to the batched read is short or missing (" + std::to_string(answered) +
+std::string batchedReadFailure() {
+    const int n = sbus_entries_in_use();
+    const auto answered = std::count(sbus_read_back.answered, sbus_read_back.answered + n, 1);
+    return "the chip's reply to the batched read is short or missing (" + std::to_string(answered) +
            " of " + std::to_string(n) + " answers arrived); nothing was stored";
-    words->clear();
-    return false;
-}
-
-void storeReadBack(const std::vector<unsigned>& words) {
-    const SBUS_DAC_SCALE& scale = sbus_structure.dac_scale[0];
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const int data = static_cast<int>(kovra610::sbus::unpack(words[i]).data);
-        sbus_structure.volts[i] = round_dbl((data - scale.offset) * scale.lsb, 3);
-        sbus_structure.data[i] = data;
-    }
 }
 
 bool boardSettingKnown(std::string* why) {
@@ -160,46 +143,19 @@ bool linkUp() {
     return FTD232_link_state() == LINK_UP;
 }
 
-bool needsLink(StepKind kind) {
-    switch (kind) {
-        case StepKind::Save:
-        case StepKind::Get:
-        case StepKind::Channels:
-        case StepKind::Code:
-        case StepKind::Reopen:
-        case StepKind::Quit:
-            return false;
-        default:
-            return true;
-    }
-}
-
-std::vector<std::string> imageRows(const std::vector<unsigned>& rwFlags) {
-    const SBUS_STRUCTURE& image = sbus_structure;
-    std::vector<std::string> rows;
-    for (int i = 0; i < image.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
-        JsonMembers row;
-        row.add("index", i).add("name", image.name[i]).add("ch", image.ch[i]);
-        row.add("addr", image.addr[i]);
-        row.add("rw", static_cast<std::size_t>(i) < rwFlags.size() ? rwFlags[i] : 0);
-        row.add("data", image.data[i]);
-        if (i < image.number_dacs)
-            row.number("volts", image.volts[i]);
-        else
-            row.raw("volts", "null");
-        rows.push_back(row.object());
-    }
-    return rows;
-}
-
 Answer Runner::run(const Step& step) {
-    if (needsLink(step.kind) && !linkUp())
+    const bool link = step.command == nullptr || step.command->needsLink;
+    if (link && !linkUp())
         return failed("link down: no board answers (reopen once it is connected)", kLinkDown);
+    if (step.command != nullptr && step.command->needsSetup && !sbus_setup_loaded())
+        return failed(noSetupReason(step), kUsage);
     popups_.take();
-    Answer answer = perform(step);
+    Answer answer = step.command != nullptr && step.command->run != nullptr
+                        ? step.command->run(step, fields_)
+                        : failed("not a step that runs here");
     std::fflush(stdout);
     const std::string popups = popups_.take();
-    if (needsLink(step.kind) && !linkUp() && step.kind != StepKind::Reopen) {
+    if (link && !linkUp() && step.kind != StepKind::Reopen) {
         // The rows of what was read before the link went stay.
         Answer lost = failed("link down: the link to the board was lost", kLinkDown);
         lost.rows = std::move(answer.rows);
@@ -209,52 +165,7 @@ Answer Runner::run(const Step& step) {
     return answer;
 }
 
-Answer Runner::perform(const Step& step) {
-    switch (step.kind) {
-        case StepKind::Load:
-            return load(step);
-        case StepKind::Save:
-            return save(step);
-        case StepKind::ReadAll:
-            return step.fast ? readAllFast() : readAll();
-        case StepKind::Verify:
-            return verify();
-        case StepKind::Write:
-            FTD232_sbus_single_write(static_cast<int>(step.ch), static_cast<int>(step.rw),
-                                     static_cast<int>(step.addr), static_cast<int>(step.data));
-            return {};
-        case StepKind::Read:
-            return read(step);
-        case StepKind::Bits:
-            vector_data_serial_bus_write(step.bits.c_str());
-            return {};
-        case StepKind::OvdMask:
-            set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
-            return {};
-        case StepKind::Reset:
-            reset(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);  // as "Reset Part " does
-            return {};
-        case StepKind::Clock:
-            return committed(operate::commit(panelHandle, CLKFREQ, step.divisor));
-        case StepKind::Level:
-            return level(step);
-        case StepKind::Code:
-            return code(step);
-        case StepKind::Set:
-            return set(step);
-        case StepKind::Get:
-            return get(*step.field);
-        case StepKind::Channels:
-            return channels(step);
-        case StepKind::Reopen:
-            return reopen();
-        case StepKind::Quit:
-            break;
-    }
-    return failed("not a step that runs here");
-}
-
-Answer Runner::load(const Step& step) {
+Answer loadStep(const Step& step, const PanelFields&) {
     // "NOFILE" names no file: the routine loads and sends nothing, which is
     // not an error.
     if (step.path == "NOFILE") {
@@ -276,7 +187,7 @@ Answer Runner::load(const Step& step) {
     return a;
 }
 
-Answer Runner::save(const Step& step) {
+Answer saveStep(const Step& step, const PanelFields&) {
     const std::string path = fullPath(step.path);
     std::string why;
     if (!pathFits(path, &why)) return failed(why);
@@ -287,20 +198,25 @@ Answer Runner::save(const Step& step) {
 }
 
 // "Read all Regs" leaves the entries whose read failed as they were and
-// marks which were answered; only those give a row.
-Answer Runner::readAll() {
-    const int n = std::min<int>(std::max(sbus_structure.number_registers, 0), SBUS_MAX_REGISTERS);
+// marks which were answered; only those give a row. --fast reads them all
+// in one batched stream and stores them only when every answer arrived.
+Answer readAllStep(const Step& step, const PanelFields&) {
+    std::string why;
+    if (step.fast) {
+        if (!readEntriesFast(&why)) return failed(why);
+        sbus_store_read_back(1);
+        return entriesAnswer();
+    }
     std::fflush(stdout);
     const int result = operate::press(panelHandle, ALL_2);
     std::fflush(stdout);
     if (result < 0)
         return failed("the \"Read all Regs\" button could not be pressed (error " +
                       std::to_string(result) + ")");
-    const std::vector<unsigned> rwFlags(sbus_read_back.rw, sbus_read_back.rw + n);
-    const Answer a = entriesAnswer(rwFlags);
+    const Answer a = entriesAnswer();
     std::string unanswered;
     std::vector<std::string> answeredRows;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
         if (sbus_read_back.answered[i] != 0) {
             answeredRows.push_back(a.rows[static_cast<std::size_t>(i)]);
         } else {
@@ -315,57 +231,44 @@ Answer Runner::readAll() {
     return partial;
 }
 
-Answer Runner::readAllFast() {
-    std::vector<unsigned> words;
+Answer verifyStep(const Step&, const PanelFields&) {
     std::string why;
-    if (!readEntriesFast(&words, &why)) return failed(why);
-    std::vector<unsigned> rwFlags;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const kovra610::sbus::Word reply = kovra610::sbus::unpack(words[i]);
-        const int at = static_cast<int>(i);
-        // Listed as "Read all Regs" lists its reads.
-        std::printf("%-10s ch=0x%X addr=0x%X rw=0x%X data=0x%X %d\n", sbus_structure.name[at],
-                    static_cast<unsigned>(sbus_structure.ch[at]), reply.addr, reply.rw, reply.data,
-                    static_cast<int>(reply.data));
-        rwFlags.push_back(reply.rw);
-    }
-    storeReadBack(words);
-    write_sbus_structure_to_panel();
-    return entriesAnswer(rwFlags);
-}
-
-Answer Runner::verify() {
-    std::vector<unsigned> words;
-    std::string why;
-    if (!readEntriesFast(&words, &why)) return failed(why);
+    if (!readEntriesFast(&why)) return failed(why);
+    const int differing = sbus_verify_read_back();
+    const int n = sbus_entries_in_use();
     Answer a;
     std::string listed;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const int at = static_cast<int>(i);
-        const unsigned chip = kovra610::sbus::unpack(words[i]).data;
-        const unsigned image = static_cast<unsigned>(sbus_structure.data[at]) & 0xFFFFu;
-        if (chip == image) continue;
+    for (int i = 0; i < n; ++i) {
+        if (sbus_read_back.differs[i] == 0) continue;
+        const unsigned image = static_cast<unsigned>(sbus_structure.data[i]) & 0xFFFFu;
+        const auto chip = static_cast<unsigned>(sbus_read_back.data[i]);
         char text[160];
         std::snprintf(text, sizeof text, "%s%d %s ch=0x%X addr=0x%X image=0x%X chip=0x%X",
-                      listed.empty() ? "" : "; ", at, sbus_structure.name[at],
-                      static_cast<unsigned>(sbus_structure.ch[at]),
-                      static_cast<unsigned>(sbus_structure.addr[at]), image, chip);
+                      listed.empty() ? "" : "; ", i, sbus_structure.name[i],
+                      static_cast<unsigned>(sbus_structure.ch[i]),
+                      static_cast<unsigned>(sbus_structure.addr[i]), image, chip);
         listed += text;
         JsonMembers d;
-        d.add("index", at).add("name", sbus_structure.name[at]).add("ch", sbus_structure.ch[at]);
-        d.add("addr", sbus_structure.addr[at]).add("image", image).add("chip", chip);
+        d.add("index", i).add("name", sbus_structure.name[i]).add("ch", sbus_structure.ch[i]);
+        d.add("addr", sbus_structure.addr[i]).add("image", image).add("chip", chip);
         a.rows.push_back(d.object());
     }
-    a.differs = !a.rows.empty();
+    a.differs = differing > 0;
     a.members.raw("differences", "[" + joinedRows(a.rows) + "]");
-    a.members.add("checked", static_cast<long long>(words.size()));
+    a.members.add("checked", n);
     if (a.differs)
-        a.why = std::to_string(a.rows.size()) + " of " + std::to_string(words.size()) +
+        a.why = std::to_string(differing) + " of " + std::to_string(n) +
                 " entries differ from the image: " + listed;
     return a;
 }
 
-Answer Runner::read(const Step& step) {
+Answer writeStep(const Step& step, const PanelFields&) {
+    FTD232_sbus_single_write(static_cast<int>(step.ch), static_cast<int>(step.rw),
+                             static_cast<int>(step.addr), static_cast<int>(step.data));
+    return {};
+}
+
+Answer readStep(const Step& step, const PanelFields&) {
     const unsigned int word =
         FTD232_sbus_single_read(static_cast<int>(step.ch), 0, static_cast<int>(step.addr), 0);
     // A read that failed gives 1; an answer word always carries its
@@ -381,14 +284,43 @@ Answer Runner::read(const Step& step) {
     return a;
 }
 
-Answer Runner::set(const Step& step) {
-    const Answer a = committed(operate::commit(panelHandle, step.field->control, step.value));
-    return a.ok ? get(*step.field) : a;
+Answer bitsStep(const Step& step, const PanelFields&) {
+    vector_data_serial_bus_write(step.bits.c_str());
+    return {};
 }
 
-Answer Runner::get(const RegisterField& field) {
-    const bool shownChannel1 = channelSelection() == 2;
-    const int value = fieldValue(field, shownChannel1);
+Answer ovdMaskStep(const Step&, const PanelFields&) {
+    set_ovdmask(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
+    return {};
+}
+
+Answer resetStep(const Step&, const PanelFields&) {
+    reset(panelHandle, 0, EVENT_COMMIT, nullptr, 0, 0);  // as "Reset Part " does
+    return {};
+}
+
+Answer clockStep(const Step& step, const PanelFields&) {
+    return committed(operate::commit(panelHandle, CLKFREQ, step.divisor));
+}
+
+Answer levelStep(const Step& step, const PanelFields&) {
+    return rowCommitted(
+        operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts), step.row);
+}
+
+Answer codeStep(const Step& step, const PanelFields&) {
+    return rowCommitted(
+        operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code), step.row);
+}
+
+Answer setStep(const Step& step, const PanelFields& fields) {
+    const Answer a = committed(operate::commit(panelHandle, step.field->control, step.value));
+    return a.ok ? getStep(step, fields) : a;
+}
+
+Answer getStep(const Step& step, const PanelFields&) {
+    const RegisterField& field = *step.field;
+    const int value = fieldValue(field, channelSelection() == 2);
     Answer a;
     a.members.add("field", field.name)
         .add("value", value)
@@ -398,16 +330,16 @@ Answer Runner::get(const RegisterField& field) {
     return a;
 }
 
-Answer Runner::channels(const Step& step) {
+Answer channelsStep(const Step& step, const PanelFields& fields) {
     Answer a = committed(operate::commit(panelHandle, MODECHSEL, step.value));
     if (!a.ok) return a;
     a.members.add("channels", step.value == 0 ? 3 : step.value);
-    a.members.raw("caption", captionJson(fields_.channelSelection, step.value));
+    a.members.raw("caption", captionJson(fields.channelSelection, step.value));
     a.rows.push_back(a.members.object());
     return a;
 }
 
-Answer Runner::reopen() {
+Answer reopenStep(const Step&, const PanelFields&) {
     const int result = operate::press(panelHandle, COMMANDBUTTON_6);  // "Reset FTDI232H"
     std::fflush(stdout);
     if (result < 0)
@@ -415,30 +347,6 @@ Answer Runner::reopen() {
                       std::to_string(result) + ")");
     if (!linkUp()) return failed("link down: the board did not answer the re-open", kLinkDown);
     return {};
-}
-
-namespace {
-
-// A DAC row committed: the row, its level and its code as the image now has
-// them.
-Answer rowCommitted(int result, unsigned row) {
-    Answer a = committed(result);
-    if (!a.ok) return a;
-    a.members.add("row", row).number("volts", sbus_structure.volts[row]);
-    a.members.add("code", sbus_structure.data[row]);
-    return a;
-}
-
-}  // namespace
-
-Answer Runner::level(const Step& step) {
-    return rowCommitted(
-        operate::commit(panelHandle, rowControl(VoltDataCtrlArr, step.row), step.volts), step.row);
-}
-
-Answer Runner::code(const Step& step) {
-    return rowCommitted(
-        operate::commit(panelHandle, rowControl(HexDataCtrlArr, step.row), step.code), step.row);
 }
 
 }  // namespace kovra610::cli

@@ -1,12 +1,9 @@
-#include "app/cli/devices.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/json_text.h"
+#include "app/cli/cli.h"
 #include "platform/d2xx/backend.h"
 
 namespace kovra610::cli {
@@ -45,6 +42,22 @@ std::string openedPortJson() {
         if (p.selected) return portJson(p);
     }
     return "";
+}
+
+Answer devicesStep(const Step&, const PanelFields&) {
+    std::vector<FtdiPort> ports;
+    Answer a;
+    if (!kovra610::d2xx::listFtdiPorts(ports, &a.why)) {
+        a.ok = false;
+        return a;
+    }
+    std::string list;
+    for (const FtdiPort& p : ports) {
+        a.rows.push_back(portJson(p));
+        list += (list.empty() ? "" : ",") + a.rows.back();
+    }
+    a.members.raw("devices", "[" + list + "]");
+    return a;
 }
 
 int listDevices(bool json) {

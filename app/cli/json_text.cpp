@@ -1,9 +1,9 @@
-#include "app/cli/json_text.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+
+#include "app/cli/cli.h"
 
 namespace kovra610::cli {
 namespace {

@@ -1,14 +1,10 @@
-#include "app/cli/serve.h"
-
 #include <poll.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/cli/cli_runner.h"
-#include "app/cli/devices.h"
-#include "app/cli/json_text.h"
+#include "app/cli/cli.h"
 
 namespace kovra610::cli {
 namespace {

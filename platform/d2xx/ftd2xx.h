@@ -45,9 +45,11 @@ enum {
     FT_OTHER_ERROR = 18
 };
 
-// Flow control and bit-mode values used by the link.
+// Flow control and bit-mode values.
 #define FT_FLOW_NONE 0x0000
 #define FT_FLOW_RTS_CTS 0x0100
+#define FT_FLOW_DTR_DSR 0x0200
+#define FT_FLOW_XON_XOFF 0x0400
 #define FT_BITMODE_RESET 0x00
 #define FT_BITMODE_MPSSE 0x02
 

@@ -13,6 +13,7 @@
 #include "ringslide.h"
 
 using kovra610::runtime::detail::NumericEntry;
+using kovra610::runtime::detail::plainNumberText;
 
 namespace {
 
@@ -133,7 +134,9 @@ public:
 
 // Increase and Decrease step the field as the arrow keys do (its own step,
 // committed); a value set is typed and committed as with Enter, so it is
-// judged the same way.
+// judged the same way. It is typed without the locale's separators (plain
+// digits, a decimal point), which every field reads in every locale: the
+// value set is the value committed.
 class NumericAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
     explicit NumericAccessible(QAbstractSpinBox* spin)
@@ -154,7 +157,7 @@ public:
     QVariant currentValue() const override { return spin()->property("value"); }
     void setCurrentValue(const QVariant& value) override {
         auto* entry = dynamic_cast<NumericEntry*>(spin());
-        entry->typeText(spin()->locale().toString(value.toDouble(), 'g', 15));
+        entry->typeText(plainNumberText(value.toDouble()));
         entry->enterTyped();
     }
     QVariant maximumValue() const override { return spin()->property("maximum"); }

@@ -6,14 +6,26 @@
 // that is not a number, or a number outside the range, is refused whole: the
 // field beeps, shows its previous value again, commits nothing, and the
 // status line says why. So a numeric never delivers a value outside its
-// range. A decimal comma reads as a decimal point. Arrow steps commit each
-// step that changes the value. String fields and text boxes commit on Enter
+// range. In a level (a double field) a decimal comma reads as a decimal
+// point. A whole-number field takes digits only, or 0x and hexadecimal
+// digits: a comma, point or group separator in it is refused, never read as
+// a fraction or a thousands mark. Arrow steps commit each step that changes
+// the value. String fields and text boxes commit on Enter
 // (text boxes: on leaving) and on leaving the field after an edit. Command
 // buttons are pressed by Space and by Enter.
 //
 // A commit made because the field lost focus runs with the operator's input
 // held (see UserInputHeld): the click that took the focus away acts after
 // the commit, not inside it.
+//
+// Text typed and not yet committed is pending (PendingEdit). Before any
+// other control's commit is delivered, the run-time settles every pending
+// edit: the text is committed, or refused, as leaving the field would do.
+// So a ring chosen, a button pressed (by mouse, shortcut or screen reader)
+// or another field stepped never acts with a field's typed text unjudged,
+// and the redraw its callback makes cannot overwrite that text. A value the
+// program writes into a numeric while an edit is pending (a callback's
+// redraw while the operator types) leaves the typed text in the field.
 #pragma once
 
 #include <QApplication>
@@ -57,17 +69,69 @@ inline bool readTypedNumber(const QString& typed, const QLocale& locale, double*
     return true;
 }
 
+// What a whole-number field takes: an optional sign and decimal digits, or
+// 0x and hexadecimal digits. The value is exact up to 2^53 and beyond that
+// large enough to be outside any field's range.
+inline bool readTypedWhole(const QString& typed, double* out) {
+    QString text = typed.trimmed();
+    double sign = 1;
+    if (text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+'))) {
+        if (text.front() == QLatin1Char('-')) sign = -1;
+        text.remove(0, 1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text.at(0) == QLatin1Char('0') &&
+        (text.at(1) == QLatin1Char('x') || text.at(1) == QLatin1Char('X'))) {
+        base = 16;
+        text.remove(0, 2);
+    }
+    if (text.isEmpty()) return false;
+    double v = 0;
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        if (digit < 0) return false;
+        v = v * base + digit;
+    }
+    *out = sign * v;
+    return true;
+}
+
+// A number as text without any locale's separators: a whole number in plain
+// digits, any other with a decimal point and as few digits as give it back
+// exactly. Every numeric field reads it as that very value.
+inline QString plainNumberText(double v) {
+    if (std::isfinite(v) && v == std::floor(v)) return QString::number(v, 'f', 0);
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
+// A field that can hold typed text not yet committed.
+class PendingEdit {
+public:
+    virtual ~PendingEdit() = default;
+    virtual bool editPending() const = 0;
+    // Commits the pending text, or refuses it, as leaving the field does;
+    // nothing when no edit is pending.
+    virtual void settleEdit() = 0;
+};
+
 // Shared by the numeric kinds so the test driver and accessibility can enter
 // values into either.
-class NumericEntry {
+class NumericEntry : public PendingEdit {
 public:
-    virtual ~NumericEntry() = default;
     // Puts text into the field as if the operator had typed it.
     virtual void typeText(const QString& text) = 0;
     // Judges what is typed and commits it, as Enter does.
     virtual void enterTyped() = 0;
-    // Forgets an uncommitted edit (the program wrote a value).
-    virtual void clearEdit() = 0;
+    // The program writes a value (already within the range): shown, unless
+    // an edit is pending, whose text then stays as typed.
+    virtual void writeValue(double value) = 0;
     std::function<void()> onCommit;
 };
 
@@ -92,7 +156,25 @@ public:
         this->selectAll();
         commit();
     }
-    void clearEdit() override { edited_ = false; }
+    bool editPending() const override { return edited_; }
+    void settleEdit() override {
+        if (!edited_ || !takeText()) return;
+        const UserInputHeld held;
+        commit();
+    }
+    void writeValue(double value) override {
+        const Number v = static_cast<Number>(value);
+        if (!edited_) {
+            this->setValue(v);
+            return;
+        }
+        QLineEdit* edit = this->lineEdit();
+        const QString typed = edit->text();
+        const int cursor = edit->cursorPosition();
+        this->setValue(v);
+        edit->setText(typed);
+        edit->setCursorPosition(cursor);
+    }
 
     // Every keystroke is kept; what is typed is judged when it is committed.
     QValidator::State validate(QString& input, int& pos) const override {
@@ -138,8 +220,16 @@ private:
     bool takeText() {
         const QString typed = this->cleanText();
         double v = 0;
-        const bool number = readTypedNumber(typed, this->locale(), &v);
-        const bool whole = !std::is_integral_v<Number> || v == std::floor(v);
+        bool number = false;
+        bool whole = true;
+        if constexpr (std::is_integral_v<Number>) {
+            // Text that reads as a number in some other way ("30,000", "2.5",
+            // "1e3") is not taken for a whole number.
+            whole = readTypedWhole(typed, &v);
+            number = whole || readTypedNumber(typed, this->locale(), &v);
+        } else {
+            number = readTypedNumber(typed, this->locale(), &v);
+        }
         const bool inside = v >= this->minimum() && v <= this->maximum();
         edited_ = false;
         if (!number || !whole || !inside) {
@@ -170,7 +260,7 @@ private:
         if (fault == Fault::NotANumber)
             why = QStringLiteral("\"%1\" is not a number (%2)").arg(typed, range);
         else if (fault == Fault::NotWhole)
-            why = QStringLiteral("%1 is not a whole number (%2)").arg(typed, range);
+            why = QStringLiteral("%1 is not a whole number in digits (%2)").arg(typed, range);
         else
             why = QStringLiteral("%1 is outside %2").arg(typed, range);
         const QString name =
@@ -259,10 +349,19 @@ private:
     int shownDecimals_ = 2;
 };
 
-class CommitLineEdit : public QLineEdit {
+class CommitLineEdit : public QLineEdit, public PendingEdit {
 public:
     explicit CommitLineEdit(QWidget* parent) : QLineEdit(parent) {}
     std::function<void()> onCommit;
+
+    bool editPending() const override { return isModified(); }
+    void settleEdit() override {
+        if (!isModified()) return;
+        setModified(false);
+        if (!onCommit) return;
+        const UserInputHeld held;
+        onCommit();
+    }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -285,10 +384,19 @@ protected:
 };
 
 // Tab moves on to the next control rather than going into the text.
-class CommitTextBox : public QPlainTextEdit {
+class CommitTextBox : public QPlainTextEdit, public PendingEdit {
 public:
     explicit CommitTextBox(QWidget* parent) : QPlainTextEdit(parent) { setTabChangesFocus(true); }
     std::function<void()> onCommit;
+
+    bool editPending() const override { return document()->isModified(); }
+    void settleEdit() override {
+        if (!document()->isModified()) return;
+        document()->setModified(false);
+        if (!onCommit) return;
+        const UserInputHeld held;
+        onCommit();
+    }
 
 protected:
     void focusOutEvent(QFocusEvent* event) override {

@@ -167,30 +167,22 @@ int getNumeric(const Control& c, Value* out) {
 
 // Outside the range, the nearest end of the range is shown.
 int setNumeric(Control& c, double value) {
+    double v = value;
     if (auto* d = qobject_cast<QDoubleSpinBox*>(c.widget)) {
-        d->setValue(value);
+        v = std::clamp(v, d->minimum(), d->maximum());
     } else {
         auto* s = qobject_cast<QSpinBox*>(c.widget);
-        const double v = std::clamp(std::round(value), static_cast<double>(s->minimum()),
-                                    static_cast<double>(s->maximum()));
-        s->setValue(static_cast<int>(v));
+        v = std::clamp(std::round(v), static_cast<double>(s->minimum()),
+                       static_cast<double>(s->maximum()));
     }
-    dynamic_cast<NumericEntry*>(c.widget.data())->clearEdit();
+    dynamic_cast<NumericEntry*>(c.widget.data())->writeValue(v);
     return UIE_NO_ERROR;
 }
 
-// The text an operator would type for the value.
+// The text an operator would type for the value, read the same in every
+// locale.
 int enterNumeric(Control& c, double value) {
-    QWidget* w = c.widget;
-    QString text;
-    if (auto* d = qobject_cast<QDoubleSpinBox*>(w))
-        text = d->locale().toString(value, 'g', 15);
-    else if (value == std::floor(value) && std::fabs(value) < 1e18)
-        text = QString::number(static_cast<qlonglong>(value),
-                               qobject_cast<QSpinBox*>(w)->displayIntegerBase());
-    else
-        text = QString::number(value, 'g', 17);
-    return controlKind(c.kind).enterText(c, text);
+    return controlKind(c.kind).enterText(c, plainNumberText(value));
 }
 
 int enterNumericText(Control& c, const QString& text) {

@@ -62,10 +62,9 @@ namespace kovra610::runtime::detail {
 
 std::string numericText(const Control& c) {
     if (auto* d = qobject_cast<QDoubleSpinBox*>(c.widget)) {
-        // As the field shows it, with a decimal point.
-        char buf[400];
-        std::snprintf(buf, sizeof buf, "%.*f", d->decimals(), d->value());
-        std::string text = buf;
+        // As the field shows it, with a decimal point whatever the locale
+        // (the C library's formatting would follow it).
+        std::string text = QString::number(d->value(), 'f', d->decimals()).toStdString();
         const auto* level = dynamic_cast<const CommitDoubleSpin*>(d);
         const size_t point = text.find('.');
         if (level != nullptr && point != std::string::npos) {

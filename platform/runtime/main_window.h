@@ -9,27 +9,9 @@
 // is made are shown when it is.
 #pragma once
 
-#include <functional>
 #include <string>
 
 class QMainWindow;
-
-namespace kovra610::runtime {
-
-// A commit delivered to a control's callback, after the callback returned.
-struct CommitReport {
-    int panel = 0;
-    int control = 0;
-    std::string caption;  // the control's caption (its label, or its name)
-    int result = 0;       // the callback's result
-};
-using CommitHook = std::function<void(const CommitReport&)>;
-
-// Runs after every commit delivered to a callback (an operator's action, or
-// the panel operator's); an empty hook removes it.
-void setCommitHook(CommitHook hook);
-
-}  // namespace kovra610::runtime
 
 namespace kovra610::runtime::window {
 

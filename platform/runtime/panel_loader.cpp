@@ -1,10 +1,10 @@
 // LoadPanel: reads a panel resource (a Qt Designer form), checks it, builds
 // the control table and the control arrays and binds the callbacks by name.
-// The panel's widgets are made from the same text later (makePanel): in the
-// first wait or event processing after LoadPanel, or when the panel or one
-// of its controls is first used. Making the few hundred widgets of a large
-// panel then uses time the program spends waiting anyway (at start-up, the
-// link's settling wait) instead of coming before it.
+// The panel's widgets are made from the same text later (makePanel): when
+// the panel is displayed, in the first wait or event processing after
+// LoadPanel, or when the panel or one of its controls is first used. A
+// program that loads a panel it does not show yet pays for the few hundred
+// widgets of a large panel in time it spends waiting anyway.
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>

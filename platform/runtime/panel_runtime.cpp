@@ -49,6 +49,10 @@ State& state() {
     return s;
 }
 
+// How long DisplayPanel waits at most for the window system to expose a
+// panel's window (a window system that never does is not waited on longer).
+constexpr std::chrono::milliseconds kExposeWaitLimit{1000};
+
 // Argument vector handed to QApplication; both must outlive it.
 int g_argc = 0;
 char g_defaultName[] = "kovra610";
@@ -210,14 +214,46 @@ CtrlCallbackPtr lookupCallback(const std::string& name) {
     return it == state().callbacks.end() ? nullptr : it->second;
 }
 
+namespace {
+
+// Every field of every panel with typed text not yet committed, but `acting`.
+std::vector<QPointer<QWidget>> pendingEdits(const QWidget* acting) {
+    std::vector<QPointer<QWidget>> found;
+    for (const auto& [handle, p] : state().panels) {
+        if (!p->made || !p->widget) continue;
+        for (const auto& [id, c] : p->controls) {
+            if (!c.widget || c.widget == acting) continue;
+            const auto* edit = dynamic_cast<const PendingEdit*>(c.widget.data());
+            if (edit && edit->editPending()) found.emplace_back(c.widget);
+        }
+    }
+    return found;
+}
+
+// Every control's commit passes deliverCommit, which calls this first:
+// pending typed text elsewhere is committed or refused, so the control acts
+// on what the operator typed and its redraw cannot overwrite it.
+void settlePendingEdits(const QWidget* acting) {
+    for (const QPointer<QWidget>& w : pendingEdits(acting)) {
+        // An earlier field's callback may have discarded the panel.
+        if (auto* edit = dynamic_cast<PendingEdit*>(w.data())) edit->settleEdit();
+    }
+}
+
+}  // namespace
+
 int deliverCommit(int panel, int control) {
     Control* c = findControl(panel, control);
+    if (!c) return UIE_INVALID_CONTROL;
+    // The watch is for this control's commit, not for the settled fields'.
+    CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
+    settlePendingEdits(c->widget);
+    c = findControl(panel, control);
     if (!c) return UIE_INVALID_CONTROL;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
     CommitReport report{panel, control, {}, 0};
     if (cb && commitHookInstalled()) report.caption = c->widget->accessibleName().toStdString();
-    CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
     const int result = cb ? cb(panel, control, EVENT_COMMIT, nullptr, 0, 0) : 0;
     if (watch) {
         watch->delivered = true;
@@ -300,11 +336,12 @@ int DisplayPanel(int panel) {
         windowOf(*p)->show();
     else
         p->showWhenMade = true;  // shown as soon as it is made
-    // The window system exposes the window and it is painted (and the
-    // panel's widgets made, if they are not yet) at the next moment the
-    // program waits (a Delay, such as the link's settling wait) or processes
-    // events, so that this costs no time of its own.
+    // The panel is on screen (its widgets made, the window exposed and
+    // painted) before the program goes on: at start-up the operator sees it
+    // before the link is opened, however long that takes. No operator input
+    // and no timer is handled meanwhile.
     state().awaitingScreen.insert(panel);
+    finishPanelsWhileWaiting(std::chrono::steady_clock::now() + kExposeWaitLimit);
     return UIE_NO_ERROR;
 }
 

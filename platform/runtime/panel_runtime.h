@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Event codes delivered to control callbacks.
@@ -54,11 +55,13 @@ int SetSystemPopupsAttribute(int attribute, int value);
 // Loads the panel with the given resource ID from a resource file. A relative
 // file name is looked up in the directory of the running executable. Returns
 // the panel handle (> 0) or a negative error. The file is read and checked
-// here; the panel's widgets are made at the next Delay, event processing or
-// event loop, or when the panel or a control is first used.
+// here; the panel's widgets are made when it is displayed, at the next
+// Delay, event processing or event loop, or when the panel or a control is
+// first used.
 int LoadPanel(int parentPanel, const char* fileName, int panelResourceId);
-// Shows the panel. It goes on screen (exposed and painted) at the next Delay,
-// event processing or event loop, whichever comes first.
+// Shows the panel: it is on screen (its widgets made, exposed and painted)
+// when DisplayPanel returns, waiting at most a second for the window system.
+// No operator input and no timer is handled meanwhile.
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 
@@ -146,3 +149,24 @@ template <std::size_t N, typename... Args>
 int Fmt(char (&target)[N], const char* format, Args... args) {
     return Fmt(target, N, format, args...);
 }
+
+namespace kovra610::runtime {
+
+// A commit delivered to a control's callback, after the callback returned.
+struct CommitReport {
+    int panel = 0;
+    int control = 0;
+    std::string caption;  // the control's caption (its label, or its name)
+    int result = 0;       // the callback's result
+};
+using CommitHook = std::function<void(const CommitReport&)>;
+
+// Runs after every commit delivered to a callback (an operator's action, or
+// the panel operator's); an empty hook removes it.
+void setCommitHook(CommitHook hook);
+
+// Text without the blanks (spaces and tabs) around it: a caption as a
+// message names it.
+std::string trimmed(const std::string& text);
+
+}  // namespace kovra610::runtime

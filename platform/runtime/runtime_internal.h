@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
 
 namespace kovra610::runtime::detail {

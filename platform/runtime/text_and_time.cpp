@@ -66,3 +66,9 @@ void Delay(double seconds) {
     kovra610::runtime::detail::finishPanelsWhileWaiting(deadline);
     std::this_thread::sleep_until(deadline);
 }
+
+std::string kovra610::runtime::trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}

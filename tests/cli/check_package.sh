@@ -97,8 +97,8 @@ while read -r command; do
         { echo "kovra610-cli(1) lacks the sub-command $command"; fail=1; }
 done <"$scratch/commands"
 
-# The completion offers the sub-commands.
-completions=$(bash -c 'source "$1"; COMP_WORDS=(kovra610-cli le); COMP_CWORD=1
+# The completion offers the sub-commands the packaged tool's --help lists.
+completions=$(PATH="$scratch/root/usr/bin:$PATH" bash -c 'source "$1"; COMP_WORDS=(kovra610-cli le); COMP_CWORD=1
     _kovra610_cli; echo "${COMPREPLY[*]}"' _ \
     "$scratch/root/usr/share/bash-completion/completions/kovra610-cli")
 [ "$completions" = level ] || { echo "completion of \"le\" gave \"$completions\""; fail=1; }

@@ -2,6 +2,7 @@
 // output, JSON lines, exit status and what is left on disk.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <algorithm>
 #include <cmath>
 
@@ -262,6 +263,41 @@ TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
     EXPECT_FALSE(fs::exists(dir / "never.sbus"));
 }
 
+// In a folder without the default setup file, steps that would send the
+// image or list it are refused before the board is opened; single words
+// run, and a setup loaded first makes a level go out.
+TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
+    WorkDir dir;
+    fs::remove(dir / "Dac" / "kovra610_defaults.sbus");
+    const fs::path pins = dir / "pins.vcd";
+    const std::vector<std::string> trace = {"KOVRA610_BOARD_TRACE=" + pins.string()};
+    const std::vector<std::vector<std::string>> refused = {{"level", "0", "3.3", "read", "1", "0"},
+                                                           {"reset", "set", "DRVFORCE", "Vh"},
+                                                           {"read-all", "--fast"},
+                                                           {"--json", "verify"},
+                                                           {"read-all"}};
+    for (const auto& args : refused) {
+        const Outcome r = dir.run(args, trace);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_TRUE(contains(r.err, "no setup loaded: ")) << r.err;
+        EXPECT_TRUE(contains(r.err, "load a setup file first")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_FALSE(fs::exists(pins)) << "the board was opened for " << args[0];
+    }
+    EXPECT_EQ(dir.run({"reset", "set", "DRVFORCE", "Vh"}).err,
+              "kovra610-cli: step 2 (set DRVFORCE Vh): no setup loaded: nothing sent - load a "
+              "setup file first\n");
+
+    Outcome r = dir.run({"--json", "write", "1", "1", "0", "5", "read", "1", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(parseJsonLine(lines(r.out).back())->value("data").toInt(), 5);
+
+    writeWhole(dir / "mine.sbus", readWhole(KOVRA610_DEFAULT_SETUP));
+    r = dir.run({"--json", "load", "mine.sbus", "level", "0", "3.3", "read", "1", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(parseJsonLine(lines(r.out).back())->value("data").toInt(), 38010);
+}
+
 TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
     WorkDir dir;
     const std::vector<std::string> bus = {
@@ -282,14 +318,25 @@ TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 1);
     EXPECT_FALSE(contains(r.out, kStartupLine));  // no board was opened
 
-    // The hello line names the port opened.
-    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "quit\n");
+    // The hello line names the port opened; devices in the session answers
+    // every port in one object.
+    r = dir.run({"serve"}, with("KOVRA610_BOARD=usb:serial=KV610002"), "devices\nquit\n");
     ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(lines(r.out).size(), 3u) << r.out;
     const auto hello = parseJsonLine(lines(r.out)[0]);
     ASSERT_TRUE(hello) << r.out;
     EXPECT_EQ(hello->value("board").toString(), "usb:serial=KV610002");
     EXPECT_EQ(hello->value("device").toObject().value("serial").toString(), "KV610002");
     EXPECT_EQ(hello->value("device").toObject().value("interface").toString(), "A");
+    const auto listed = parseJsonLine(lines(r.out)[1]);
+    ASSERT_TRUE(listed) << r.out;
+    EXPECT_EQ(listed->value("ok").toBool(), true);
+    const QJsonArray ports = listed->value("devices").toArray();
+    ASSERT_EQ(ports.size(), 5);
+    EXPECT_EQ(ports[0].toObject().value("chip").toString(), "FT232R");
+    EXPECT_EQ(ports[3].toObject().value("serial").toString(), "KV610002");
+    EXPECT_EQ(ports[3].toObject().value("open").toBool(), true);
+    EXPECT_EQ(ports[4].toObject().value("interface").toString(), "B");
 
     r = dir.run({"--json", "devices"}, with("KOVRA610_BOARD=usb"));
     ASSERT_EQ(r.status, 0) << r.err;

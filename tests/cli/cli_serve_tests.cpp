@@ -94,4 +94,37 @@ TEST(CliServe, TheEndOfTheInputEndsTheSession) {
     EXPECT_NE(r.err.find("Checking for FTDI devices..."), std::string::npos);
 }
 
+// Without a setup the image holds placeholders: what would send it or list
+// it is refused, single words still reach the chip, and a setup loaded in
+// the session lifts the refusal.
+TEST(CliServe, WithoutASetupOnlySingleWordsReachTheChip) {
+    WorkDir dir;
+    fs::remove(dir / "Dac" / "kovra610_defaults.sbus");
+    writeWhole(dir / "mine.sbus", readWhole(KOVRA610_DEFAULT_SETUP));
+    const Outcome r = dir.run({"serve"}, {},
+                              "level 0 3.3\n"
+                              "set DRVFORCE Vh\n"
+                              "read 1 0\n"
+                              "read-all --fast\n"
+                              "verify\n"
+                              "write 1 1 0 5\n"
+                              "read 1 0\n"
+                              "load mine.sbus\n"
+                              "level 0 3.3\n"
+                              "read 1 0\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<QJsonObject> a = answers(r);
+    ASSERT_EQ(a.size(), 11u) << r.out;
+    for (std::size_t i : {1u, 2u, 4u, 5u}) EXPECT_EQ(a[i].value("ok"), QJsonValue(false)) << i;
+    EXPECT_EQ(error(a[1]), "no setup loaded: nothing sent - load a setup file first");
+    EXPECT_EQ(error(a[2]), error(a[1]));
+    EXPECT_EQ(a[3].value("data").toInt(), 0);  // the refused level never reached the chip
+    EXPECT_EQ(error(a[4]), "no setup loaded: no entry to read back - load a setup file first");
+    EXPECT_EQ(error(a[5]), error(a[4]));
+    EXPECT_EQ(a[7].value("data").toInt(), 5);
+    EXPECT_EQ(a[8].value("ok"), QJsonValue(true));
+    EXPECT_EQ(a[9].value("code").toInt(), 38010);
+    EXPECT_EQ(a[10].value("data").toInt(), 38010);
+}
+
 }  // namespace

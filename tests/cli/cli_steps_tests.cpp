@@ -1,7 +1,7 @@
 // Reading kovra610-cli's command line and bench scripts.
 #include <gtest/gtest.h>
 
-#include "app/cli/cli_steps.h"
+#include "app/cli/cli.h"
 #include "cli_process.h"
 
 using namespace kovra610::cli;
@@ -165,6 +165,12 @@ TEST(CliSetupFiles, OnlyAFileStartingWithASetupRecordLoads) {
         EXPECT_NE(setupFileProblem((dir / name).string()).find("no setup record"),
                   std::string::npos)
             << name;
+    // What the program's reader takes a record from, the command line
+    // accepts: empty or odd number fields read as 0 at the panel too.
+    writeWhole(dir / "blank_numbers.sbus", "DVH_Ch0 ,,,,,,EOF");
+    writeWhole(dir / "hex_address.sbus", "DVH_Ch0 ,3.0 ,0x19,1,1,5,EOF");
+    EXPECT_EQ(setupFileProblem((dir / "blank_numbers.sbus").string()), "");
+    EXPECT_EQ(setupFileProblem((dir / "hex_address.sbus").string()), "");
     EXPECT_EQ(setupFileProblem((dir / "missing.sbus").string()), "no such file");
     EXPECT_NE(setupFileProblem(dir.path().string()).find("not a regular file"), std::string::npos);
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/kovra610 evaluation board.h"
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 
 namespace setup_checks {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 
 namespace {
 

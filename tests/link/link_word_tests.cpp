@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 #include "link_fixture.h"
 
 namespace kovra610::testing {
@@ -150,6 +150,74 @@ TEST_F(LinkTest, LateBytesAfterTheAnswerAreDrainedAndASecondFindResynchronises) 
     EXPECT_EQ(FTD232_sbus_single_read(1, 0, 0x1E, 0), 0x13C0049u);
     EXPECT_EQ(driver->writes().size(), 1u);
     EXPECT_EQ(driver->waiting(), 0u);
+}
+
+// The reply to a read stream answering with `word`.
+Bytes replyOf(uint32_t word) {
+    return readReply({static_cast<uint8_t>(word >> 18), static_cast<uint8_t>(word >> 10),
+                      static_cast<uint8_t>(word >> 2), static_cast<uint8_t>(word & 0x3u)});
+}
+
+// An answer names the channel select and address it answers; one for
+// another register is a failed read, never data. The chip echoes select
+// 3 as 3.
+TEST_F(LinkTest, AnAnswerForAnotherRegisterIsAFailedReadNeverData) {
+    openLink();
+    {
+        driver->afterWrite(1, replyOf(0x13E0049));  // ch 1, addr 0x1F
+        StdoutCapture out;
+        unsigned int word = 0x5A5A;
+        EXPECT_NE(FTD232_sbus_read_word(1, 0x1E, 0, &word), 0);
+        EXPECT_EQ(word, 0x5A5Au);
+        EXPECT_EQ(out.text(),
+                  "Error - GPIO cannot be read: the answer is for ch=0x1 addr=0x1F, not ch=0x1 "
+                  "addr=0x1E\n");
+    }
+    const int ch[] = {1, 2, 3}, addr[] = {0x1E, 0x1E, 0x19};
+    Bytes replies = replyOf(0x13C0049);  // ch 1, addr 0x1E
+    for (const Bytes& r : {replyOf(0x13C0049), replyOf(0x3321A1F)})
+        replies.insert(replies.end(), r.begin(), r.end());
+    driver->clearCalls();
+    driver->afterWrite(1, replies);
+    StdoutCapture out;
+    unsigned int words[3] = {7, 7, 7};
+    int ok[3] = {-1, -1, -1};
+    EXPECT_NE(FTD232_sbus_read_words(ch, addr, 3, words, ok), 0);
+    EXPECT_EQ(driver->writes().size(), 1u);  // one batched stream
+    EXPECT_EQ(std::vector<int>(ok, ok + 3), (std::vector<int>{1, 0, 1}));
+    EXPECT_EQ(std::vector<unsigned>(words, words + 3),
+              (std::vector<unsigned>{0x13C0049u, 7u, 0x3321A1Fu}));
+    EXPECT_EQ(out.text(),
+              "Error - GPIO cannot be read: the answer is for ch=0x1 addr=0x1E, not ch=0x2 "
+              "addr=0x1E\n");
+}
+
+// The rest of a reply that came too late for its read is taken before the
+// next command goes out, not after it, where it would be taken as stray
+// bytes (or as the next read's answer). When it never comes, the wait for
+// it ends.
+TEST_F(LinkTest, TheLateRestOfAFailedReadsReplyIsTakenBeforeTheNextCommand) {
+    openLink();
+    std::string said;
+    {
+        StdoutCapture out;
+        driver->afterWrite(1, readReply({0x4F}));
+        FTD232_sbus_single_read(1, 0, 0x1E, 0);
+        driver->clearCalls();
+        driver->atQuery(1, {0x00, 0x12, 0x01});
+        FTD232_sbus_single_write(1, 1, 0x10, 0x55);
+        said = out.text();
+    }
+    EXPECT_EQ(driver->writes(), (std::vector<Bytes>{writeStream(0x1210055)}));
+    EXPECT_EQ(driver->waiting(), 0u);
+    EXPECT_EQ(said, "Error - GPIO cannot be read\n");  // and no resynchronisation
+
+    StdoutCapture quiet;
+    driver->afterWrite(1, readReply({}));
+    FTD232_sbus_single_read(1, 0, 0x1E, 0);
+    const auto started = std::chrono::steady_clock::now();
+    FTD232_sbus_single_write(1, 1, 0x10, 0x55);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
 
 TEST_F(LinkTest, ClockDivisorKeepsItsLowSixteenBitsLowByteFirst) {

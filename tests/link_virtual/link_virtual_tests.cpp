@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "link/FT2232H.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
@@ -62,6 +63,14 @@ TEST_F(LinkOnVirtualBoard, WordsWrittenToEachChannelAndToBothReadBack) {
     EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x19, 0)), 0x1A1Fu);
     EXPECT_EQ(dataOf(FTD232_sbus_single_read(2, 0, 0x19, 0)), 0x1A1Fu);
     EXPECT_EQ(dataOf(FTD232_sbus_single_read(1, 0, 0x07, 0)), 0u);
+    // Select 3 reads channel 0 and is answered as 3, singly and batched.
+    EXPECT_EQ(FTD232_sbus_single_read(3, 0, 0x19, 0), 0x3321A1Fu);
+    const int ch[] = {3, 2, 1}, addr[] = {0x19, 0x06, 0x05};
+    unsigned int words[3] = {};
+    int ok[3] = {};
+    EXPECT_EQ(FTD232_sbus_read_words(ch, addr, 3, words, ok), 0);
+    EXPECT_EQ(std::vector<unsigned>(words, words + 3),
+              (std::vector<unsigned>{0x3321A1Fu, 0x20CABCDu, 0x10A1234u}));
     EXPECT_EQ(board->chip().framingErrors(), 0u);
 
     // the alarm flags read back through register 0x1E

@@ -1,5 +1,6 @@
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +8,9 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "codec/codec.h"
@@ -260,15 +263,12 @@ TEST_F(SetupFileTest, SavingWritesTheFileItIsGiven) {
     EXPECT_TRUE(driver::shownMessagePopups().empty());
 }
 
-// Saves `path` as an ordinary user (root, who may write any file, drops to
-// `user` in a child process): 0 saved, 1 the "Unable to Create" popup.
-int savedByOrdinaryUser(const fs::path& path, uid_t user, gid_t group) {
+// Saves `path` in a child process made ready by `prepare` (false: it could
+// not be): 0 saved, 1 the "Unable to Create" popup.
+int savedInChild(const fs::path& path, const std::function<bool()>& prepare) {
     const pid_t child = fork();
     if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||
-                               setuid(user) != 0 || geteuid() == 0)) {
-            _exit(9);
-        }
+        if (!prepare()) _exit(9);
         driver::clearShownMessagePopups();
         write_structure_to_sbus_setupfile_pass_filename(path.c_str());
         const auto popups = driver::shownMessagePopups();
@@ -281,6 +281,39 @@ int savedByOrdinaryUser(const fs::path& path, uid_t user, gid_t group) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Saves `path` as an ordinary user (root, who may write any file, drops to
+// `user`).
+int savedByOrdinaryUser(const fs::path& path, uid_t user, gid_t group) {
+    return savedInChild(path, [&] {
+        return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(group) == 0 &&
+                                  setuid(user) == 0 && geteuid() != 0);
+    });
+}
+
+// A save that fails part-way, here at a file-size limit, says so and
+// leaves the file it was to replace byte for byte, with nothing beside it.
+TEST_F(SetupFileTest, ASaveThatFailsPartWayLeavesTheOldFileAsItWas) {
+    const std::string old = record("DVH_Ch0", 1.0, 0, 1, 1, 22937) + "EOF";
+    const fs::path path = writeSetupFile("kept.sbus", old);
+    std::vector<fs::path> before;
+    for (const auto& entry : fs::directory_iterator(setupDir)) before.push_back(entry.path());
+
+    EXPECT_EQ(savedInChild(path,
+                           [] {
+                               // The write past the limit fails with EFBIG.
+                               std::signal(SIGXFSZ, SIG_IGN);
+                               const rlimit limit{1024, 1024};
+                               return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+                           }),
+              1);
+    EXPECT_EQ(readFile(path), old);
+    std::vector<fs::path> after;
+    for (const auto& entry : fs::directory_iterator(setupDir)) after.push_back(entry.path());
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, before);
 }
 
 // A file the user may not write is left untouched and the save fails with

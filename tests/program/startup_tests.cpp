@@ -1,6 +1,8 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/runtime/main_window.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
 #include "watched_backend.h"
@@ -64,22 +67,26 @@ TEST_F(ProgramTest, StartUpResetsTheChipAndSendsTheDefaultSetupInEntryOrder) {
 }
 
 // The operator sees the panel, with its resource defaults, before the link
-// is in use: the panel is on screen by the link's first byte to the MPSSE.
-TEST_F(ProgramTest, ThePanelIsOnScreenBeforeTheLinkSendsItsFirstByte) {
-    int writes = 0;
+// is in use: the panel's window is exposed and painted by the link's first
+// driver call, whatever that call is.
+TEST_F(ProgramTest, ThePanelIsOnScreenBeforeTheLinksFirstDriverCall) {
+    int calls = 0;
+    std::string firstCall;
     bool onScreen = false;
-    std::string boxAtFirstWrite;
+    std::string boxAtFirstCall;
     d2xx::installBackend(std::make_shared<WatchedBackend>(board, [&](const char* call) {
-        if (std::string(call) != "write" || writes++ > 0) return;
+        if (calls++ > 0) return;
+        firstCall = call;
         for (const QWidget* w : QApplication::topLevelWidgets())
             onScreen |=
                 w->isVisible() && w->windowHandle() != nullptr && w->windowHandle()->isExposed();
-        boxAtFirstWrite = driver::shownText(panelHandle, DAC1TEXTBOX);
+        boxAtFirstCall = driver::shownText(panelHandle, DAC1TEXTBOX);
     }));
     EXPECT_EQ(runProgram(), 0);
-    EXPECT_GT(writes, 40);
+    EXPECT_GT(calls, 40);
+    EXPECT_EQ(firstCall, "createDeviceInfoList");
     EXPECT_TRUE(onScreen);
-    EXPECT_EQ(boxAtFirstWrite, "None Loaded");
+    EXPECT_EQ(boxAtFirstCall, "None Loaded");
 }
 
 TEST_F(ProgramTest, ASecondStartUpElsewhereKeepsTheSetupDirectoryOfTheFirst) {
@@ -126,6 +133,49 @@ TEST_F(ProgramTest, WithoutTheDefaultFileTheChipKeepsItsResetState) {
     EXPECT_EQ(console, std::string(kSuccessfulOpen) + "Default setup file not loaded (" +
                            setupDir.string() + "/kovra610_defaults.sbus: " + std::strerror(ENOENT) +
                            "): the chip is left in its reset state, nothing sent\n");
+}
+
+// With no setup loaded no edit sends the image's placeholders: each action
+// that would transfer says so once, on the console and in the status bar.
+// Single words still go out, and a setup loaded later is sent.
+TEST_F(ProgramTest, WithNoSetupLoadedEditsSendNothingAndSaySoOnceEach) {
+    const std::string defaults = readFile(setupDir / "kovra610_defaults.sbus");
+    removeDefaultSetupFile();
+    const std::string later = writeSetupFile("later.sbus", defaults);
+    const std::string kNoSetup = "No setup loaded: nothing sent - load a setup file first";
+    std::vector<std::string> status;
+    runProgram([&] {
+        auto shown = [] {
+            const auto* action =
+                kovra610::runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
+            return action->text().toStdString();
+        };
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 3.3);
+        status.push_back(shown());
+        driver::commit(panelHandle, DRVFORCE, 3);  // "Vh"
+        driver::press(panelHandle, ALL);           // "Write All Reg"
+        driver::press(panelHandle, SBUSWRITE);     // "Write to Part"
+        status.push_back(shown());
+        EXPECT_TRUE(board->chip().words().empty());
+
+        driver::commit(panelHandle, ADDR, 0x12u);
+        driver::commit(panelHandle, DATA_1, 5u);
+        driver::press(panelHandle, COMMANDBUTTON);  // "Single Write To Part"
+        EXPECT_EQ(board->chip().reg(0, 0x12), 5);
+
+        board->chip().clearLists();
+        driver::answerNextFilePopup(later);
+        driver::press(panelHandle, SBUSSEL);  // "Load Setup"
+        EXPECT_EQ(board->chip().words().size(), 40u);
+        EXPECT_EQ(chipValueOf(0), sbus_structure.data[0]);
+    });
+    EXPECT_EQ(status,
+              (std::vector<std::string>{"DAC1_0: " + kNoSetup, "Write to Part: " + kNoSetup}));
+    std::size_t said = 0;
+    for (std::size_t at = console.find(kNoSetup); at != std::string::npos;
+         at = console.find(kNoSetup, at + 1))
+        ++said;
+    EXPECT_EQ(said, 4u) << console;
 }
 
 TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {

@@ -3,17 +3,23 @@
 // the chip.
 #include <qpa/qwindowsysteminterface.h>
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <clocale>
+#include <cstdlib>
 #include <set>
 
 #include "platform/runtime/runtime_internal.h"
@@ -66,6 +72,32 @@ void tap(QWidget* w, QPoint at) {
                                                      Qt::LeftButton, QEvent::MouseButtonRelease);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+}
+
+// A click on a numeric's up arrow.
+void tapUpArrow(QAbstractSpinBox* spin) {
+    QStyleOptionSpinBox option;
+    option.initFrom(spin);
+    option.subControls = QStyle::SC_All;
+    option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
+    const QRect up =
+        spin->style()->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxUp, spin);
+    tap(spin, up.center());
+}
+
+// A screen reader's "press" on an accessible object. A button pressed so
+// shows itself down for a moment first: waits until its press is done.
+void pressThroughAccessibility(QAccessibleInterface* object) {
+    ASSERT_NE(object, nullptr);
+    ASSERT_NE(object->actionInterface(), nullptr);
+    auto* button = qobject_cast<QPushButton*>(object->object());
+    if (button == nullptr) {
+        object->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        return;
+    }
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    object->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(clicked.count() == 1 || clicked.wait(2000));
 }
 
 // Index of the last word the chip decoded for a register, or -1.
@@ -173,6 +205,157 @@ TEST_F(TypingTest, AClickThatEndsAnEditActsAfterTheEditIsSent) {
         EXPECT_EQ(board->chip().reg(0, 2), 9830u);
         EXPECT_EQ(board->chip().reg(0, 0x12), 0xBEEFu);
         EXPECT_LT(lastWordIndex(*board, 1, 2), lastWordIndex(*board, 1, 0x12));
+    });
+}
+
+// The locale ctest starts this run in (KOVRA610_TEST_LOCALE, also LC_ALL),
+// or "" when the run names none. Empty `why` when the C library and Qt run
+// in it.
+std::string requestedLocale(std::string* why) {
+    const char* wanted = std::getenv("KOVRA610_TEST_LOCALE");
+    if (wanted == nullptr || *wanted == '\0') return {};
+    const char* running = std::setlocale(LC_NUMERIC, nullptr);
+    if (running == nullptr || std::string(running) != wanted)
+        *why = std::string("locale ") + wanted + " is not available here (the C library runs in " +
+               (running != nullptr ? running : "?") + ")";
+    const QString language = QString::fromLatin1(wanted).section(QLatin1Char('.'), 0, 0);
+    if (why->empty() && language != QLatin1String("C") && QLocale().name() != language)
+        *why = "Qt runs in locale " + QLocale().name().toStdString() + ", not " + wanted;
+    return wanted;
+}
+
+// A whole-number field takes digits (or 0x and hex digits) and nothing
+// else; a level keeps its decimal comma; a screen reader's value is the
+// value committed. The same in every locale ctest runs this in.
+TEST_F(TypingTest, NumbersTypedOrSetMeanTheSameInEveryLocale) {
+    std::string why;
+    const std::string locale = requestedLocale(&why);
+    if (!why.empty()) GTEST_SKIP() << why;
+    runProgram([&] {
+        board->chip().clearLists();
+        for (const char* typed : {"30,000", "30.000", "3e4", "30000.0", "1,5"}) {
+            retype(code(0), typed);
+            QTest::keyClick(code(0), Qt::Key_Return);
+            EXPECT_EQ(shown(code(0)), "36044") << typed;
+            EXPECT_EQ(lastStatus(),
+                      std::string("ADDR_1: ") + typed +
+                          " is not a whole number in digits (0 .. 65535); kept 36044");
+        }
+        EXPECT_EQ(sbus_structure.data[0], 36044);
+        EXPECT_EQ(sbus_structure.volts[0], 3.0);
+        EXPECT_TRUE(board->chip().words().empty());
+        retype(code(0), "30000");
+        QTest::keyClick(code(0), Qt::Key_Return);
+        EXPECT_EQ(sbus_structure.data[0], 30000);
+        retype(code(0), "0x7531");
+        QTest::keyClick(code(0), Qt::Key_Return);
+        EXPECT_EQ(sbus_structure.data[0], 30001);
+
+        QAccessibleInterface* codeField = QAccessible::queryAccessibleInterface(code(1));
+        codeField->valueInterface()->setCurrentValue(20000);
+        EXPECT_EQ(sbus_structure.data[1], 20000);
+        codeField->valueInterface()->setCurrentValue(16385);
+        EXPECT_EQ(sbus_structure.data[1], 16385);
+        QAccessible::queryAccessibleInterface(level(2))->valueInterface()->setCurrentValue(1.25);
+        EXPECT_EQ(board->chip().reg(0, 2), 24575u);  // 1.25 V
+
+        retype(level(3), "1,2");
+        QTest::keyClick(level(3), Qt::Key_Return);
+        EXPECT_EQ(board->chip().reg(0, 3), 24248u);  // 1.2 V
+        std::string text;                            // as a program reads it back
+        GetCtrlVal(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 3), &text);
+        EXPECT_EQ(text, "1.200");
+    });
+    if (!locale.empty()) RecordProperty("locale", locale);
+}
+
+TEST_F(TypingTest, TypedTextIsJudgedBeforeAnArrowStepsFromIt) {
+    runProgram([&] {
+        board->chip().clearLists();
+        retype(level(4), "9.9");
+        QTest::keyClick(level(4), Qt::Key_Up);
+        EXPECT_EQ(lastStatus(), "DAC1_4: 9.9 is outside -2.5 .. 7.5; kept 1.400");
+        EXPECT_EQ(shown(level(4)), "1.400");
+        EXPECT_TRUE(board->chip().words().empty());
+
+        retype(level(4), "2,5");
+        QTest::keyClick(level(4), Qt::Key_Up);
+        EXPECT_EQ(shown(level(4)), "2.600");
+        ASSERT_EQ(board->chip().words().size(), 1u) << "one commit, one word";
+        EXPECT_EQ(board->chip().reg(0, 4), 33423u);  // 2.6 V
+    });
+}
+
+// Typed text not yet committed is committed before another control acts,
+// whichever control and however it is reached: the chip gets the typed
+// level first, then the other control's word, and the field keeps the level.
+TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
+    runProgram([&] {
+        auto* slide = qobject_cast<RingSlide*>(widgetOf(DRVFORCE));
+        QWidget* button = widgetOf(COMMANDBUTTON);
+        setSingleWrite(0x12, 0xBEEF);
+        auto expectLevelFirst = [&](int row, const char* typed, unsigned code, unsigned otherAddr,
+                                    const char* how) {
+            EXPECT_EQ(board->chip().reg(0, static_cast<unsigned>(row)), code) << how;
+            EXPECT_EQ(shown(level(row)), typed) << how;
+            EXPECT_NE(lastWordIndex(*board, 1, otherAddr), -1) << how;
+            EXPECT_LT(lastWordIndex(*board, 1, static_cast<unsigned>(row)),
+                      lastWordIndex(*board, 1, otherAddr))
+                << how;
+        };
+
+        // A ring chosen with the mouse: its list opens, an item is clicked.
+        auto* ring = qobject_cast<QComboBox*>(widgetOf(DRVCLC));
+        board->chip().clearLists();
+        retype(level(5), "2.000");
+        tap(ring, ring->rect().center());
+        ASSERT_TRUE(ring->view()->isVisible());
+        QAbstractItemView* list = ring->view();
+        const int item = ring->currentIndex() == 0 ? 1 : 0;
+        tap(list->viewport(), list->visualRect(ring->model()->index(item, 0)).center());
+        EXPECT_EQ(ring->currentIndex(), item);
+        expectLevelFirst(5, "2.000", 29491, 0x19, "ring");
+
+        // Another numeric stepped by a click on its arrow.
+        board->chip().clearLists();
+        retype(level(6), "-1.000");
+        tapUpArrow(qobject_cast<QAbstractSpinBox*>(level(7)));
+        expectLevelFirst(6, "-1.000", 9830, 7, "numeric arrow");
+
+        // "Write All Reg" by its shortcut, from inside the field.
+        board->chip().clearLists();
+        retype(level(8), "4.000");
+        QTest::keyClick(level(8), Qt::Key_W, Qt::ControlModifier);
+        EXPECT_EQ(board->chip().reg(0, 8), 42598u) << "shortcut";
+        EXPECT_EQ(shown(level(8)), "4.000");
+
+        // Tab on to the next control.
+        board->chip().clearLists();
+        retype(level(9), "0.000");
+        QTest::keyClick(level(9), Qt::Key_Tab);
+        EXPECT_EQ(board->chip().reg(0, 9), 16384u) << "Tab";
+
+        // A screen reader presses a ring slide's item and a button: neither
+        // takes the focus from the field.
+        board->chip().clearLists();
+        retype(level(10), "1.000");
+        pressThroughAccessibility(QAccessible::queryAccessibleInterface(slide)->child(2));
+        EXPECT_EQ(slide->currentIndex(), 2);
+        expectLevelFirst(10, "1.000", 22937, 0x19, "screen reader on a ring slide");
+
+        board->chip().clearLists();
+        retype(level(11), "5.000");
+        pressThroughAccessibility(QAccessible::queryAccessibleInterface(button));
+        expectLevelFirst(11, "5.000", 49151, 0x12, "screen reader on a button");
+        EXPECT_EQ(board->chip().reg(0, 0x12), 0xBEEFu);
+
+        // Refused text is refused first; the other control still acts.
+        board->chip().clearLists();
+        retype(level(12), "9.9");
+        pressThroughAccessibility(QAccessible::queryAccessibleInterface(button));
+        EXPECT_EQ(lastStatus(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
+        EXPECT_EQ(lastWordIndex(*board, 1, 12), -1);
+        EXPECT_NE(lastWordIndex(*board, 1, 0x12), -1);
     });
 }
 

@@ -1,5 +1,6 @@
 // Control values: typed conversions, writes that raise no event, rings that
 // hold only their listed values, LEDs and their busy look.
+#include <QAbstractSpinBox>
 #include <QTest>
 
 #include "led.h"
@@ -84,16 +85,23 @@ TEST_F(RuntimeTest, SetCtrlValRaisesNoEvent) {
     ProcessSystemEvents();
     EXPECT_TRUE(delivered().empty());
 
-    // A value written over an operator's unfinished edit also cancels that
-    // edit: leaving the field afterwards commits nothing.
+    // A value written while the operator is still typing in the field
+    // (a callback's redraw) leaves the typed text: the field holds the
+    // written value until the edit is committed, and leaving commits it.
     QWidget* code = widget(CODE);
     QTest::keyClick(code, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(code, "123");
     EXPECT_EQ(SetCtrlVal(panel, CODE, 5u), UIE_NO_ERROR);
+    EXPECT_EQ(qobject_cast<QAbstractSpinBox*>(code)->text(), "123");
+    unsigned held = 0;
+    GetCtrlVal(panel, CODE, &held);
+    EXPECT_EQ(held, 5u);
+    EXPECT_TRUE(delivered().empty());
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(code, &out);
-    EXPECT_TRUE(delivered().empty());
-    EXPECT_EQ(rt::shownText(panel, CODE), "5");
+    ASSERT_EQ(delivered().size(), 1u);
+    GetCtrlVal(panel, CODE, &held);
+    EXPECT_EQ(held, 123u);
 }
 
 TEST_F(RuntimeTest, NumericWritesOutsideTheRangeShowTheNearestEnd) {

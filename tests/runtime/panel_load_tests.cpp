@@ -221,23 +221,25 @@ TEST_F(RuntimeTest, ControlArraysKeepItemOrder) {
     EXPECT_EQ(SetCtrlVal(other, CODE, 1u), UIE_INVALID_PANEL);
 }
 
-// A displayed panel goes on screen in the first wait after it, which blocks
-// as long as asked and runs no timer (the run-time's timer work included);
-// a wait with nothing to show runs no event at all.
-TEST_F(RuntimeTest, ADisplayedPanelGoesOnScreenDuringTheNextWait) {
+// A displayed panel is on screen when DisplayPanel returns, and no timer
+// ran meanwhile; a wait blocks as long as asked and runs no timer (the
+// run-time's timer work included); a wait with nothing to show runs no event
+// at all.
+TEST_F(RuntimeTest, ADisplayedPanelIsOnScreenWhenDisplayPanelReturns) {
     QWidget* w = kovra610::runtime::detail::findPanel(panel)->widget;
     ASSERT_FALSE(w->isVisible());
     bool timerRan = false;
     QTimer::singleShot(1, [&] { timerRan = true; });
     ASSERT_EQ(DisplayPanel(panel), UIE_NO_ERROR);
     EXPECT_TRUE(w->isVisible());
+    ASSERT_NE(w->windowHandle(), nullptr);
+    EXPECT_TRUE(w->windowHandle()->isExposed());
+    EXPECT_FALSE(timerRan);
 
     QElapsedTimer waited;
     waited.start();
     Delay(0.05);
     EXPECT_GE(waited.elapsed(), 49);
-    ASSERT_NE(w->windowHandle(), nullptr);
-    EXPECT_TRUE(w->windowHandle()->isExposed());
     EXPECT_FALSE(timerRan);
 
     bool posted = false;
@@ -251,9 +253,9 @@ TEST_F(RuntimeTest, ADisplayedPanelGoesOnScreenDuringTheNextWait) {
 }
 
 // LoadPanel checks the file and builds the control table; the widgets are
-// made in the first wait after it (or at first use), and a panel displayed
-// before that is shown once they are.
-TEST_F(RuntimeTest, APanelsWidgetsAreMadeInTheFirstWaitAfterLoading) {
+// made when the panel is displayed, in the first wait after it or at first
+// use.
+TEST_F(RuntimeTest, APanelsWidgetsAreMadeWhenDisplayedOrInTheFirstWaitAfterLoading) {
     const qsizetype before = QApplication::allWidgets().size();
     const int again = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
     ASSERT_GT(again, 0);
@@ -267,9 +269,6 @@ TEST_F(RuntimeTest, APanelsWidgetsAreMadeInTheFirstWaitAfterLoading) {
     EXPECT_EQ(GetCtrlArrayItem(nums, 0), CODE);
     EXPECT_EQ(GetCtrlArrayItem(nums, 2), NAME);
     EXPECT_EQ(DisplayPanel(again), UIE_NO_ERROR);
-    EXPECT_EQ(QApplication::allWidgets().size(), before);
-
-    Delay(0.001);
     EXPECT_GT(QApplication::allWidgets().size(), before + 10);
     const auto* made = kovra610::runtime::detail::findPanel(again);
     ASSERT_NE(made, nullptr);
@@ -280,6 +279,15 @@ TEST_F(RuntimeTest, APanelsWidgetsAreMadeInTheFirstWaitAfterLoading) {
     EXPECT_EQ(GetCtrlVal(again, CLK, &clk), UIE_NO_ERROR);
     EXPECT_EQ(clk, 15u);
     EXPECT_EQ(DiscardPanel(again), UIE_NO_ERROR);
+
+    // Not displayed, a panel's widgets are made in the first wait.
+    const int hidden = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);
+    ASSERT_GT(hidden, 0);
+    const qsizetype unmade = QApplication::allWidgets().size();
+    Delay(0.001);
+    EXPECT_GT(QApplication::allWidgets().size(), unmade + 10);
+    EXPECT_FALSE(kovra610::runtime::detail::findPanel(hidden)->widget->isVisible());
+    EXPECT_EQ(DiscardPanel(hidden), UIE_NO_ERROR);
 
     // First use makes them too, and a panel discarded unmade never is.
     const int used = LoadPanel(0, KOVRA610_RUNTIME_TEST_PANEL, kTestPanelId);

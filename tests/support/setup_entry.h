@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/sbus_image.h"
+#include "app/core/sbus_image.h"
 
 namespace kovra610::testing {
 

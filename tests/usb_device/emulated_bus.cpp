@@ -26,6 +26,7 @@ bool parseDevice(const std::string& entry, Slot& slot, std::string* error) {
     }
     const ChipType type = fields[0] == "ft2232h" ? ChipType::FT2232H : ChipType::FT232R;
     std::string serial;
+    int latencyMs = 0;
     for (std::size_t i = 1; i < fields.size(); ++i) {
         const std::string& f = fields[i];
         if (f == "busy=A" || f == "busy=B") {
@@ -37,6 +38,14 @@ bool parseDevice(const std::string& entry, Slot& slot, std::string* error) {
                 *error = "bad transfer count in \"" + f + "\"";
                 return false;
             }
+        } else if (f.rfind("latency=", 0) == 0) {
+            char* end = nullptr;
+            const long ms = std::strtol(f.c_str() + 8, &end, 10);
+            if (*end != '\0' || ms < 1 || ms > 255) {
+                *error = "bad latency in \"" + f + "\" (1 to 255 ms)";
+                return false;
+            }
+            latencyMs = static_cast<int>(ms);
         } else if (i == 1 && f.find('=') == std::string::npos) {
             serial = f;
         } else {
@@ -45,6 +54,7 @@ bool parseDevice(const std::string& entry, Slot& slot, std::string* error) {
         }
     }
     slot.device = std::make_unique<EmulatedFtdi>(type, serial);
+    slot.device->holdLatency(latencyMs);
     return true;
 }
 

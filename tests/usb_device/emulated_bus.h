@@ -4,9 +4,11 @@
 // Configured from KOVRA610_USB_DEVICES when the first context is made (or by
 // kovra610_usb_configure): a comma-separated list of devices in enumeration
 // order, each TYPE[:SERIAL][:OPTION...] with TYPE ft2232h or ft232r and the
-// options busy=A, busy=B (that interface's claim fails LIBUSB_ERROR_BUSY) and
-// unplug-after=N (the cable is pulled after N bulk transfers). Unset means
-// one FT2232H with serial number KV610001; "none" means no device.
+// options busy=A, busy=B (that interface's claim fails LIBUSB_ERROR_BUSY),
+// unplug-after=N (the cable is pulled after N bulk transfers) and latency=MS
+// (every port's latency timer stays at MS, 1 to 255, whatever the host
+// sets). Unset means one FT2232H with serial number KV610001; "none" means
+// no device.
 #pragma once
 
 #include <memory>

@@ -142,7 +142,7 @@ int EmulatedFtdi::interfaceOfIndex(std::uint16_t index) const {
 void EmulatedFtdi::resetPort(int port) {
     PortState& p = this->port(port);
     p.toHost.clear();
-    p.flush = false;
+    p.flushBytes = 0;
     if (port == 0 && type_ == ChipType::FT2232H) engine_.purge();
 }
 
@@ -172,7 +172,7 @@ int EmulatedFtdi::vendorRequest(std::uint8_t requestType, std::uint8_t request, 
             return 0;
         case kSetLatency:
             if (value < 1 || value > 255) return LIBUSB_ERROR_PIPE;
-            p.latencyMs = value;
+            if (heldLatencyMs_ == 0) p.latencyMs = value;
             return 0;
         case kSetBitMode:
             ++p.bitModeRequests;
@@ -199,11 +199,18 @@ int EmulatedFtdi::bulkOut(int port, const unsigned char* data, int length, int* 
     *transferred = length;
     if (port != 0 || type_ != ChipType::FT2232H || p.bitMode != kBitModeMpsse) return 0;
     settle(port);  // a posted read completes with what was there before
+    // A byte at a time, so that a send-immediate flushes the answers made
+    // before it and no later ones: those wait for the latency timer.
     std::vector<std::uint8_t> replies;
-    const std::uint64_t flushes = engine_.sendImmediateCount();
-    const std::size_t taken = engine_.feed(data, static_cast<std::size_t>(length), replies);
+    std::size_t taken = 0;
+    std::size_t flushed = p.flushBytes;
+    for (; taken < static_cast<std::size_t>(length); ++taken) {
+        const std::uint64_t flushes = engine_.sendImmediateCount();
+        if (engine_.feed(data + taken, 1, replies) == 0) break;
+        if (engine_.sendImmediateCount() != flushes) flushed = p.toHost.size() + replies.size();
+    }
     p.toHost.insert(p.toHost.end(), replies.begin(), replies.end());
-    if (engine_.sendImmediateCount() != flushes) p.flush = true;
+    p.flushBytes = flushed;
     settle(port);
     *transferred = static_cast<int>(taken);
     // A stalled engine's full hold makes the chip refuse more.
@@ -216,34 +223,41 @@ void EmulatedFtdi::inject(int port, const unsigned char* data, int length) {
     p.toHost.insert(p.toHost.end(), data, data + length);
 }
 
-// One packet into `out`: the status bytes and as much data as fits.
-int EmulatedFtdi::fillPacket(PortState& p, unsigned char* out, int room, Clock::time_point when) {
+// One packet into `out`: the status bytes and as much data as fits, of
+// the first `ready` bytes waiting.
+int EmulatedFtdi::fillPacket(PortState& p, unsigned char* out, int room, Clock::time_point when,
+                             std::size_t ready) {
     const int size = std::min(room, packetSize());
     if (size < 2) return 0;
     out[0] = kModemStatus[0];
     out[1] = kModemStatus[1];
-    const int data = std::min<int>(size - 2, static_cast<int>(p.toHost.size()));
+    const int data =
+        static_cast<int>(std::min({static_cast<std::size_t>(size - 2), p.toHost.size(), ready}));
     std::copy_n(p.toHost.begin(), data, out + 2);
     p.toHost.erase(p.toHost.begin(), p.toHost.begin() + data);
+    p.flushBytes -= std::min(p.flushBytes, static_cast<std::size_t>(data));
     p.lastPacket = when;
     return data + 2;
 }
 
 // Full packets go as soon as they are full; a short one (down to the bare
-// status bytes) when the latency timer runs out or a send-immediate asks for
-// it. A transfer ends with a short packet, or when it is full.
+// status bytes) when the latency timer runs out, with everything waiting, or
+// when a send-immediate asks for it, with the bytes made before it. A
+// transfer ends with a short packet, or when it is full.
 bool EmulatedFtdi::step(PortState& p, unsigned char* data, int length, int& got,
                         Clock::time_point postedAt, Clock::time_point now) {
     const int full = packetSize();
     while (length - got >= full && static_cast<int>(p.toHost.size()) >= full - 2)
-        got += fillPacket(p, data + got, full, now);
+        got += fillPacket(p, data + got, full, now, p.toHost.size());
     if (got == length) return true;
     const auto timerEnd = p.lastPacket + std::chrono::milliseconds(p.latencyMs);
-    if (!p.flush && now < timerEnd) return false;
+    const bool timerRanOut = now >= timerEnd;
+    if (p.flushBytes == 0 && !timerRanOut) return false;
     // The timer's packet goes at its expiry, or at once to a host that
     // asks after it expired.
-    got += fillPacket(p, data + got, length - got, p.flush ? now : std::max(timerEnd, postedAt));
-    if (p.toHost.empty()) p.flush = false;
+    got += fillPacket(p, data + got, length - got,
+                      p.flushBytes > 0 ? now : std::max(timerEnd, postedAt),
+                      timerRanOut ? p.toHost.size() : p.flushBytes);
     return true;
 }
 
@@ -291,11 +305,18 @@ Clock::time_point EmulatedFtdi::nextChance(int port) {
                     p.request.active ? p.request.deadline : Clock::time_point::max());
 }
 
+void EmulatedFtdi::holdLatency(int ms) {
+    heldLatencyMs_ = ms;
+    if (ms > 0)
+        for (PortState& p : ports_) p.latencyMs = ms;
+}
+
 void EmulatedFtdi::powerCycle() {
     for (int i = 0; i < interfaces(); ++i) {
         setBitMode(i, 0);
         port(i) = PortState{};
     }
+    holdLatency(heldLatencyMs_);
     engine_.powerOn();
     engine_.release();
 }

@@ -47,7 +47,7 @@ struct PortState {
     std::uint16_t dataCharacteristics = 0;
     std::uint16_t modemControl = 0;
     unsigned bitModeRequests = 0;
-    bool flush = false;  // a send-immediate asked for the bytes now
+    std::size_t flushBytes = 0;  // bytes at the front a send-immediate asked for now
     Clock::time_point lastPacket = Clock::now();
     InRequest request;
 };
@@ -88,6 +88,9 @@ public:
 
     // Bytes the chip would send, as if they came from the port's engine.
     void inject(int port, const unsigned char* data, int length);
+    // Every port's latency timer held at `ms` whatever the host sets (a
+    // port that ignores the setting, or a slow hub); 0 lets the host set it.
+    void holdLatency(int ms);
     // Power lost and back (the cable pulled and plugged in again): the
     // FTDI part starts afresh, the board's chip keeps its registers.
     void powerCycle();
@@ -99,7 +102,8 @@ public:
 private:
     void resetPort(int port);
     void setBitMode(int port, std::uint16_t value);
-    int fillPacket(PortState& port, unsigned char* out, int room, Clock::time_point when);
+    int fillPacket(PortState& port, unsigned char* out, int room, Clock::time_point when,
+                   std::size_t ready);
     // Full packets while there is data for them; then a short one if the
     // latency timer ran out (by `now`) or a send-immediate asked for it.
     // True when the transfer is complete.
@@ -111,6 +115,7 @@ private:
     std::string serial_;
     std::string description_;
     std::array<PortState, 2> ports_{};
+    int heldLatencyMs_ = 0;
     vboard::SerialBusChip chip_;
     vboard::MpsseEngine engine_{chip_};
 };

@@ -3,6 +3,7 @@
 // at exit (KOVRA610_USB_CHIP_FILE), which the tests read.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "board_under_test.h"
 #include "cli_process.h"
+#include "json_line.h"
 
 namespace kovra610::usbe2e {
 namespace {
@@ -57,14 +59,15 @@ protected:
     void SetUp() override { KOVRA610_BOARD_UNDER_TEST(board); }
 
     // Runs the CLI on `devices` (the emulated bus) with KOVRA610_BOARD set to
-    // `setting` (the board under test when empty).
+    // `setting` (the board under test when empty), `input` on its standard
+    // input.
     Outcome run(const std::vector<std::string>& args, const std::string& devices = "",
-                const std::string& setting = "") {
+                const std::string& setting = "", const std::string& input = "") {
         std::vector<std::string> env = {"KOVRA610_BOARD=" + (setting.empty() ? board : setting),
                                         "KOVRA610_USB_CHIP_FILE=" + (dir / "chip.txt").string()};
         if (!devices.empty()) env.push_back("KOVRA610_USB_DEVICES=" + devices);
         const auto start = std::chrono::steady_clock::now();
-        Outcome outcome = dir.run(args, env);
+        Outcome outcome = dir.run(args, env, input);
         took = std::chrono::steady_clock::now() - start;
         chips = readChipFile(readWhole(dir / "chip.txt"));
         return outcome;
@@ -160,6 +163,98 @@ TEST_F(CliOverUsb, ACablePulledDuringReadAllEndsTheRunWithoutHanging) {
     // pulled during read-all: start-up's 40 words and some of the 40 reads
     EXPECT_GT(chips["KV610001"].words.size(), 40u);
     EXPECT_LT(chips["KV610001"].words.size(), 80u);
+}
+
+// A port whose latency timer stays at 125 ms whatever the tool sets: the
+// last four bytes of every answer come after a single read has given up
+// (10 ms and 100 ms more), but within a batched read's wait for forty
+// (100 ms and 1 ms a word). Every single read fails and leaves its late
+// bytes on their way.
+constexpr const char* kSlowPort = "ft2232h:KV610001:latency=125";
+
+// What the chip holds behind channel select `ch` (1 or 2) at `addr`.
+long chipData(const ChipSeen& chip, long ch, long addr) {
+    char reg[16];
+    std::snprintf(reg, sizeof reg, "%ld %02lX", ch == 2 ? 1L : 0L, addr);
+    const auto it = chip.regs.find(reg);
+    return it == chip.regs.end() ? -1 : std::stol(it->second, nullptr, 16);
+}
+
+// A read row (a `read` answer or a read-all entry) holds the chip's data
+// for the channel and address it names, and names the ones asked for when
+// given.
+void expectChipsData(const ChipSeen& chip, const QJsonObject& row, long ch = 0, long addr = 0) {
+    const long rowCh = row.value("ch").toInteger(), rowAddr = row.value("addr").toInteger();
+    if (ch != 0) {
+        EXPECT_EQ(rowCh, ch);
+        EXPECT_EQ(rowAddr, addr);
+    }
+    EXPECT_EQ(row.value("data").toInteger(), chipData(chip, rowCh, rowAddr))
+        << "ch " << rowCh << " addr " << rowAddr;
+}
+
+// After a read that timed out, no later read takes its reply: each later
+// read gives the chip's data or fails saying so, and the image keeps only
+// what the chip holds.
+TEST_F(CliOverUsb, AReplyArrivingAfterItsReadGaveUpIsNeverAnotherReadsAnswer) {
+    KOVRA610_NEEDS_EMULATED_BUS();
+    const Outcome r = run({"serve"}, kSlowPort, "",
+                          "read 1 0\nread-all --fast\nread 1 1\nread-all --fast\n"
+                          "read 2 0x19\nread-all --fast\nsave after.sbus\nquit\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<QJsonObject> a;
+    for (const std::string& line : lines(r.out))
+        a.push_back(cli::testing::parseJsonLine(line).value_or(QJsonObject{}));
+    ASSERT_EQ(a.size(), 9u) << r.out;
+    const ChipSeen& chip = chips["KV610001"];
+    EXPECT_EQ(a[1].value("ok"), QJsonValue(false)) << "the slow port did not delay the reply";
+
+    const long asked[][3] = {{1, 1, 0}, {3, 1, 1}, {5, 2, 0x19}};
+    for (const auto& [at, ch, addr] : asked) {
+        const QJsonObject& answer = a[static_cast<std::size_t>(at)];
+        if (answer.value("ok").toBool())
+            expectChipsData(chip, answer, ch, addr);
+        else
+            EXPECT_FALSE(answer.value("error").toString().isEmpty());
+    }
+    int readBack = 0;
+    for (std::size_t at : {2u, 4u, 6u}) {
+        if (!a[at].value("ok").toBool()) {
+            EXPECT_FALSE(a[at].value("error").toString().isEmpty());
+            continue;
+        }
+        ++readBack;
+        const QJsonArray entries = a[at].value("entries").toArray();
+        EXPECT_EQ(entries.size(), 40);
+        for (const QJsonValue& entry : entries) expectChipsData(chip, entry.toObject());
+    }
+    // With the late bytes before it taken first, a batched read gets its
+    // own answers from the slow port.
+    EXPECT_GE(readBack, 1);
+
+    // The image saved at the end holds what the chip holds: the data
+    // field of each record NAME,LEVEL,ADDR,RW,CH,DATA.
+    std::vector<std::string> fields;
+    std::istringstream saved(readWhole(dir / "after.sbus"));
+    for (std::string field; std::getline(saved, field, ',');) fields.push_back(field);
+    ASSERT_GE(fields.size(), 40u * 6u);
+    for (std::size_t i = 0; i < 40; ++i) {
+        const std::string* record = &fields[i * 6];
+        EXPECT_EQ(std::stol(record[5]), chipData(chip, std::stol(record[4]), std::stol(record[2])))
+            << "entry " << i << " " << record[0];
+    }
+
+    // Read one by one, every read but perhaps the odd lucky one fails: the
+    // listing holds no row of data the chip does not hold.
+    const Outcome all = run({"--json", "read-all"}, kSlowPort);
+    EXPECT_EQ(all.status, 4) << all.err;
+    const std::vector<std::string> rows = lines(all.out);
+    ASSERT_FALSE(rows.empty());
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto row = cli::testing::parseJsonLine(rows[i]);
+        ASSERT_TRUE(row) << rows[i];
+        expectChipsData(chips["KV610001"], *row);
+    }
 }
 
 }  // namespace

@@ -18,10 +18,10 @@ struct UsbDevice {
     UsbDevice(std::uint16_t product, std::uint8_t busNumber, std::uint8_t busAddress)
         : productId(product), bus(busNumber), address(busAddress) {}
 
-    std::uint16_t productId = 0;  // 0x6010 FT2232H, 0x6011 FT4232H, 0x6014 FT232H ...
+    std::uint16_t productId = 0;  // see kFtdiChips
     std::uint8_t bus = 0;
     std::uint8_t address = 0;
-    std::uint16_t bcdDevice = 0;  // tells an FT2232H (0x0700) from an FT2232C/D (0x0500)
+    std::uint16_t bcdDevice = 0;  // the release, which tells an FT2232H from an FT2232C/D
     // From the device's string descriptors; empty when it has none or
     // cannot be opened to read them.
     std::string serial;
@@ -33,8 +33,33 @@ struct UsbDevice {
     }
 };
 
-// The chip's name for messages: "FT2232H", "FT232R" ...
+// The FTDI chips the backend knows: USB product id, the release that
+// tells two chips of one product id apart (0: any release), the name for
+// messages and the number of ports (interfaces). The first row that fits a
+// device names it.
+struct FtdiChip {
+    std::uint16_t productId;
+    std::uint16_t release;
+    const char* name;
+    int ports;
+};
+inline constexpr std::uint16_t kFt2232ProductId = 0x6010;  // FT2232C/D/H: the board's chip
+inline constexpr FtdiChip kFtdiChips[] = {
+    {0x6001, 0x0600, "FT232R", 1},
+    {0x6001, 0, "FT232BM", 1},
+    {kFt2232ProductId, 0x0700, "FT2232H", 2},
+    {kFt2232ProductId, 0, "FT2232C/D", 2},
+    {0x6011, 0, "FT4232H", 4},
+    {0x6014, 0, "FT232H", 1},
+    {0x6015, 0, "FT-X", 1},
+};
+
+// The chip's name for messages: "FT2232H", "FT232R" ... ("FTDI device" for
+// a product id not in the table).
 std::string chipName(const UsbDevice& device);
+// Interfaces (ports) of a device with this product id: 1 for one not in the
+// table.
+int portsOf(std::uint16_t productId);
 
 // Every call returns 0 (or a byte count) on success and a negative value on
 // failure. Ports are the seam's own small numbers, valid from open to close.

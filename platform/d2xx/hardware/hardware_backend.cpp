@@ -54,17 +54,6 @@ HardwareBackend::~HardwareBackend() {
     }
 }
 
-int HardwareBackend::portsOf(std::uint16_t productId) {
-    switch (productId) {
-        case 0x6010:  // FT2232C/D/H
-            return 2;
-        case 0x6011:  // FT4232H
-            return 4;
-        default:  // FT232R/FT245R (0x6001), FT232H (0x6014), FT-X (0x6015)
-            return 1;
-    }
-}
-
 HardwareBackend::OpenPort* HardwareBackend::find(FT_HANDLE handle) {
     if (handle == nullptr) return nullptr;
     auto it = ports_.find(keyOf(handle));
@@ -80,7 +69,7 @@ int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report)
     if (result < 0 || serial_.empty()) return result;
     std::string attached;
     for (const UsbDevice& device : devices) {
-        if (device.productId == 0x6010 && device.serial == serial_) {
+        if (device.productId == kFt2232ProductId && device.serial == serial_) {
             devices = {device};
             return 0;
         }
@@ -119,9 +108,9 @@ bool HardwareBackend::listPorts(std::vector<FtdiPort>& ports, std::string* error
     }
     bool chosen = false;
     for (const UsbDevice& device : devices) {
-        const bool thisOne =
-            serial_.empty() ? ports.empty()
-                            : device.productId == 0x6010 && device.serial == serial_ && !chosen;
+        const bool thisOne = serial_.empty() ? ports.empty()
+                                             : device.productId == kFt2232ProductId &&
+                                                   device.serial == serial_ && !chosen;
         chosen |= thisOne;
         for (int i = 0; i < portsOf(device.productId); ++i) {
             FtdiPort port;
@@ -342,10 +331,10 @@ FT_STATUS HardwareBackend::setFlowControl(FT_HANDLE handle, USHORT flow, UCHAR x
         case FT_FLOW_RTS_CTS:
             sioFlow = SIO_RTS_CTS_HS;
             break;
-        case 0x0200:  // DTR/DSR
+        case FT_FLOW_DTR_DSR:
             sioFlow = SIO_DTR_DSR_HS;
             break;
-        case 0x0400:  // XON/XOFF
+        case FT_FLOW_XON_XOFF:
             sioFlow = SIO_XON_XOFF_HS;
             break;
         default:

@@ -57,9 +57,6 @@ public:
     HardwareBackend(const HardwareBackend&) = delete;
     HardwareBackend& operator=(const HardwareBackend&) = delete;
 
-    // Interfaces (ports) of an FTDI device with this USB product id.
-    static int portsOf(std::uint16_t productId);
-
     KOVRA610_D2XX_BACKEND_CALLS(, override);
     std::string boardName() const override;
 

@@ -401,20 +401,19 @@ private:
 }  // namespace
 
 std::string chipName(const UsbDevice& device) {
-    switch (device.productId) {
-        case 0x6001:
-            return device.bcdDevice == 0x0600 ? "FT232R" : "FT232BM";
-        case 0x6010:
-            return device.bcdDevice == 0x0700 ? "FT2232H" : "FT2232C/D";
-        case 0x6011:
-            return "FT4232H";
-        case 0x6014:
-            return "FT232H";
-        case 0x6015:
-            return "FT-X";
-        default:
-            return "FTDI device";
+    for (const FtdiChip& chip : kFtdiChips) {
+        if (chip.productId == device.productId &&
+            (chip.release == 0 || chip.release == device.bcdDevice))
+            return chip.name;
     }
+    return "FTDI device";
+}
+
+int portsOf(std::uint16_t productId) {
+    for (const FtdiChip& chip : kFtdiChips) {
+        if (chip.productId == productId) return chip.ports;
+    }
+    return 1;
 }
 
 std::shared_ptr<FtdiSeam> makeLibftdiSeam() {

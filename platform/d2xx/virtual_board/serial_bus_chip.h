@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/protocol/sbus_protocol.h"
+#include "platform/protocol/sbus_registers.h"
 
 namespace kovra610::vboard {
 
@@ -32,7 +33,7 @@ class SerialBusChip {
 public:
     static constexpr int kChannels = 2;
     static constexpr unsigned kRegisters = 128;
-    static constexpr unsigned kAlarmRegister = 0x1E;
+    static constexpr unsigned kAlarmRegister = sbus::kAlarmFlagsRegister;
     static constexpr unsigned kWordBits = sbus::kWordBits;
     // Beyond this many entries the word and answer lists stop growing (the
     // totals still count); tests clear them between runs.

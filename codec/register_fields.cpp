@@ -1,12 +1,13 @@
-#include "app/cli/panel_fields.h"
+#include "codec/register_fields.h"
 
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
+#include <cctype>
 
 #include "platform/runtime/panel_file.h"
 
-namespace kovra610::cli {
 namespace {
 
 using kovra610::runtime::FormWidget;
@@ -28,8 +29,7 @@ RegisterField fieldOf(const FormWidget& w) {
 
 }  // namespace
 
-bool readPanelFields(const std::string& path, const char* registerCallback,
-                     const char* channelControl, PanelFields* out, std::string* why) {
+bool read_register_fields(const std::string& path, PanelFields* out, std::string* why) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly)) {
         *why = "cannot read the panel file " + path;
@@ -42,15 +42,15 @@ bool readPanelFields(const std::string& path, const char* registerCallback,
         return false;
     }
     for (const FormWidget& w : form.children) {
-        if (w.props.value("callback").toString() == QLatin1String(registerCallback))
+        if (w.props.value("callback").toString() == QLatin1String("write_crtl_registers"))
             out->fields.push_back(fieldOf(w));
-        else if (w.name == QLatin1String(channelControl))
+        else if (w.name == QLatin1String("MODECHSEL"))
             out->channelSelection = fieldOf(w);
     }
     return true;
 }
 
-std::string panelFileBesideProgram(const char* name) {
+std::string panel_file_beside_program(const char* name) {
     char program[4096];
     const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
     if (n <= 0) return name;
@@ -59,4 +59,16 @@ std::string panelFileBesideProgram(const char* name) {
     return folder + name;
 }
 
-}  // namespace kovra610::cli
+const RegisterField* PanelFields::find(const std::string& name) const {
+    auto same = [](const std::string& a, const std::string& b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) ==
+                          std::toupper(static_cast<unsigned char>(y));
+               });
+    };
+    for (const RegisterField& f : fields) {
+        if (same(f.name, name)) return &f;
+    }
+    return nullptr;
+}

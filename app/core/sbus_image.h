@@ -1,5 +1,7 @@
 // The register image: the program's one in-memory copy of the chip's
-// register settings, and the rule that turns a DAC level into a DAC code.
+// register settings, and the rule that turns a DAC level into a DAC code;
+// beside it the panel handles every part of the program reaches the panel
+// through.
 #pragma once
 
 enum {
@@ -29,6 +31,15 @@ struct SBUS_STRUCTURE {
 
 extern SBUS_STRUCTURE sbus_structure;
 
+// Which entries of the image hold a setup: 1 for each entry a setup file
+// gave a record (the default file at start-up, Load Setup, the command
+// line's load, the names and addresses --attach reads back). Before any is
+// loaded none does: the image's initial contents are placeholders, no setup
+// to send. The image transfer sends only entries that hold a setup.
+extern int sbus_entry_defined[SBUS_MAX_REGISTERS];
+// Whether any entry in use holds a setup.
+int sbus_setup_loaded(void);
+
 // The image as it stands before start-up and before any setup file is read.
 SBUS_STRUCTURE sbus_structure_initial_contents(void);
 
@@ -49,3 +60,8 @@ int sbus_conversion_pair(const SBUS_STRUCTURE* image, int i);
 
 // Copies text into an entry's name, cut to 80 characters, always terminated.
 void sbus_set_name(SBUS_STRUCTURE* image, int i, const char* text);
+
+// Panel and control-array handles, set by start-up.
+extern int panelHandle;
+extern int AlarmRegCtrlArr, CmpRegCtrlArr, DrvRegCtrlArr, HexDataCtrlArr, LabelArr, PMURegCtrlArr,
+    VoltDataCtrlArr;

@@ -1,4 +1,4 @@
-#include "sbus_image.h"
+#include "app/core/sbus_image.h"
 
 #include <cmath>
 #include <cstring>
@@ -22,6 +22,18 @@ SBUS_STRUCTURE sbus_structure_initial_contents(void) {
 }
 
 SBUS_STRUCTURE sbus_structure = sbus_structure_initial_contents();
+int sbus_entry_defined[SBUS_MAX_REGISTERS] = {};
+
+int sbus_setup_loaded(void) {
+    for (int i = 0; i < sbus_structure.number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        if (sbus_entry_defined[i] != 0) return 1;
+    }
+    return 0;
+}
+
+int panelHandle = 0;
+int AlarmRegCtrlArr = 0, CmpRegCtrlArr = 0, DrvRegCtrlArr = 0, HexDataCtrlArr = 0, LabelArr = 0,
+    PMURegCtrlArr = 0, VoltDataCtrlArr = 0;
 
 void sbus_set_startup_constants(SBUS_STRUCTURE* image) {
     image->dac_scale[0].offset = 16384.0;

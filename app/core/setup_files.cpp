@@ -4,6 +4,8 @@
 // A file is a run of records with no line breaks, each six fields followed
 // by a comma ("%s ,%f ,%d,%d,%d,%d,": name, volts, addr, rw, ch, data), and
 // the end marker "EOF".
+#include "app/core/setup_files.h"
+
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -19,7 +21,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/kovra610 evaluation board.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"
@@ -218,6 +220,35 @@ bool writeSetupFile(const char* path, int count) {
     return true;
 }
 
+// Reads the records of the file's first 6096 bytes into the image, up to
+// the end marker or the first record the data cuts off. Returns how many
+// records were read.
+int readRecords(FILE* file, SBUS_STRUCTURE* image) {
+    char data[kFileReadLimit];
+    const size_t size = std::fread(data, 1, sizeof data, file);
+    const DecimalPointNumbers numbers;
+    size_t pos = 0;
+    int i = 0;
+    for (; i < SBUS_MAX_REGISTERS; ++i) {
+        if (size - pos >= 3 && std::memcmp(data + pos, "EOF", 3) == 0) break;
+        char fields[kFieldsPerRecord][kFieldSize];
+        bool whole = true;
+        for (int f = 0; f < kFieldsPerRecord && whole; ++f)
+            whole = takeField(data, size, &pos, fields[f]);
+        if (!whole) break;  // a record cut off by the end of the data is not used
+
+        stripTrailingBlanks(fields[0]);
+        sbus_set_name(image, i, fields[0]);
+        stripTrailingBlanks(image->name[i]);
+        image->volts[i] = std::strtod(fields[1], nullptr);
+        image->addr[i] = textToInt(fields[2]);
+        image->rw[i] = textToInt(fields[3]);
+        image->ch[i] = textToInt(fields[4]);
+        image->data[i] = textToInt(fields[5]);
+    }
+    return i;
+}
+
 void reportUnableToCreate(const char* path) {
     char message[SETUP_PATH_SIZE + 32];
     Fmt(message, "%s<Unable to Create  %s", path);
@@ -244,30 +275,9 @@ int write_setup_file_to_sbus_structure(const char* path) {
         std::printf("Unable to Open File  %s\n", path);
         return 0;
     }
-    char data[kFileReadLimit];
-    const size_t size = std::fread(data, 1, sizeof data, file);
-
     SBUS_STRUCTURE* const image = &sbus_structure;
-    const DecimalPointNumbers numbers;
-    size_t pos = 0;
-    for (int i = 0; i < SBUS_MAX_REGISTERS; ++i) {
-        if (size - pos >= 3 && std::memcmp(data + pos, "EOF", 3) == 0) break;
-        char fields[kFieldsPerRecord][kFieldSize];
-        bool whole = true;
-        for (int f = 0; f < kFieldsPerRecord && whole; ++f)
-            whole = takeField(data, size, &pos, fields[f]);
-        if (!whole) break;  // a record cut off by the end of the data is not used
-
-        stripTrailingBlanks(fields[0]);
-        sbus_set_name(image, i, fields[0]);
-        stripTrailingBlanks(image->name[i]);
-        image->volts[i] = std::strtod(fields[1], nullptr);
-        image->addr[i] = textToInt(fields[2]);
-        image->rw[i] = textToInt(fields[3]);
-        image->ch[i] = textToInt(fields[4]);
-        image->data[i] = textToInt(fields[5]);
-    }
-
+    const int records = readRecords(file, image);
+    for (int i = 0; i < records; ++i) sbus_entry_defined[i] = 1;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
         if (pair >= 0)
@@ -276,6 +286,15 @@ int write_setup_file_to_sbus_structure(const char* path) {
     SetCtrlVal(panelHandle, DAC1TEXTBOX, path);
     std::fclose(file);
     return 0;
+}
+
+int sbus_setup_file_records(const char* path) {
+    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
+    if (file == nullptr) return -1;
+    SBUS_STRUCTURE scratch = sbus_structure;
+    const int records = readRecords(file, &scratch);
+    std::fclose(file);
+    return records;
 }
 
 int write_structure_to_sbus_setupfile(void) {

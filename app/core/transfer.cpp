@@ -1,9 +1,10 @@
 // Sends the register image to the chip, entry by entry, only what changed
 // since the last pass unless "Write All Reg" forces every entry.
+#include "app/core/transfer.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "app/kovra610 evaluation board.h"
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/protocol/sbus_protocol.h"
@@ -35,6 +36,8 @@ SBUS_LAST_SENT nothingSentYet() {
 }  // namespace
 
 SBUS_LAST_SENT sbus_last_sent = nothingSentYet();
+const char SBUS_NO_SETUP[] = "No setup loaded: nothing sent - load a setup file first";
+int sbus_no_setup_refused = 0;
 
 int sbus_forget_last_sent(void) {
     sbus_last_sent = nothingSentYet();
@@ -55,11 +58,21 @@ int sbus_structure_write_to_testequip(void) {
                      "your test code load defaults test");
     }
 
+    // Only what a setup defined goes to the chip: an entry no setup file
+    // gave holds a placeholder (channel 1, address 1), never a setting.
+    if (!sbus_setup_loaded()) {
+        printf("%s\n", SBUS_NO_SETUP);
+        sbus_no_setup_refused = 1;
+        ResumeTimerCallbacks();
+        return 0;
+    }
+
     SetCtrlVal(panelHandle, LED, 1);
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
         if (pair >= 0)
             image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+        if (sbus_entry_defined[i] == 0) continue;
 
         const bool due =
             image->data[i] != sbus_last_sent.data[i] || image->addr[i] != sbus_last_sent.addr[i] ||

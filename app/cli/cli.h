@@ -1,0 +1,264 @@
+// kovra610-cli inside: its command line, sub-commands and bench scripts
+// (read and checked in full before the board is touched), the runner of
+// its steps, the serve session, the list of ports and their JSON answers.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/collected_popups.h"
+#include "codec/register_fields.h"
+#include "platform/protocol/sbus_registers.h"
+
+namespace kovra610::cli {
+
+// --- JSON text: one object per line ----------------------------------------
+// A text as a JSON string. Bytes that are not UTF-8 become U+FFFD.
+std::string jsonString(const std::string& text);
+// A number as JSON: the shortest text that reads back as the same double;
+// null when it is not finite.
+std::string jsonNumber(double value);
+
+// The members of one object, in the order added.
+class JsonMembers {
+public:
+    JsonMembers& add(const char* key, long long value);
+    JsonMembers& add(const char* key, const std::string& text);
+    JsonMembers& number(const char* key, double value);
+    JsonMembers& raw(const char* key, const std::string& json);
+    JsonMembers& append(const JsonMembers& more);
+    bool empty() const { return text_.empty(); }
+    // The members without braces, and the whole object.
+    const std::string& members() const { return text_; }
+    std::string object() const { return "{" + text_ + "}"; }
+
+private:
+    JsonMembers& member(const char* key, const std::string& json);
+    std::string text_;
+};
+
+// --- The command line ------------------------------------------------------
+enum class StepKind {
+    Load,      // load FILE
+    Save,      // save FILE
+    ReadAll,   // read-all
+    Write,     // write CH RW ADDR DATA
+    Read,      // read CH ADDR
+    Bits,      // bits BITSTRING
+    OvdMask,   // ovd-mask
+    Reset,     // reset
+    Clock,     // clock DIVISOR
+    Level,     // level ROW VOLTS
+    Code,      // code ROW CODE
+    Verify,    // verify
+    Set,       // set FIELD VALUE
+    Get,       // get FIELD
+    Channels,  // channels 1|2|3
+    Reopen,    // reopen (serve)
+    Quit,      // quit (serve)
+    Script,    // script FILE: its lines' steps
+    Serve,     // serve: a mode of its own
+    Devices,   // devices: a mode of its own, and a command of serve
+};
+
+// What a run does: sub-commands in order, a session of commands read from
+// standard input, the list of FTDI ports, or a text.
+enum class Mode { Steps, Serve, Devices, Help, Version };
+
+// Limits of the arguments, as the panel and the serial-bus word have them.
+inline constexpr unsigned kChannelMin = sbus::kChannel0, kChannelMax = sbus::kChannelMax;
+inline constexpr unsigned kAddressMax = sbus::kAddressMax;
+inline constexpr unsigned kDataMax = sbus::kDataMax;
+inline constexpr unsigned kDivisorMax = 59;
+// Rows from the first register entry on have no DAC entry.
+inline constexpr unsigned kRowMax = sbus::kDriverEntries.entry - 1;
+inline constexpr unsigned kPanelRows = 32;
+inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
+inline constexpr std::size_t kWordBits = sbus::kWordBits;
+
+// Bench scripts: how deep `script` may nest, and how big a script may be.
+inline constexpr int kScriptDepthLimit = 8;
+inline constexpr std::size_t kScriptSizeLimit = 1 << 20;
+inline constexpr std::size_t kScriptLineLimit = 4096;
+
+struct Command;
+
+struct Step {
+    StepKind kind = StepKind::Reset;
+    const Command* command = nullptr;  // the sub-command's row
+    // Where the step came from, for messages: "3 (load missing.sbus)", or for
+    // a line of a script "2 (script bench.txt), line 5 (level 3 1.25)".
+    std::string label;
+    std::string path;  // load, save
+    std::string bits;  // bits
+    unsigned ch = 0, rw = 0, addr = 0, data = 0;
+    unsigned row = 0, code = 0, divisor = 0;
+    double volts = 0.0;
+    bool fast = false;                     // read-all --fast
+    const RegisterField* field = nullptr;  // set, get
+    int value = 0;                         // set: the ring value; channels: MODECHSEL's value
+};
+
+struct Invocation {
+    Mode mode = Mode::Steps;
+    bool json = false;
+    bool attach = false;
+    std::vector<Step> steps;
+};
+
+// Result of reading the command line: the invocation, or the one line that
+// says what is wrong with it (without the program name).
+struct Parsed {
+    std::optional<Invocation> invocation;
+    std::string error;
+};
+
+// Reads the arguments after the program name. Scripts named by `script`
+// are read here, so that a script with a bad line runs nothing at all.
+// `fields` names what set and get accept.
+Parsed parseCommandLine(const std::vector<std::string>& args, const PanelFields& fields);
+
+// One command line of a serve session, as one step (a script is not
+// accepted there). The step's label is the line as given.
+Parsed parseServeLine(const std::string& line, const PanelFields& fields);
+
+// Files the steps read (load) that cannot be loaded: the first such step's
+// label and why, or nothing. Checked before the board is touched.
+std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
+// The first step that needs a setup with none loaded before it (`loaded`:
+// start-up loads one): its label and why, or nothing. Checked before the
+// board is touched.
+std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded);
+// Why a step that needs a setup is refused while none is loaded.
+std::string noSetupReason(const Step& step);
+// Why a file cannot be loaded as a setup file (missing, not a regular file,
+// unreadable, no record the setup-file reader takes), or "" when it can.
+std::string setupFileProblem(const std::string& path);
+
+// A sub-command: one row each, which the command line, a serve session,
+// --help and the completion all read.
+struct Answer;
+using ArgumentReader = bool (*)(const std::vector<std::string>& words, Step* step,
+                                const PanelFields& fields, std::string* why);
+using Handler = Answer (*)(const Step& step, const PanelFields& fields);
+enum CommandUse {
+    kStep = 0,        // a step of the command line, a script or a serve session
+    kServeOnly = 1,   // a command of serve alone (reopen, quit)
+    kStandalone = 2,  // runs alone on the command line; in serve, a command if it has a handler
+    kScript = 3,      // script FILE: expanded into the steps of the file
+};
+struct Command {
+    const char* name;
+    StepKind kind;
+    std::size_t arguments;
+    const char* usage;  // its line in --help and in usage errors: "write CH RW ADDR DATA"
+    const char* help;   // what it does, as --help lines ("\n" between); null: not listed
+    ArgumentReader readArguments;
+    Handler run;  // null for what does not run as a step
+    CommandUse use = kStep;
+    bool needsLink = true;    // fails while the link is down
+    bool needsSetup = false;  // refused while no setup is loaded: it sends or reads the image
+};
+// The row named `name`, or null.
+const Command* findCommand(const std::string& name);
+
+// Number parsing, shared with the tests. Decimal or 0x hexadecimal, no sign,
+// the whole text, at most `max`.
+std::optional<unsigned> parseNumber(const std::string& text, unsigned max);
+// A level in volts: decimal, optional minus sign, finite.
+std::optional<double> parseVolts(const std::string& text);
+// Splits a script line into words; "double quotes" keep blanks in one word,
+// `#` outside quotes starts a comment. False for an unterminated quote.
+bool splitScriptLine(const std::string& line, std::vector<std::string>* words);
+
+// The text of --help.
+const char* helpText();
+
+// --- Running steps ---------------------------------------------------------
+inline constexpr char kProgram[] = "kovra610-cli";
+
+enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
+
+// KOVRA610_BOARD names a board the tool knows: unset, "usb",
+// "usb:serial=SN" or "virtual"; false with the reason otherwise.
+bool boardSettingKnown(std::string* why);
+
+struct Answer {
+    bool ok = true;
+    int failure = kStepFailed;  // exit status of a run that this step ends
+    std::string why;
+    JsonMembers members;            // what the step answers
+    std::vector<std::string> rows;  // its JSON lines in a --json run
+    std::string note;               // said on standard error by a script run
+    bool differs = false;           // verify found entries that differ
+};
+
+// Whether the link to the board is up.
+bool linkUp();
+
+class Runner {
+public:
+    Runner(const PanelFields& fields, CollectedPopups& popups) : fields_(fields), popups_(popups) {}
+
+    // Runs one step with its row's handler: refused while the link is down
+    // when it needs the link, failed when the link is lost on the way or a
+    // popup reports an error.
+    Answer run(const Step& step);
+
+private:
+    const PanelFields& fields_;
+    CollectedPopups& popups_;
+};
+
+// Why the last batched read-back failed: how many answers arrived.
+std::string batchedReadFailure();
+
+// The handlers of the sub-commands' rows.
+Answer loadStep(const Step& step, const PanelFields& fields);
+Answer saveStep(const Step& step, const PanelFields& fields);
+Answer readAllStep(const Step& step, const PanelFields& fields);
+Answer verifyStep(const Step& step, const PanelFields& fields);
+Answer writeStep(const Step& step, const PanelFields& fields);
+Answer readStep(const Step& step, const PanelFields& fields);
+Answer bitsStep(const Step& step, const PanelFields& fields);
+Answer ovdMaskStep(const Step& step, const PanelFields& fields);
+Answer resetStep(const Step& step, const PanelFields& fields);
+Answer clockStep(const Step& step, const PanelFields& fields);
+Answer levelStep(const Step& step, const PanelFields& fields);
+Answer codeStep(const Step& step, const PanelFields& fields);
+Answer setStep(const Step& step, const PanelFields& fields);
+Answer getStep(const Step& step, const PanelFields& fields);
+Answer channelsStep(const Step& step, const PanelFields& fields);
+Answer reopenStep(const Step& step, const PanelFields& fields);
+// In devices.cpp: the ports as a "devices" array of objects, as --json
+// devices lists them.
+Answer devicesStep(const Step& step, const PanelFields& fields);
+
+// --- serve: commands one per line on standard input, each answered by
+// exactly one JSON object line -----------------------------------------------
+// The first line of a serve session and of a --json run: the tool, its
+// version and the board it opened (the KOVRA610_BOARD setting and, for a
+// USB board, the port as devices lists it).
+//   {"ok":true,"hello":"kovra610-cli","version":"1.0.0","board":"virtual"}
+std::string helloLine();
+// An error answer: {"ok":false,"error":"...","step":"..."}.
+std::string errorLine(const std::string& step, const std::string& why);
+
+// Answers the commands read from `in` on `out` until the end of the input
+// or quit. Returns the exit status: 0, or 4 when an answer cannot be
+// written (the reader has gone), which ends the session at once.
+int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out);
+
+// --- devices: the FTDI ports attached, and the one the tool would open -----
+// Lists the ports on standard output, one line each, or one JSON object
+// each with `json`. Returns the exit status: 0, or 3 when the USB bus
+// cannot be read.
+int listDevices(bool json);
+
+// The USB port the board setting opens, as listed by devices; "" when the
+// board is not a USB one or the port is not found.
+std::string openedPortJson();
+
+}  // namespace kovra610::cli

@@ -1,0 +1,326 @@
+// The sub-commands of kovra610-cli, one row each: name, arguments, help and
+// the handler that runs it. The command line, serve, --help (and so the
+// manual page check and the completion, which read --help) all take them
+// from here.
+#include <string>
+
+#include "app/cli/cli.h"
+#include "platform/runtime/panel_runtime.h"
+
+namespace kovra610::cli {
+namespace {
+
+using kovra610::runtime::trimmed;
+
+// One argument that must be a whole number in [min, max].
+bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
+                    unsigned* value, std::string* error) {
+    const std::optional<unsigned> n = parseNumber(text, max);
+    if (!n || *n < min) {
+        *error = std::string(what) + " must be " + std::to_string(min) + ".." +
+                 std::to_string(max) + " (decimal or 0x hex), not \"" + text + "\"";
+        return false;
+    }
+    *value = *n;
+    return true;
+}
+
+// A DAC row: the panel shows 32, the image has DAC entries for 30.
+bool rowArgument(const std::string& text, unsigned* row, std::string* why) {
+    if (numberArgument(text, "ROW", 0, kRowMax, row, why)) return true;
+    const std::optional<unsigned> panelRow = parseNumber(text, kPanelRows - 1);
+    if (panelRow)
+        *why = "ROW " + text + " has no DAC entry: rows 0.." + std::to_string(kRowMax) +
+               " are DAC levels";
+    return false;
+}
+
+bool noArguments(const std::vector<std::string>&, Step*, const PanelFields&, std::string*) {
+    return true;
+}
+
+bool readFileName(const std::vector<std::string>& words, Step* step, const PanelFields&,
+                  std::string* why) {
+    step->path = words[1];
+    if (!step->path.empty()) return true;
+    *why = "the file name is empty";
+    return false;
+}
+
+bool readWrite(const std::vector<std::string>& words, Step* step, const PanelFields&,
+               std::string* why) {
+    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
+           numberArgument(words[2], "RW", 0, 1, &step->rw, why) &&
+           numberArgument(words[3], "ADDR", 0, kAddressMax, &step->addr, why) &&
+           numberArgument(words[4], "DATA", 0, kDataMax, &step->data, why);
+}
+
+bool readRead(const std::vector<std::string>& words, Step* step, const PanelFields&,
+              std::string* why) {
+    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
+           numberArgument(words[2], "ADDR", 0, kAddressMax, &step->addr, why);
+}
+
+bool readBitString(const std::vector<std::string>& words, Step* step, const PanelFields&,
+                   std::string* why) {
+    step->bits = words[1];
+    if (step->bits.size() == kWordBits && step->bits.find_first_not_of("01") == std::string::npos)
+        return true;
+    *why =
+        "BITSTRING must be exactly 26 characters of 0 and 1 (channel select, address, "
+        "read/write, data), not \"" +
+        words[1] + "\"";
+    return false;
+}
+
+bool readDivisor(const std::vector<std::string>& words, Step* step, const PanelFields&,
+                 std::string* why) {
+    return numberArgument(words[1], "DIVISOR", 0, kDivisorMax, &step->divisor, why);
+}
+
+bool readLevel(const std::vector<std::string>& words, Step* step, const PanelFields&,
+               std::string* why) {
+    if (!rowArgument(words[1], &step->row, why)) return false;
+    const std::optional<double> v = parseVolts(words[2]);
+    if (!v || *v < kVoltsMin || *v > kVoltsMax) {
+        *why = "VOLTS must be a level from -2.5 to 7.5, not \"" + words[2] + "\"";
+        return false;
+    }
+    step->volts = *v;
+    return true;
+}
+
+bool readCode(const std::vector<std::string>& words, Step* step, const PanelFields&,
+              std::string* why) {
+    return rowArgument(words[1], &step->row, why) &&
+           numberArgument(words[2], "CODE", 0, kDataMax, &step->code, why);
+}
+
+// A register field named by its constant name, any case.
+bool fieldArgument(const std::string& name, const PanelFields& fields, Step* step,
+                   std::string* why) {
+    step->field = fields.find(name);
+    if (step->field != nullptr) return true;
+    *why = "FIELD must be one of the panel's register fields (";
+    for (std::size_t i = 0; i < fields.fields.size(); ++i)
+        *why += (i > 0 ? ", " : "") + fields.fields[i].name;
+    *why += "), not \"" + name + "\"";
+    return false;
+}
+
+// The ring value a set names: one of the listed values, by number or by
+// its caption (blanks around either ignored).
+bool ringValue(const RegisterField& field, const std::string& text, int* value, std::string* why) {
+    const std::optional<unsigned> number = parseNumber(text, 0xFFFF);
+    for (std::size_t i = 0; i < field.values.size(); ++i) {
+        const bool byCaption =
+            i < field.captions.size() && trimmed(field.captions[i]) == trimmed(text);
+        if (byCaption || (number && static_cast<int>(*number) == field.values[i])) {
+            *value = field.values[i];
+            return true;
+        }
+    }
+    *why = "VALUE of " + field.name + " must be one of";
+    for (std::size_t i = 0; i < field.values.size(); ++i) {
+        *why += (i > 0 ? ", " : " ") + std::to_string(field.values[i]);
+        if (i < field.captions.size()) *why += " \"" + trimmed(field.captions[i]) + "\"";
+    }
+    *why += ", not \"" + text + "\"";
+    return false;
+}
+
+bool readSet(const std::vector<std::string>& words, Step* step, const PanelFields& fields,
+             std::string* why) {
+    return fieldArgument(words[1], fields, step, why) &&
+           ringValue(*step->field, words[2], &step->value, why);
+}
+
+bool readGet(const std::vector<std::string>& words, Step* step, const PanelFields& fields,
+             std::string* why) {
+    return fieldArgument(words[1], fields, step, why);
+}
+
+// 1 channel 0, 2 channel 1, 3 both: the items "RW Ch0", "RW CH1" and
+// "RW Ch0/Ch1" of the channel selection, whose values are 1, 2 and 0.
+bool readChannels(const std::vector<std::string>& words, Step* step, const PanelFields&,
+                  std::string* why) {
+    unsigned channels = 0;
+    if (!numberArgument(words[1], "channels", 1, 3, &channels, why)) return false;
+    step->value = channels == 3 ? 0 : static_cast<int>(channels);
+    return true;
+}
+
+const Command kCommands[] = {
+    {"load", StepKind::Load, 1, "load FILE",
+     "read a setup file into the image, show it, send it\n"
+     "(the name NOFILE loads nothing, as at the panel)",
+     readFileName, loadStep},
+    {"save", StepKind::Save, 1, "save FILE", "write all 64 entries of the image to a setup file",
+     readFileName, saveStep, kStep, false},
+    {"read-all", StepKind::ReadAll, 0, "read-all [--fast]",
+     "\"Read all Regs\": read every entry back and list it;\n"
+     "--fast reads them all in one batched stream",
+     noArguments, readAllStep, kStep, true, true},
+    {"verify", StepKind::Verify, 0, "verify",
+     "read every entry back (fast) and list those whose\n"
+     "chip value differs from the image (a difference\n"
+     "fails the step)",
+     noArguments, verifyStep, kStep, true, true},
+    {"write", StepKind::Write, 4, "write CH RW ADDR DATA", "send one serial-bus word", readWrite,
+     writeStep},
+    {"read", StepKind::Read, 2, "read CH ADDR",
+     "read one register and print the answer word (no\n"
+     "answer from the chip fails the step)",
+     readRead, readStep},
+    {"bits", StepKind::Bits, 1, "bits BITSTRING",
+     "send one word given as exactly 26 characters of 0/1:\n"
+     "2 channel select, 7 address, 1 read/write, 16 data",
+     readBitString, bitsStep},
+    {"set", StepKind::Set, 2, "set FIELD VALUE",
+     "set a register field of the panel (DRVFORCE,\n"
+     "PMUPOWER, LOAD, ...) to a value or the caption of\n"
+     "one (\"set DRVFORCE Vh\"); it is packed and sent as\n"
+     "the panel's rings do, to the channels chosen",
+     readSet, setStep, kStep, true, true},
+    {"get", StepKind::Get, 1, "get FIELD", "a register field's value in the image", readGet,
+     getStep, kStep, false},
+    {"channels", StepKind::Channels, 1, "channels 1|2|3",
+     "the channels register fields go to, as \"Write Read\n"
+     "Ch0/1\": 1 channel 0, 2 channel 1, 3 both",
+     readChannels, channelsStep, kStep, false},
+    {"ovd-mask", StepKind::OvdMask, 0, "ovd-mask",
+     "mask the over-voltage alarm of both channels\n"
+     "(alarm register 0x1D := 12)",
+     noArguments, ovdMaskStep},
+    {"reset", StepKind::Reset, 0, "reset", "pulse the chip's reset line", noArguments, resetStep},
+    {"clock", StepKind::Clock, 1, "clock DIVISOR", "\"Sclk Divider\" 0..59, then \"Set SCLK Freq\"",
+     readDivisor, clockStep},
+    {"level", StepKind::Level, 2, "level ROW VOLTS",
+     "commit a DAC level (row 0..29, -2.5..7.5 V); its\n"
+     "code is computed and the image is sent",
+     readLevel, levelStep, kStep, true, true},
+    {"code", StepKind::Code, 2, "code ROW CODE",
+     "commit a DAC code (row 0..29, 0..65535); its level\n"
+     "is computed, it goes out with the next transfer",
+     readCode, codeStep, kStep, false},
+    {"script", StepKind::Script, 1, "script FILE",
+     "run the sub-commands of FILE, one per line; blank\n"
+     "lines and everything after # are ignored, \"double\n"
+     "quotes\" keep blanks in a file name",
+     readFileName, nullptr, kScript},
+    {"serve", StepKind::Serve, 0, "serve",
+     "one start-up, then commands one per line on\n"
+     "standard input, each answered by one JSON object\n"
+     "line, until the end of the input or quit; reopen\n"
+     "runs \"Reset FTDI232H\"",
+     noArguments, nullptr, kStandalone},
+    {"devices", StepKind::Devices, 0, "devices",
+     "list the FTDI ports attached (index, chip, serial\n"
+     "number, description, bus and address) and the one\n"
+     "the tool would open; with --json one object each",
+     noArguments, devicesStep, kStandalone, false},
+    {"reopen", StepKind::Reopen, 0, "reopen", nullptr, noArguments, reopenStep, kServeOnly, false},
+    {"quit", StepKind::Quit, 0, "quit", nullptr, noArguments, nullptr, kServeOnly, false},
+};
+
+const char kHelpHead[] =
+    R"(Usage: kovra610-cli [--json] [--attach] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
+       kovra610-cli [--attach] serve
+       kovra610-cli [--json] devices
+       kovra610-cli --help | --version
+
+Sets up and reads back the KOVRA610 evaluation board from scripts, without a
+display. It starts exactly as the panel program does: the link to the
+FT2232H is opened, the chip is reset, and Dac/kovra610_defaults.sbus of the
+working directory is loaded and sent. The panel is loaded but never shown;
+every sub-command then runs through the same routines as the panel's
+controls, in the order given.
+
+)";
+
+const char kHelpTail[] = R"(
+Numbers are decimal or 0x hexadecimal. CH is 1 (channel 0), 2 (channel 1)
+or 3 (both); RW 1 write, 0 read; ADDR 0..127; DATA 0..65535.
+
+Options:
+  --json     print results as JSON lines on standard output. The first line
+             names the tool, its version and the board:
+               {"ok":true,"hello":"kovra610-cli","version":"1.0.0","board":"virtual"}
+             read-all gives one object per entry (the entry's name, channel
+             and address as listed, the read/write flag and data read back,
+             and the level: null for register entries)
+               {"index":0,"name":"DVH_Ch0","ch":1,"addr":0,"rw":0,"data":36044,"volts":3}
+             read gives the answer word
+               {"ch":1,"addr":25,"rw":0,"data":6687,"word":20060703}
+             verify one object per differing entry, get the field.
+             Everything else (link progress, the read-back listing) then
+             goes to standard error, so standard output holds JSON only.
+  --attach   open the link without resetting the chip and without loading
+             or sending the default setup file: the image is read back from
+             the chip (its entries named by Dac/kovra610_defaults.sbus), so
+             the first edit sends only itself
+  --help     show this text
+  --version  show the version
+
+Without --json, link progress, the read-back listing and read results go to
+standard output. Errors go to standard error as one line naming the step:
+  kovra610-cli: step 3 (load missing.sbus): no such file
+
+The whole command line, scripts and the setup files to load included, is
+checked before the board is touched. A failed step ends the run; the steps
+after it do not run. A setup file is written under a temporary name and
+renamed into place, so a failed save leaves no partial file.
+
+Exit status:
+  0  every step done
+  2  usage error: nothing was run
+  3  link down: no board answered at start-up, or the link was lost
+  4  a step failed (a difference found by verify included), or the panel
+     could not be loaded
+
+Environment:
+  KOVRA610_BOARD=usb|usb:serial=SN|virtual
+                               the real board (default), the FT2232H with
+                               that serial number, or the virtual board
+  KOVRA610_BOARD_TRACE=F.vcd   the virtual board's pin trace
+  QT_QPA_PLATFORM              set to "offscreen" when unset
+)";
+
+// A row's lines in --help: the usage, then the help from column 25.
+std::string helpLines(const Command& c) {
+    std::string usage = std::string("  ") + c.usage;
+    std::string out;
+    std::string text = c.help;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        usage.resize(25, ' ');
+        out += usage + text.substr(start, end - start) + "\n";
+        usage.clear();
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& c : kCommands) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
+const char* helpText() {
+    static const std::string text = [] {
+        std::string t = std::string(kHelpHead) + "Sub-commands:\n";
+        for (const Command& c : kCommands) {
+            if (c.help != nullptr) t += helpLines(c);
+        }
+        return t + kHelpTail;
+    }();
+    return text.c_str();
+}
+
+}  // namespace kovra610::cli

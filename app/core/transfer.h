@@ -1,0 +1,31 @@
+// Sending the register image to the chip, entry by entry, and the panel's
+// single-word write and read.
+#pragma once
+
+#include "app/core/sbus_image.h"
+
+// What the image transfer last sent for each entry (-1: nothing yet).
+struct SBUS_LAST_SENT {
+    int data[SBUS_MAX_REGISTERS];
+    int addr[SBUS_MAX_REGISTERS];
+    int rw[SBUS_MAX_REGISTERS];
+    int ch[SBUS_MAX_REGISTERS];
+};
+extern SBUS_LAST_SENT sbus_last_sent;
+// Forgets what was sent (every element -1), as after a chip reset: the next
+// transfer sends every entry in use.
+int sbus_forget_last_sent(void);
+
+// Sends the entries in use that changed since the last pass ("Write All
+// Reg" forces every entry), of those a setup defined (sbus_entry_defined).
+// With no setup loaded it sends nothing, prints SBUS_NO_SETUP and sets
+// sbus_no_setup_refused, which the report of the operator's action takes
+// (and clears) to say so in the status bar.
+int sbus_structure_write_to_testequip(void);
+extern const char SBUS_NO_SETUP[];
+extern int sbus_no_setup_refused;
+// Records the image's entries in use as what the transfer last sent: for an
+// image read back from the chip, so the next pass sends only what changes.
+void sbus_last_sent_from_image(void);
+int part_single_write(void);
+int part_single_read(void);
