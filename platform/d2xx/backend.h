@@ -98,5 +98,7 @@ std::string lastBoardProblem();
 // NAME also, last, port A of that virtual board (index -1, no bus or address). False, with `error`
 // set, when the USB bus cannot be read.
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error);
+// Port A of the virtual board named `serial`, as listFtdiPorts lists it.
+FtdiPort virtualBoardPort(const std::string& serial);
 
 }  // namespace kovra610::d2xx

@@ -100,17 +100,20 @@ bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
                               setting.serial);
     const bool listed = probe.listPorts(ports, error);
     for (FtdiPort& port : ports) port.selected &= setting.kind == BoardSetting::Kind::Usb;
-    if (setting.kind == BoardSetting::Kind::Virtual && !setting.serial.empty()) {
-        FtdiPort port;
-        port.index = -1;
-        port.chip = "FT2232H";
-        port.serial = setting.serial;
-        port.description = vboard::kVirtualBoardDescription;
-        port.selected = true;
-        port.virtualBoard = true;
-        ports.push_back(std::move(port));
-    }
+    if (setting.kind == BoardSetting::Kind::Virtual && !setting.serial.empty())
+        ports.push_back(virtualBoardPort(setting.serial));
     return listed;
+}
+
+FtdiPort virtualBoardPort(const std::string& serial) {
+    FtdiPort port;
+    port.index = -1;
+    port.chip = "FT2232H";
+    port.serial = serial;
+    port.description = vboard::kVirtualBoardDescription;
+    port.selected = true;
+    port.virtualBoard = true;
+    return port;
 }
 
 std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -135,28 +134,25 @@ std::string lastError() {
     return log.error;
 }
 
-std::string fileSha256(const std::string& path, std::string* error) {
-    // Opened by its bytes: a name that is not UTF-8 opens as well.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error != nullptr) *error = std::strerror(errno);
-        return "";
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        if (error != nullptr) *error = file.errorString().toStdString();
-        return "";
-    }
+std::string fileSha256(int fd, std::string* error) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) {
-        if (error != nullptr) *error = file.errorString().toStdString();
-        return "";
+    char buffer[65536];
+    off_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error != nullptr) *error = std::strerror(errno);
+            return "";
+        }
+        if (n == 0) break;
+        hash.addData(QByteArrayView(buffer, n));
+        at += n;
     }
     return hash.result().toHex().toStdString();
 }
 
-bool recordSetupFile(const std::string& path) {
+bool recordSetupFile(const std::string& path, int fd) {
     if (!isOpen()) return false;
     std::string absolute = path;
     if (path.empty() || path[0] != '/') {
@@ -166,7 +162,7 @@ bool recordSetupFile(const std::string& path) {
     json::JsonMembers members;
     members.add("path", absolute);
     std::string why;
-    const std::string digest = fileSha256(path, &why);
+    const std::string digest = fileSha256(fd, &why);
     if (digest.empty())
         members.raw("sha256", "null").add("error", why);
     else

@@ -36,14 +36,15 @@ bool append(const std::string& event, const std::string& members);
 // Why the last line could not be written; "" when every line was.
 std::string lastError();
 
-// A setup file read: its absolute path and the SHA-256 of its bytes
-// ("sha256":null and "error" when it cannot be read). Does nothing without
+// A setup file read: its absolute path and the SHA-256 of the bytes of the
+// file open as `fd` (read from its start, its offset left alone;
+// "sha256":null and "error" when they cannot be read). Does nothing without
 // an open log.
-bool recordSetupFile(const std::string& path);
+bool recordSetupFile(const std::string& path, int fd);
 
-// The SHA-256 of the file's bytes as 64 lowercase hex digits; "" with the
-// reason in `error` when it cannot be read.
-std::string fileSha256(const std::string& path, std::string* error);
+// The SHA-256 of the bytes of the file open as `fd`, from its start, as 64
+// lowercase hex digits; "" with the reason in `error` when it cannot be read.
+std::string fileSha256(int fd, std::string* error);
 
 // Now, in UTC, as ISO 8601 with milliseconds: "2026-12-09T16:42:01.123Z".
 std::string utcTimestamp();
