@@ -51,6 +51,9 @@ public:
     // board, the device last opened ("FT2232H KV610001") for a real one,
     // "USB" before anything was opened.
     virtual std::string boardName() const { return "USB"; }
+    // The serial number of the board last opened; "" when it has none (the
+    // plain virtual board) or nothing was opened.
+    virtual std::string boardSerial() const { return ""; }
 };
 
 // Replaces the active backend; returns the one it replaces (may be null if

@@ -92,6 +92,7 @@ std::string HardwareBackend::boardName() const {
 
 void HardwareBackend::announce(const UsbDevice& device, int interfaceIndex) {
     opened_ = chipName(device) + (device.serial.empty() ? "" : " " + device.serial);
+    openedSerial_ = device.serial;
     std::printf("Opened %s \"%s\" serial %s (bus %03u, address %03u), interface %c\n",
                 chipName(device).c_str(), device.description.c_str(),
                 device.serial.empty() ? "(none)" : device.serial.c_str(),

@@ -108,6 +108,7 @@ public:
     KOVRA610_D2XX_BACKEND_CALLS(, override);
     // "VIRTUAL", or "VIRTUAL NAME" for a board given a serial number.
     std::string boardName() const override;
+    std::string boardSerial() const override { return serial_; }
     const std::string& serial() const { return serial_; }
 
     // --- The chip, the MPSSE engine of port A and the faults ---------------
