@@ -9,6 +9,10 @@ start-up (to its hello line), the sequence, and the CPU time the tools used.
 The tool is --cli, else $KOVRA610_CLI, else kovra610-cli from the PATH; the
 Python client is found on PYTHONPATH (or beside this repository's bench/).
 Target: 8 boards in at most 1.3 times the wall time of one.
+
+"CPU ms per core" is the CPU all sessions need (the tools' and the
+client's) spread over the machine's cores: once it nears the fixed waits'
+400 ms, the sessions wait for each other rather than for the board.
 """
 
 import argparse
@@ -60,8 +64,14 @@ def one_board(cli, folder, name, start, out):
     out[name] = (t1 - t0, t2 - t1, t3 - t2)
 
 
+def cpu_seconds(who):
+    usage = resource.getrusage(who)
+    return usage.ru_utime + usage.ru_stime
+
+
 def run(cli, folders, count):
-    """One run on `count` boards; (wall s, [per-session timings], CPU s)."""
+    """One run on `count` boards: (wall s, [per-session timings], the tools'
+    CPU s, the client's CPU s)."""
     start = threading.Barrier(count + 1)
     out = {}
     threads = [threading.Thread(target=one_board,
@@ -69,17 +79,17 @@ def run(cli, folders, count):
                for i in range(count)]
     for thread in threads:
         thread.start()
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    tools, client = cpu_seconds(resource.RUSAGE_CHILDREN), cpu_seconds(resource.RUSAGE_SELF)
     start.wait()
     t0 = time.perf_counter()
     for thread in threads:
         thread.join()
     wall = time.perf_counter() - t0
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    tools = cpu_seconds(resource.RUSAGE_CHILDREN) - tools
+    client = cpu_seconds(resource.RUSAGE_SELF) - client
     if len(out) != count:
         raise RuntimeError("a session failed")
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return wall, list(out.values()), cpu
+    return wall, list(out.values()), tools, client
 
 
 def main():
@@ -107,18 +117,21 @@ def main():
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
+    cores = os.cpu_count() or 1
     base = statistics.median(r[0] for r in results[counts[0]])
-    print("boards  wall ms (median, best)  vs %d board  start-up ms  sequence ms  "
-          "CPU ms/session" % counts[0])
+    print("boards  wall ms (median, best)  vs %d  start-up ms  sequence ms  "
+          "CPU ms/session (tool, client)  CPU ms per core" % counts[0])
     for n in counts:
         walls = [r[0] for r in results[n]]
         starts = [s[0] for r in results[n] for s in r[1]]
         sequences = [s[1] for r in results[n] for s in r[1]]
-        cpu = statistics.median(r[2] / n for r in results[n])
-        print("%6d  %8.0f (%5.0f)          %6.2f      %9.0f  %11.0f  %14.0f" % (
+        tool = statistics.median(r[2] / n for r in results[n])
+        client = statistics.median(r[3] / n for r in results[n])
+        print("%6d  %8.0f (%5.0f)          %5.2f  %11.0f  %11.0f  %12.0f %8.0f  %15.0f" % (
             n, statistics.median(walls) * 1e3, min(walls) * 1e3,
             statistics.median(walls) / base, statistics.median(starts) * 1e3,
-            statistics.median(sequences) * 1e3, cpu * 1e3))
+            statistics.median(sequences) * 1e3, tool * 1e3, client * 1e3,
+            n * (tool + client) / cores * 1e3))
     worst = statistics.median(r[0] for r in results[counts[-1]]) / base
     print("floor: %.0f ms of fixed waits per session; %d boards: %.2f x one board "
           "(target at most %.1f): %s" % (FLOOR_S * 1e3, counts[-1], worst, TARGET,
