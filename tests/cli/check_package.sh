@@ -150,8 +150,14 @@ fi
 
 # lintian: nothing at the default level, and nothing at the informational
 # level either beyond what the package's overrides name.
-lintian --display-info "$deb" 2>/dev/null >"$scratch/lintian" || true
-if grep -E '^[EWI]: ' "$scratch/lintian"; then failed "lintian found the above"; fi
+# (lintian's status is 1 when it found an error, 2 when it could not check.)
+status=0
+lintian --display-info "$deb" 2>"$scratch/lintian.err" >"$scratch/lintian" || status=$?
+if [ $status -gt 1 ]; then
+    cat "$scratch/lintian.err"; failed "lintian could not check the package"
+elif grep -E '^[EWI]: ' "$scratch/lintian"; then
+    failed "lintian found the above"
+fi
 
 dpkg-deb -x "$deb" "$scratch/root"
 root=$scratch/root
