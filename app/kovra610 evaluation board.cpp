@@ -138,8 +138,8 @@ const char* show_link_state(void) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
-    if (sbus_no_setup_refused != 0) outcome = SBUS_NO_SETUP;
-    sbus_no_setup_refused = 0;
+    if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
+    sbus_no_setup_refused = nullptr;
     window::setLastAction(action_caption(report) + ": " + outcome);
 }
 
