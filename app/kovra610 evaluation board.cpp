@@ -197,8 +197,8 @@ void log_action(const std::string& action, const char* outcome) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
-    if (sbus_no_setup_refused != 0) outcome = SBUS_NO_SETUP;
-    sbus_no_setup_refused = 0;
+    if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
+    sbus_no_setup_refused = nullptr;
     const std::string action = action_caption(report);
     window::setLastAction(action + ": " + outcome);
     log_action(action, outcome);

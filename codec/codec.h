@@ -41,8 +41,9 @@ extern SBUS_READ_BACK sbus_read_back;
 
 // Entries in use: number_registers, within 0..SBUS_MAX_REGISTERS.
 int sbus_entries_in_use(void);
-// Reads every entry in use back in one batched stream into sbus_read_back;
-// the image is not changed. Returns 0 when every answer arrived.
+// Reads every entry in use that a setup defined back in one batched stream
+// into sbus_read_back; the image is not changed. Returns 0 when every
+// answer arrived.
 int sbus_read_entries_fast(void);
 // Stores the answered entries of sbus_read_back in the image as "Read all
 // Regs" stores its reads (data, and its level by pair 0), listing each on

@@ -85,9 +85,17 @@ int read_all_dacs(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SBUS_STRUCTURE* const image = &sbus_structure;
     sbus_read_back = {};
+    // Only the entries a setup defined are read: the others hold
+    // placeholders (channel 1, address 1), not a register of the chip.
+    if (!sbus_setup_loaded()) {
+        printf("%s\n", SBUS_NO_SETUP_READ);
+        sbus_no_setup_refused = SBUS_NO_SETUP_READ;
+        return 0;
+    }
     unsigned int previousData = 0;  // the first read has no previous reply
     int answered = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
+        if (sbus_entry_defined[i] == 0) continue;
         const unsigned int ch = static_cast<unsigned int>(image->ch[i]);
         unsigned int word = 0;
         if (FTD232_sbus_read_word(image->ch[i], image->addr[i], previousData, &word) != 0) {
@@ -115,13 +123,24 @@ int sbus_entries_in_use(void) {
 
 int sbus_read_entries_fast(void) {
     sbus_read_back = {};
-    const int n = sbus_entries_in_use();
+    // The entries a setup defined, in entry order, read in one stream.
+    int entry[SBUS_MAX_REGISTERS], ch[SBUS_MAX_REGISTERS], addr[SBUS_MAX_REGISTERS];
+    int n = 0;
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        if (sbus_entry_defined[i] == 0) continue;
+        entry[n] = i;
+        ch[n] = sbus_structure.ch[i];
+        addr[n] = sbus_structure.addr[i];
+        ++n;
+    }
     unsigned int words[SBUS_MAX_REGISTERS] = {};
-    const int result = FTD232_sbus_read_words(sbus_structure.ch, sbus_structure.addr, n, words,
-                                              sbus_read_back.answered);
-    for (int i = 0; i < n; ++i) {
-        if (sbus_read_back.answered[i] == 0) continue;
-        const kovra610::sbus::Word answer = kovra610::sbus::unpack(words[i]);
+    int answered[SBUS_MAX_REGISTERS] = {};
+    const int result = n > 0 ? FTD232_sbus_read_words(ch, addr, n, words, answered) : 0;
+    for (int k = 0; k < n; ++k) {
+        if (answered[k] == 0) continue;
+        const int i = entry[k];
+        const kovra610::sbus::Word answer = kovra610::sbus::unpack(words[k]);
+        sbus_read_back.answered[i] = 1;
         sbus_read_back.addr[i] = static_cast<int>(answer.addr);
         sbus_read_back.rw[i] = static_cast<int>(answer.rw);
         sbus_read_back.data[i] = static_cast<int>(answer.data);

@@ -266,6 +266,16 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
     std::string why;
     read_register_fields(panel_file_beside_program(PANEL_FILE), &fields,
                          &why);  // a panel that cannot be read fails at bring-up
+    // Hidden: the register fields and their values' captions, one
+    // "FIELD<TAB>caption" line each, for the shell's completion of set/get.
+    if (args.size() == 1 && args[0] == "--complete-fields") {
+        for (const RegisterField& f : fields.fields) {
+            for (const std::string& caption : f.captions)
+                std::printf("%s\t%s\n", f.name.c_str(), runtime::trimmed(caption).c_str());
+            if (f.captions.empty()) std::printf("%s\n", f.name.c_str());
+        }
+        return fields.fields.empty() ? kStepFailed : kDone;
+    }
     const Parsed parsed = parseCommandLine(args, fields);
     if (!parsed.invocation) {
         complain(parsed.error);

@@ -75,13 +75,14 @@ std::string joinedRows(const std::vector<std::string>& rows) {
     return out;
 }
 
-// The image's entries in use as read back, one row each (index, name,
-// channel, address, read/write flag `rw`, data, level); the level is null
-// for register entries.
+// The image's entries in use that a setup defined, as read back, one row
+// each (index, name, channel, address, read/write flag `rw`, data, level);
+// the level is null for register entries.
 Answer entriesAnswer() {
     const SBUS_STRUCTURE& image = sbus_structure;
     Answer a;
     for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        if (sbus_entry_defined[i] == 0) continue;
         JsonMembers row;
         row.add("index", i).add("name", image.name[i]).add("ch", image.ch[i]);
         row.add("addr", image.addr[i]).add("rw", sbus_read_back.rw[i]).add("data", image.data[i]);
@@ -121,13 +122,22 @@ Answer rowCommitted(int result, unsigned row) {
     return a;
 }
 
+// The entries a read-back reads: those in use that a setup defined.
+int entriesRead() {
+    return static_cast<int>(
+        std::count(sbus_entry_defined, sbus_entry_defined + sbus_entries_in_use(), 1));
+}
+
 }  // namespace
 
 std::string batchedReadFailure() {
-    const int n = sbus_entries_in_use();
-    const auto answered = std::count(sbus_read_back.answered, sbus_read_back.answered + n, 1);
-    return "the chip's reply to the batched read is short or missing (" + std::to_string(answered) +
-           " of " + std::to_string(n) + " answers arrived); nothing was stored";
+    const int n = entriesRead();
+    const auto answered =
+        std::count(sbus_read_back.answered, sbus_read_back.answered + sbus_entries_in_use(), 1);
+    return "the chip's reply to the batched read is short, missing or not for the registers asked "
+           "(" +
+           std::to_string(answered) + " of " + std::to_string(n) +
+           " answers arrived); nothing was stored";
 }
 
 bool boardSettingKnown(std::string* why) {
@@ -216,10 +226,13 @@ Answer readAllStep(const Step& step, const PanelFields&) {
     const Answer a = entriesAnswer();
     std::string unanswered;
     std::vector<std::string> answeredRows;
+    std::size_t row = 0;
     for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        if (sbus_entry_defined[i] == 0) continue;
         if (sbus_read_back.answered[i] != 0) {
-            answeredRows.push_back(a.rows[static_cast<std::size_t>(i)]);
+            answeredRows.push_back(a.rows[row++]);
         } else {
+            ++row;
             unanswered += (unanswered.empty() ? "" : ", ") + std::to_string(i) + " (" +
                           sbus_structure.name[i] + ")";
         }
@@ -235,10 +248,10 @@ Answer verifyStep(const Step&, const PanelFields&) {
     std::string why;
     if (!readEntriesFast(&why)) return failed(why);
     const int differing = sbus_verify_read_back();
-    const int n = sbus_entries_in_use();
+    const int n = entriesRead();
     Answer a;
     std::string listed;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
         if (sbus_read_back.differs[i] == 0) continue;
         const unsigned image = static_cast<unsigned>(sbus_structure.data[i]) & 0xFFFFu;
         const auto chip = static_cast<unsigned>(sbus_read_back.data[i]);

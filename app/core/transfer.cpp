@@ -37,7 +37,8 @@ SBUS_LAST_SENT nothingSentYet() {
 
 SBUS_LAST_SENT sbus_last_sent = nothingSentYet();
 const char SBUS_NO_SETUP[] = "No setup loaded: nothing sent - load a setup file first";
-int sbus_no_setup_refused = 0;
+const char SBUS_NO_SETUP_READ[] = "No setup loaded: nothing read - load a setup file first";
+const char* sbus_no_setup_refused = nullptr;
 
 int sbus_forget_last_sent(void) {
     sbus_last_sent = nothingSentYet();
@@ -62,7 +63,7 @@ int sbus_structure_write_to_testequip(void) {
     // gave holds a placeholder (channel 1, address 1), never a setting.
     if (!sbus_setup_loaded()) {
         printf("%s\n", SBUS_NO_SETUP);
-        sbus_no_setup_refused = 1;
+        sbus_no_setup_refused = SBUS_NO_SETUP;
         ResumeTimerCallbacks();
         return 0;
     }

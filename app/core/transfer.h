@@ -18,12 +18,14 @@ int sbus_forget_last_sent(void);
 
 // Sends the entries in use that changed since the last pass ("Write All
 // Reg" forces every entry), of those a setup defined (sbus_entry_defined).
-// With no setup loaded it sends nothing, prints SBUS_NO_SETUP and sets
-// sbus_no_setup_refused, which the report of the operator's action takes
-// (and clears) to say so in the status bar.
+// With no setup loaded it sends nothing, prints SBUS_NO_SETUP and points
+// sbus_no_setup_refused at it, which the report of the operator's action
+// takes (and clears) to say so in the status bar. The bulk read-backs do
+// the same with SBUS_NO_SETUP_READ.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
-extern int sbus_no_setup_refused;
+extern const char SBUS_NO_SETUP_READ[];
+extern const char* sbus_no_setup_refused;
 // Records the image's entries in use as what the transfer last sent: for an
 // image read back from the chip, so the next pass sends only what changes.
 void sbus_last_sent_from_image(void);

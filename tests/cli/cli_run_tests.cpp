@@ -296,6 +296,22 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
     r = dir.run({"--json", "load", "mine.sbus", "level", "0", "3.3", "read", "1", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(parseJsonLine(lines(r.out).back())->value("data").toInt(), 38010);
+
+    // A setup of three records defines three entries: the read-backs read
+    // and list those, never the placeholders of the rest.
+    const std::string defaults = readWhole(KOVRA610_DEFAULT_SETUP);
+    std::size_t cut = 0;
+    for (int comma = 0; comma < 3 * 6; ++comma) cut = defaults.find(',', cut) + 1;
+    writeWhole(dir / "three.sbus", defaults.substr(0, cut) + "EOF");
+    for (const bool fast : {false, true}) {
+        std::vector<std::string> args = {"--json", "load", "three.sbus", "read-all"};
+        if (fast) args.push_back("--fast");
+        r = dir.run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> rows = lines(r.out);
+        ASSERT_EQ(rows.size(), 4u) << r.out;  // the hello line and three entries
+        EXPECT_EQ(parseJsonLine(rows[3])->value("name").toString(), "DVT_Ch0") << rows[3];
+    }
 }
 
 TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {

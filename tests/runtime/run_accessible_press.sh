@@ -33,12 +33,14 @@ attempt() {
     if [ ! -s "$work/display" ]; then
         echo "FAIL: Xvfb did not start within 10 s"; cat "$work/xvfb.log"; return 1
     fi
-    export DISPLAY=":$(cat "$work/display")"
+    DISPLAY=":$(cat "$work/display")"
+    export DISPLAY
     export QT_QPA_PLATFORM=xcb
     export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     export QT_ACCESSIBILITY=1
     unset WAYLAND_DISPLAY
 
+    # shellcheck disable=SC2016  # the inner bash expands its own arguments
     timeout 60 dbus-run-session -- bash -c '
         "$1" > "$4/demo.out" 2> "$4/demo.err" &
         demo_pid=$!

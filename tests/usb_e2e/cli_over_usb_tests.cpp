@@ -199,17 +199,21 @@ void expectChipsData(const ChipSeen& chip, const QJsonObject& row, long ch = 0, 
 TEST_F(CliOverUsb, AReplyArrivingAfterItsReadGaveUpIsNeverAnotherReadsAnswer) {
     KOVRA610_NEEDS_EMULATED_BUS();
     const Outcome r = run({"serve"}, kSlowPort, "",
-                          "read 1 0\nread-all --fast\nread 1 1\nread-all --fast\n"
-                          "read 2 0x19\nread-all --fast\nsave after.sbus\nquit\n");
+                          "read 1 0\nread 1 0\nread 1 0\nread-all --fast\nread 1 1\n"
+                          "read-all --fast\nread 2 0x19\nread-all --fast\nsave after.sbus\nquit\n");
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<QJsonObject> a;
     for (const std::string& line : lines(r.out))
         a.push_back(cli::testing::parseJsonLine(line).value_or(QJsonObject{}));
-    ASSERT_EQ(a.size(), 9u) << r.out;
+    ASSERT_EQ(a.size(), 11u) << r.out;
     const ChipSeen& chip = chips["KV610001"];
-    EXPECT_EQ(a[1].value("ok"), QJsonValue(false)) << "the slow port did not delay the reply";
+    // Three tries, so that a loaded machine that once overslept its wait
+    // still shows a read that gave up before its reply came.
+    EXPECT_TRUE(!a[1].value("ok").toBool() || !a[2].value("ok").toBool() ||
+                !a[3].value("ok").toBool())
+        << "the slow port did not delay the reply";
 
-    const long asked[][3] = {{1, 1, 0}, {3, 1, 1}, {5, 2, 0x19}};
+    const long asked[][3] = {{1, 1, 0}, {2, 1, 0}, {3, 1, 0}, {5, 1, 1}, {7, 2, 0x19}};
     for (const auto& [at, ch, addr] : asked) {
         const QJsonObject& answer = a[static_cast<std::size_t>(at)];
         if (answer.value("ok").toBool())
@@ -218,7 +222,7 @@ TEST_F(CliOverUsb, AReplyArrivingAfterItsReadGaveUpIsNeverAnotherReadsAnswer) {
             EXPECT_FALSE(answer.value("error").toString().isEmpty());
     }
     int readBack = 0;
-    for (std::size_t at : {2u, 4u, 6u}) {
+    for (std::size_t at : {4u, 6u, 8u}) {
         if (!a[at].value("ok").toBool()) {
             EXPECT_FALSE(a[at].value("error").toString().isEmpty());
             continue;
