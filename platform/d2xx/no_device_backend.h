@@ -21,10 +21,14 @@ public:
     FT_STATUS read(FT_HANDLE, void*, DWORD, DWORD*) override { return FT_INVALID_HANDLE; }
     FT_STATUS write(FT_HANDLE, const void*, DWORD, DWORD*) override { return FT_INVALID_HANDLE; }
     FT_STATUS setUSBParameters(FT_HANDLE, ULONG, ULONG) override { return FT_INVALID_HANDLE; }
-    FT_STATUS setChars(FT_HANDLE, UCHAR, UCHAR, UCHAR, UCHAR) override { return FT_INVALID_HANDLE; }
+    FT_STATUS setChars(FT_HANDLE, UCHAR, UCHAR, UCHAR, UCHAR) override {
+        return FT_INVALID_HANDLE;
+    }
     FT_STATUS setTimeouts(FT_HANDLE, ULONG, ULONG) override { return FT_INVALID_HANDLE; }
     FT_STATUS setLatencyTimer(FT_HANDLE, UCHAR) override { return FT_INVALID_HANDLE; }
-    FT_STATUS setFlowControl(FT_HANDLE, USHORT, UCHAR, UCHAR) override { return FT_INVALID_HANDLE; }
+    FT_STATUS setFlowControl(FT_HANDLE, USHORT, UCHAR, UCHAR) override {
+        return FT_INVALID_HANDLE;
+    }
     FT_STATUS setBitMode(FT_HANDLE, UCHAR, UCHAR) override { return FT_INVALID_HANDLE; }
 };
 
