@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,9 +15,11 @@
 #include "panel/kovra610 evaluation board uir.h"
 #include "panel/shortcuts.h"
 #include "platform/d2xx/backend.h"
+#include "platform/json/json_text.h"
 #include "platform/runtime/main_window.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/runtime/status.h"
+#include "platform/session_log/session_log.h"
 
 namespace window = kovra610::runtime::window;
 
@@ -77,7 +80,9 @@ const char kUsage[] =
     "\n"
     "Environment:\n"
     "  KOVRA610_BOARD=usb|virtual     the real board (the default) or the virtual board\n"
-    "  KOVRA610_BOARD_TRACE=FILE.vcd  the virtual board records its pins in FILE.vcd\n";
+    "                                 (also usb:serial=SN, virtual:serial=NAME)\n"
+    "  KOVRA610_BOARD_TRACE=FILE.vcd  the virtual board records its pins in FILE.vcd\n"
+    "  KOVRA610_LOG=FILE              append the session log to FILE (JSON lines)\n";
 
 // Answers --help and --version, before anything is started: 0 when one was
 // asked for, -1 when the program is to run.
@@ -134,13 +139,69 @@ const char* show_link_state(void) {
     }
 }
 
+// KOVRA610_LOG: the session log's path, or null.
+const char* session_log_path(void) {
+    const char* path = std::getenv("KOVRA610_LOG");
+    return path != nullptr && path[0] != '\0' ? path : nullptr;
+}
+
+// The log of KOVRA610_LOG, opened before the board is touched. A log that
+// cannot be written is said in a message, and the program ends without
+// touching the board: a session on record must not run unrecorded.
+bool open_session_log(void) {
+    const char* path = session_log_path();
+    if (path == nullptr) return true;
+    const char* board = std::getenv("KOVRA610_BOARD");
+    std::string why;
+    if (kovra610::sessionlog::open(path, "kovra610", KOVRA610_VERSION,
+                                   board != nullptr && board[0] != '\0' ? board : "usb", &why))
+        return true;
+    const std::string message =
+        "KOVRA610_LOG: " + why + ".\nThe board was not touched; the program ends.";
+    printf("%s\n", message.c_str());
+    MessagePopup("Session log", message.c_str());
+    return false;
+}
+
+// The start-up's outcome in the session log: the board opened, or not.
+void log_start_up(void) {
+    if (!kovra610::sessionlog::isOpen()) return;
+    const auto& backend = kovra610::d2xx::activeBackend();
+    const std::string serial = backend.boardSerial();
+    kovra610::json::JsonMembers members;
+    members.raw("ok", FTD232_link_state() == LINK_UP ? "true" : "false");
+    if (serial.empty())
+        members.raw("serial", "null");
+    else
+        members.add("serial", serial);
+    members.add("name", backend.boardName()).add("outcome", show_link_state());
+    kovra610::sessionlog::append("start-up", members.members());
+}
+
+// An operator's action and its outcome in the session log, as the status
+// bar shows them. A log that can no longer be written is said once, in the
+// status bar and on the console; the panel goes on.
+void log_action(const std::string& action, const char* outcome) {
+    static bool complained = false;
+    if (!kovra610::sessionlog::isOpen()) return;
+    kovra610::json::JsonMembers members;
+    members.add("action", action).add("outcome", outcome);
+    if (kovra610::sessionlog::append("action", members.members()) || complained) return;
+    complained = true;
+    const std::string why = "Session log: " + kovra610::sessionlog::lastError();
+    printf("%s\n", why.c_str());
+    window::showMessage(why);
+}
+
 // After each operator action: the action and what became of it.
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
     if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
     sbus_no_setup_refused = nullptr;
-    window::setLastAction(action_caption(report) + ": " + outcome);
+    const std::string action = action_caption(report);
+    window::setLastAction(action + ": " + outcome);
+    log_action(action, outcome);
 }
 
 // The panel in the program's main window, with the board it works on and the
@@ -149,7 +210,7 @@ void show_in_main_window(void) {
     const std::string board = kovra610::d2xx::activeBackend().boardName();
     window::holdPanel(panelHandle);
     window::setTitle(std::string("KOVRA610 ") + KOVRA610_VERSION +
-                     (board == "VIRTUAL" ? " (virtual board)" : ""));
+                     (board.rfind("VIRTUAL", 0) == 0 ? " (virtual board)" : ""));
     show_link_state();
     kovra610::runtime::setCommitHook(report_action);
     kovra610::runtime::setStatusSink(window::showMessage);
@@ -275,8 +336,16 @@ int main(int argc, char* argv[]) {
         window::stopConsoleCapture();
         return -1;
     }
+    if (!open_session_log()) {
+        kovra610::runtime::setCommitHook(nullptr);
+        kovra610::runtime::setStatusSink(nullptr);
+        DiscardPanel(panelHandle);
+        window::stopConsoleCapture();
+        return 2;
+    }
     sbus_initialize();
     window::setLastAction(std::string("Start-up: ") + show_link_state());
+    log_start_up();
 
     RunUserInterface();
     QuitUserInterface(0);
@@ -284,6 +353,7 @@ int main(int argc, char* argv[]) {
     kovra610::runtime::setStatusSink(nullptr);
     DiscardPanel(panelHandle);
     CloseFT2232HDevice();
+    if (kovra610::sessionlog::isOpen()) kovra610::sessionlog::close(0);
     window::stopConsoleCapture();
     return 0;
 }

@@ -10,34 +10,16 @@
 
 #include "app/cli/collected_popups.h"
 #include "codec/register_fields.h"
+#include "platform/json/json_text.h"
 #include "platform/protocol/sbus_registers.h"
 
 namespace kovra610::cli {
 
-// --- JSON text: one object per line ----------------------------------------
-// A text as a JSON string. Bytes that are not UTF-8 become U+FFFD.
-std::string jsonString(const std::string& text);
-// A number as JSON: the shortest text that reads back as the same double;
-// null when it is not finite.
-std::string jsonNumber(double value);
-
-// The members of one object, in the order added.
-class JsonMembers {
-public:
-    JsonMembers& add(const char* key, long long value);
-    JsonMembers& add(const char* key, const std::string& text);
-    JsonMembers& number(const char* key, double value);
-    JsonMembers& raw(const char* key, const std::string& json);
-    JsonMembers& append(const JsonMembers& more);
-    bool empty() const { return text_.empty(); }
-    // The members without braces, and the whole object.
-    const std::string& members() const { return text_; }
-    std::string object() const { return "{" + text_ + "}"; }
-
-private:
-    JsonMembers& member(const char* key, const std::string& json);
-    std::string text_;
-};
+// --- JSON text: one object per line (the platform's, shared with the
+// session log) -----------------------------------------------------------------
+using kovra610::json::JsonMembers;
+using kovra610::json::jsonNumber;
+using kovra610::json::jsonString;
 
 // --- The command line ------------------------------------------------------
 enum class StepKind {
@@ -91,6 +73,7 @@ struct Step {
     // Where the step came from, for messages: "3 (load missing.sbus)", or for
     // a line of a script "2 (script bench.txt), line 5 (level 3 1.25)".
     std::string label;
+    std::string text;  // the sub-command and its arguments: "level 3 1.25"
     std::string path;  // load, save
     std::string bits;  // bits
     unsigned ch = 0, rw = 0, addr = 0, data = 0;
@@ -105,6 +88,7 @@ struct Invocation {
     Mode mode = Mode::Steps;
     bool json = false;
     bool attach = false;
+    std::string log;  // --log FILE: the session log, or empty
     std::vector<Step> steps;
 };
 
@@ -182,7 +166,8 @@ inline constexpr char kProgram[] = "kovra610-cli";
 enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
 
 // KOVRA610_BOARD names a board the tool knows: unset, "usb",
-// "usb:serial=SN" or "virtual"; false with the reason otherwise.
+// "usb:serial=SN", "virtual" or "virtual:serial=NAME"; false with the
+// reason otherwise.
 bool boardSettingKnown(std::string* why);
 
 struct Answer {
@@ -248,8 +233,14 @@ std::string errorLine(const std::string& step, const std::string& why);
 
 // Answers the commands read from `in` on `out` until the end of the input
 // or quit. Returns the exit status: 0, or 4 when an answer cannot be
-// written (the reader has gone), which ends the session at once.
+// written (the reader has gone) or a command cannot be recorded in the
+// session log, which ends the session at once.
 int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out);
+
+// --- The session log (--log FILE) --------------------------------------------
+// Records a command as given and its answer object; false, after one line
+// on standard error, when the log is open and the line cannot be written.
+bool logCommand(const std::string& command, const std::string& label, const std::string& answer);
 
 // --- devices: the FTDI ports attached, and the one the tool would open -----
 // Lists the ports on standard output, one line each, or one JSON object
@@ -257,8 +248,9 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
 // cannot be read.
 int listDevices(bool json);
 
-// The USB port the board setting opens, as listed by devices; "" when the
-// board is not a USB one or the port is not found.
-std::string openedPortJson();
+// The port the board setting opens, as listed by devices (a named virtual
+// board's too), and its serial number in `serial` if given; "" for the plain
+// virtual board or when the port is not found.
+std::string openedPortJson(std::string* serial = nullptr);
 
 }  // namespace kovra610::cli

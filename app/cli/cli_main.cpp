@@ -22,7 +22,9 @@
 #include "app/startup.h"
 #include "codec/register_fields.h"
 #include "link/FT2232H.h"
+#include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/session_log/session_log.h"
 
 using namespace kovra610::cli;
 
@@ -106,7 +108,12 @@ int startUp(bool attach) {
     std::fflush(stdout);
     const std::string popups = g_popups.take();
     if (!linkUp()) {
-        complain("start-up: link down: no KOVRA610 board answered (Check Board Power)");
+        // The driver's reason, when it gave one: the board named is not
+        // attached, or another program holds it.
+        const std::string problem = kovra610::d2xx::lastBoardProblem();
+        complain(
+            "start-up: link down: " + (problem.empty() ? "no KOVRA610 board answered" : problem) +
+            " (Check Board Power)");
         return kLinkDown;
     }
     if (!popups.empty()) {
@@ -116,6 +123,14 @@ int startUp(bool attach) {
     return kDone;
 }
 
+// The answer a serve session gives for a step, for the session log.
+std::string answerObject(const Step& step, const Answer& answer) {
+    if (!answer.ok) return errorLine(step.label, answer.why);
+    JsonMembers ok;
+    ok.raw("ok", "true").append(answer.members);
+    return ok.object();
+}
+
 int runSteps(const Invocation& invocation, const PanelFields& fields) {
     Runner runner(fields, g_popups);
     for (const Step& step : invocation.steps) {
@@ -123,6 +138,7 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
         if (invocation.json) {
             for (const std::string& row : answer.rows) writeJson(row);
         }
+        if (!logCommand(step.text, step.label, answerObject(step, answer))) return kStepFailed;
         if (!answer.ok) {
             complain("step " + step.label + ": " + answer.why);
             return answer.failure;
@@ -166,6 +182,36 @@ bool usable(const Invocation& invocation, std::string* why) {
     return true;
 }
 
+// The start-up's outcome in the session log: the board opened, or why not.
+void logStartUp(int status) {
+    if (!kovra610::sessionlog::isOpen()) return;
+    JsonMembers members;
+    if (status == kDone) {
+        std::string serial;
+        const std::string device = openedPortJson(&serial);
+        members.raw("ok", "true");
+        if (serial.empty())
+            members.raw("serial", "null");
+        else
+            members.add("serial", serial);
+        if (!device.empty()) members.raw("device", device);
+    } else {
+        std::string why = lastComplaint;
+        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
+        members.raw("ok", "false").add("error", why).add("status", status);
+    }
+    kovra610::sessionlog::append("start-up", members.members());
+}
+
+// Opens the session log of --log before the board is touched; false, with
+// the reason, when it cannot be written.
+bool openLog(const Invocation& invocation, std::string* why) {
+    if (invocation.log.empty()) return true;
+    const char* board = std::getenv("KOVRA610_BOARD");
+    return kovra610::sessionlog::open(invocation.log, kProgram, KOVRA610_VERSION,
+                                      board != nullptr && *board != '\0' ? board : "usb", why);
+}
+
 // Standard output keeps the JSON lines; the console goes to stderr.
 bool separateJson() {
     const int json = dup(STDOUT_FILENO);
@@ -185,6 +231,7 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
 
     const bool panelUp = bringUpPanel(program);
     int status = panelUp ? startUp(invocation.attach) : kStepFailed;
+    logStartUp(status);
     if (status == kDone && json) writeJson(helloLine());
     if (status != kDone && invocation.mode == Mode::Serve) {
         // The reason start-up gave on standard error, without its "start-up: ".
@@ -248,14 +295,17 @@ int runCommandLine(int argc, char* argv[], FILE* in) {
         case Mode::Serve:
             break;
     }
-    if (!usable(invocation, &why)) {
+    if (!usable(invocation, &why) || !openLog(invocation, &why)) {
         complain(why);
         // A serve session's first line answers for its start-up, this one too.
         if (invocation.mode == Mode::Serve) std::printf("%s\n", errorLine("start-up", why).c_str());
         return kUsage;
     }
     char program[] = "kovra610-cli";
-    return runBoard(argc > 0 && argv[0] != nullptr ? argv[0] : program, invocation, fields, in);
+    const int status =
+        runBoard(argc > 0 && argv[0] != nullptr ? argv[0] : program, invocation, fields, in);
+    if (kovra610::sessionlog::isOpen()) kovra610::sessionlog::close(status);
+    return status;
 }
 
 }  // namespace kovra610::cli

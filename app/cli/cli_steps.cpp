@@ -37,6 +37,10 @@ public:
         std::size_t i = 0;
         int number = 0;
         while (i < words.size()) {
+            if (words[i] == "--log" || words[i].rfind("--log=", 0) == 0) {
+                if (!logOption(words, &i, error)) return false;
+                continue;
+            }
             if (option(words[i])) {
                 ++i;
                 continue;
@@ -96,6 +100,23 @@ private:
         } else {
             return false;
         }
+        return true;
+    }
+
+    // --log FILE or --log=FILE; `i` moves past it.
+    bool logOption(const std::vector<std::string>& words, std::size_t* i, std::string* error) {
+        std::string file;
+        if (words[*i] == "--log") {
+            if (*i + 1 >= words.size()) return fail("--log needs a FILE", error);
+            file = words[*i + 1];
+            *i += 2;
+        } else {
+            file = words[*i].substr(6);
+            *i += 1;
+        }
+        if (file.empty()) return fail("--log needs a FILE", error);
+        if (!out_->log.empty()) return fail("--log is given twice", error);
+        out_->log = file;
         return true;
     }
 
@@ -161,6 +182,7 @@ private:
         step.kind = command->kind;
         step.command = command;
         step.label = label;
+        step.text = joined(words);
         step.fast = command->kind == StepKind::ReadAll && words.size() == 2;
         if (!command->readArguments(words, &step, fields_, why)) return false;
         out_->steps.push_back(std::move(step));

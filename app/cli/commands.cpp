@@ -224,8 +224,9 @@ const Command kCommands[] = {
 };
 
 const char kHelpHead[] =
-    R"(Usage: kovra610-cli [--json] [--attach] SUB-COMMAND [ARGUMENTS] [SUB-COMMAND [ARGUMENTS]]...
-       kovra610-cli [--attach] serve
+    R"(Usage: kovra610-cli [--json] [--attach] [--log FILE] SUB-COMMAND [ARGUMENTS]
+                    [SUB-COMMAND [ARGUMENTS]]...
+       kovra610-cli [--attach] [--log FILE] serve
        kovra610-cli [--json] devices
        kovra610-cli --help | --version
 
@@ -259,6 +260,11 @@ Options:
              or sending the default setup file: the image is read back from
              the chip (its entries named by Dac/kovra610_defaults.sbus), so
              the first edit sends only itself
+  --log FILE append the session log to FILE, one JSON line each: the
+             start (time, version, board setting), the board opened and its
+             serial number, every setup file read (path and SHA-256), every
+             command and its answer, the end. A FILE that cannot be written
+             is a usage error: nothing is run
   --help     show this text
   --version  show the version
 
@@ -273,15 +279,16 @@ renamed into place, so a failed save leaves no partial file.
 
 Exit status:
   0  every step done
-  2  usage error: nothing was run
+  2  usage error: nothing was run (a --log FILE that cannot be written too)
   3  link down: no board answered at start-up, or the link was lost
-  4  a step failed (a difference found by verify included), or the panel
-     could not be loaded
+  4  a step failed (a difference found by verify included), the panel
+     could not be loaded, or the session log could no longer be written
 
 Environment:
-  KOVRA610_BOARD=usb|usb:serial=SN|virtual
+  KOVRA610_BOARD=usb|usb:serial=SN|virtual|virtual:serial=NAME
                                the real board (default), the FT2232H with
-                               that serial number, or the virtual board
+                               that serial number, the virtual board, or a
+                               virtual board standing in for the board NAME
   KOVRA610_BOARD_TRACE=F.vcd   the virtual board's pin trace
   QT_QPA_PLATFORM              set to "offscreen" when unset
 )";

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "platform/runtime/panel_runtime.h"
+#include "platform/session_log/session_log.h"
 
 namespace kovra610::cli {
 namespace {
@@ -50,6 +52,12 @@ void sessionEnded(const char* why) {
     std::fflush(stderr);
 }
 
+// What a line asks, for the session log: the line without its blanks
+// around, or its start when it is too long to take.
+std::string commandText(const std::string& line, bool tooLong) {
+    return tooLong ? line.substr(0, 80) : kovra610::runtime::trimmed(line);
+}
+
 // What one command line answers; `quit` is set by quit.
 std::string answerLine(const std::string& line, bool tooLong, const PanelFields& fields,
                        Runner& runner, bool* quit) {
@@ -86,6 +94,19 @@ std::string helloLine() {
     return hello.object();
 }
 
+bool logCommand(const std::string& command, const std::string& label, const std::string& answer) {
+    if (!kovra610::sessionlog::isOpen()) return true;
+    JsonMembers members;
+    members.add("command", command);
+    if (!label.empty() && label != command) members.add("step", label);
+    members.raw("answer", answer);
+    if (kovra610::sessionlog::append("command", members.members())) return true;
+    std::fprintf(stderr, "%s: %s: the run ends, so that nothing reaches the board unrecorded\n",
+                 kProgram, kovra610::sessionlog::lastError().c_str());
+    std::fflush(stderr);
+    return false;
+}
+
 std::string errorLine(const std::string& step, const std::string& why) {
     JsonMembers error;
     error.raw("ok", "false").add("error", why).add("step", step);
@@ -102,6 +123,7 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
             return kStepFailed;
         }
         const std::string reply = answerLine(line, tooLong, fields, runner, &quit);
+        if (!logCommand(commandText(line, tooLong), "", reply)) return kStepFailed;
         errno = 0;
         if (!answer(out, reply)) {
             sessionEnded(errno != 0 ? std::strerror(errno) : "write failed");

@@ -25,6 +25,7 @@
 #include "codec/codec.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/session_log/session_log.h"
 
 char* g_DACSETUPFILES = nullptr;
 
@@ -277,6 +278,9 @@ int write_setup_file_to_sbus_structure(const char* path) {
     }
     SBUS_STRUCTURE* const image = &sbus_structure;
     const int records = readRecords(file, image);
+    // The session log keeps which file this was: its path and the SHA-256
+    // of the bytes of the file opened here.
+    kovra610::sessionlog::recordSetupFile(path, fileno(file));
     for (int i = 0; i < records; ++i) sbus_entry_defined[i] = 1;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);

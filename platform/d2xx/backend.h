@@ -7,6 +7,8 @@
 //   "usb:serial=SN"  the same, seeing only the FT2232H with serial number SN
 //                    (port 0 is its interface A); no such device, no port
 //   "virtual"        the virtual board (emulated FT2232H and KOVRA610)
+//   "virtual:serial=NAME"  a virtual board standing in for the real board of
+//                    serial number NAME (see virtual_board.h)
 // Tests install their own with installBackend().
 #pragma once
 
@@ -49,6 +51,9 @@ public:
     // board, the device last opened ("FT2232H KV610001") for a real one,
     // "USB" before anything was opened.
     virtual std::string boardName() const { return "USB"; }
+    // The serial number of the board last opened; "" when it has none (the
+    // plain virtual board) or nothing was opened.
+    virtual std::string boardSerial() const { return ""; }
 };
 
 // Replaces the active backend; returns the one it replaces (may be null if
@@ -60,7 +65,7 @@ std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend);
 Backend& activeBackend();
 
 // Backend made from a KOVRA610_BOARD value ("" or "usb", "usb:serial=SN",
-// "virtual"). An unknown value gives a backend that reports no devices,
+// "virtual", "virtual:serial=NAME"). An unknown value gives a backend that reports no devices,
 // after one line on standard error saying why.
 std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting);
 
@@ -68,7 +73,7 @@ std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting);
 struct BoardSetting {
     enum class Kind { Usb, Virtual, Invalid };
     Kind kind = Kind::Invalid;
-    std::string serial;  // Usb: the FT2232H chosen by serial number, or empty
+    std::string serial;  // the board chosen by serial number, or empty
     std::string reason;  // Invalid: why the value names no board
 };
 BoardSetting parseBoardSetting(const std::string& value);
@@ -82,11 +87,21 @@ struct FtdiPort {
     unsigned bus = 0;
     unsigned address = 0;
     char interfaceLetter = 'A';
-    bool selected = false;  // the current KOVRA610_BOARD setting opens it
+    bool selected = false;      // the current KOVRA610_BOARD setting opens it
+    bool virtualBoard = false;  // the named virtual board, not on the USB bus
 };
 
-// Every FTDI port attached, for listing. False, with `error` set, when the
-// USB bus cannot be read.
+// Why the board could not be found or opened, in one line: the backends say
+// it on standard error with reportBoardProblem(), and a front end gives the
+// last one as the reason its start-up failed. "" when none was reported.
+void reportBoardProblem(const std::string& line);
+std::string lastBoardProblem();
+
+// Every FTDI port attached, for listing; with KOVRA610_BOARD=virtual:serial=
+// NAME also, last, port A of that virtual board (index -1, no bus or address). False, with `error`
+// set, when the USB bus cannot be read.
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error);
+// Port A of the virtual board named `serial`, as listFtdiPorts lists it.
+FtdiPort virtualBoardPort(const std::string& serial);
 
 }  // namespace kovra610::d2xx

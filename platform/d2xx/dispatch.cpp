@@ -18,32 +18,48 @@ std::shared_ptr<Backend>& slot() {
     return active;
 }
 
+std::string& boardProblem() {
+    static std::string line;
+    return line;
+}
+
 }  // namespace
 
 BoardSetting parseBoardSetting(const std::string& value) {
     BoardSetting setting;
-    const std::string serialPrefix = "usb:serial=";
+    static const struct {
+        const char* prefix;
+        BoardSetting::Kind kind;
+    } named[] = {{"usb:serial=", BoardSetting::Kind::Usb},
+                 {"virtual:serial=", BoardSetting::Kind::Virtual}};
     if (value.empty() || value == "usb") {
         setting.kind = BoardSetting::Kind::Usb;
     } else if (value == "virtual") {
         setting.kind = BoardSetting::Kind::Virtual;
-    } else if (value.rfind(serialPrefix, 0) == 0) {
-        setting.serial = value.substr(serialPrefix.size());
-        const bool printable = std::all_of(setting.serial.begin(), setting.serial.end(),
-                                           [](unsigned char c) { return c > 0x20 && c < 0x7F; });
-        if (setting.serial.empty()) {
-            setting.reason = "usb:serial= needs the board's serial number after the \"=\"";
-        } else if (!printable || setting.serial.size() > 64) {
-            setting.reason = "\"" + setting.serial +
-                             "\" is not a serial number (up to 64 printable characters, "
-                             "no spaces)";
-        } else {
-            setting.kind = BoardSetting::Kind::Usb;
-        }
     } else {
-        setting.reason = "\"" + value +
-                         "\" is not a known board; use \"usb\", \"usb:serial=SN\" or "
-                         "\"virtual\"";
+        for (const auto& form : named) {
+            const std::string prefix = form.prefix;
+            if (value.rfind(prefix, 0) != 0) continue;
+            setting.serial = value.substr(prefix.size());
+            const bool printable =
+                std::all_of(setting.serial.begin(), setting.serial.end(),
+                            [](unsigned char c) { return c > 0x20 && c < 0x7F; });
+            if (setting.serial.empty()) {
+                setting.reason = prefix + " needs the board's serial number after the \"=\"";
+            } else if (!printable || setting.serial.size() > 64) {
+                setting.reason = "\"" + setting.serial +
+                                 "\" is not a serial number (up to 64 printable characters, "
+                                 "no spaces)";
+            } else {
+                setting.kind = form.kind;
+            }
+            break;
+        }
+        if (setting.kind == BoardSetting::Kind::Invalid && setting.reason.empty()) {
+            setting.reason = "\"" + value +
+                             "\" is not a known board; use \"usb\", \"usb:serial=SN\", "
+                             "\"virtual\" or \"virtual:serial=NAME\"";
+        }
     }
     if (setting.kind == BoardSetting::Kind::Invalid) setting.serial.clear();
     return setting;
@@ -55,13 +71,22 @@ std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting) {
         case BoardSetting::Kind::Usb:
             return makeHardwareBackend(setting.serial);
         case BoardSetting::Kind::Virtual:
-            return vboard::makeVirtualBoardBackend();
+            return vboard::makeVirtualBoardBackend(setting.serial);
         case BoardSetting::Kind::Invalid:
             break;
     }
-    std::fprintf(stderr, "KOVRA610_BOARD=%s: %s. No FTDI device will be found.\n",
-                 boardSetting.c_str(), setting.reason.c_str());
+    reportBoardProblem("KOVRA610_BOARD=" + boardSetting + ": " + setting.reason +
+                       ". No FTDI device will be found.");
     return std::make_shared<NoDeviceBackend>();
+}
+
+void reportBoardProblem(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    boardProblem() = line;
+}
+
+std::string lastBoardProblem() {
+    return boardProblem();
 }
 
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
@@ -75,7 +100,20 @@ bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
                               setting.serial);
     const bool listed = probe.listPorts(ports, error);
     for (FtdiPort& port : ports) port.selected &= setting.kind == BoardSetting::Kind::Usb;
+    if (setting.kind == BoardSetting::Kind::Virtual && !setting.serial.empty())
+        ports.push_back(virtualBoardPort(setting.serial));
     return listed;
+}
+
+FtdiPort virtualBoardPort(const std::string& serial) {
+    FtdiPort port;
+    port.index = -1;
+    port.chip = "FT2232H";
+    port.serial = serial;
+    port.description = vboard::kVirtualBoardDescription;
+    port.selected = true;
+    port.virtualBoard = true;
+    return port;
 }
 
 std::shared_ptr<Backend> installBackend(std::shared_ptr<Backend> backend) {

@@ -138,9 +138,7 @@ bool readFormBody(QXmlStreamReader& xml, Form* form) {
     return havePanel;
 }
 
-}  // namespace
-
-bool readForm(const QByteArray& text, Form* form, QString* why) {
+bool readFormText(const QByteArray& text, Form* form, QString* why) {
     QXmlStreamReader xml(text);
     if (!xml.readNextStartElement() || xml.name() != u"ui") {
         *why = xml.hasError() ? xml.errorString() : QStringLiteral("not a Qt Designer form");
@@ -162,6 +160,24 @@ bool readForm(const QByteArray& text, Form* form, QString* why) {
         *why = QStringLiteral("the form holds no widget");
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool readForm(const QByteArray& text, Form* form, QString* why) {
+    // A program that looks at its panel file before loading it (the
+    // command-line tool reads its register fields from it) reads the same
+    // text twice: the second time it gets the form read the first time.
+    static QByteArray lastText;
+    static Form lastForm;
+    if (!lastText.isEmpty() && text == lastText) {
+        *form = lastForm;
+        return true;
+    }
+    if (!readFormText(text, form, why)) return false;
+    lastText = text;
+    lastForm = *form;
     return true;
 }
 

@@ -9,8 +9,11 @@ JSON object on its standard output. Pure Python 3, standard library only::
     with kovra610.Session(board="virtual") as bench:
         bench.level(0, 3.3)
         print(bench.read(1, 0))
+
+Many boards: :func:`boards` lists the FT2232H boards attached; the pytest
+plugin :mod:`kovra610.pytest_plugin` runs a test suite on each of them.
 """
 
-from ._session import Error, Session
+from ._session import Board, Error, Session, boards
 
-__all__ = ["Error", "Session"]
+__all__ = ["Board", "Error", "Session", "boards"]

@@ -199,8 +199,10 @@ def _read_stderr(tool):
 class Session:
     """One ``kovra610-cli serve`` process, as a context manager.
 
-    ``board`` is what ``KOVRA610_BOARD`` is set to: ``"virtual"``, ``"usb"``
-    or ``"usb:serial=SN"``. With ``attach=True`` the tool opens the link
+    ``board`` is what ``KOVRA610_BOARD`` is set to: ``"virtual"``, ``"usb"``,
+    ``"usb:serial=SN"`` or ``"virtual:serial=NAME"`` (a :class:`Board`'s
+    ``board``). ``log`` is a file the tool appends its session log to
+    (``--log``); one that cannot be written fails the start. With ``attach=True`` the tool opens the link
     without resetting the chip or sending the default setup file, and fills
     its image from what the chip holds. ``program`` is the tool to run (by
     default ``$KOVRA610_CLI``, else ``kovra610-cli`` from the ``PATH``),
@@ -224,9 +226,10 @@ class Session:
     """
 
     def __init__(self, board="virtual", attach=False, program=None, cwd=None,
-                 timeout=COMMAND_TIMEOUT, start_timeout=START_TIMEOUT):
+                 timeout=COMMAND_TIMEOUT, start_timeout=START_TIMEOUT, log=None):
         self.board = board
         self.attach = attach
+        self.log = log
         self.program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
         self.cwd = cwd
         self.timeout = timeout
@@ -249,7 +252,10 @@ class Session:
         """Starts the tool and reads its hello line; returns the hello object."""
         if self._tool is not None:
             raise Error("the session is already open")
-        command = [self.program, "serve"] + (["--attach"] if self.attach else [])
+        command = [self.program]
+        if self.log is not None:
+            command += ["--log", os.fspath(self.log)]
+        command += ["serve"] + (["--attach"] if self.attach else [])
         env = dict(os.environ, KOVRA610_BOARD=self.board)
         try:
             process = subprocess.Popen(
@@ -283,6 +289,13 @@ class Session:
     def version(self):
         """The tool's version from its hello line."""
         return (self.hello or {}).get("version")
+
+    @property
+    def serial(self):
+        """The serial number of the board opened, from the hello line; None
+        for the plain virtual board or before the session is open."""
+        device = (self.hello or {}).get("device")
+        return device.get("serial") if isinstance(device, dict) else None
 
     # -- commands ---------------------------------------------------------
 
@@ -413,3 +426,51 @@ class Session:
         for thread in tool.threads:
             thread.join(timeout=1)  # the readers close their streams at their end
         return status
+
+
+class Board(collections.namedtuple(
+        "Board", "serial description bus address board chip virtual")):
+    """One evaluation board attached: its FT2232H's serial number,
+    description, USB bus and address (None for a virtual board), ``board``
+    the ``KOVRA610_BOARD`` setting that opens it (``Session(board=...)``),
+    ``chip`` and ``virtual``."""
+
+    __slots__ = ()
+
+
+Board.__module__ = "kovra610"
+
+
+def boards(program=None, timeout=COMMAND_TIMEOUT):
+    """The FT2232H boards attached, in the order the USB bus lists them, as
+    ``kovra610-cli devices --json`` lists them (one :class:`Board` per
+    device, from its interface A). With ``KOVRA610_BOARD=virtual:serial=NAME``
+    in the environment the list ends with that virtual board. Raises
+    :class:`Error` (``step == "devices"``) when the USB bus cannot be read."""
+    program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
+    try:
+        done = subprocess.run([program, "devices", "--json"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise Error("cannot run %s devices: %s" % (program, error), "devices") from error
+    if done.returncode != 0:
+        lines = done.stderr.decode("utf-8", "replace").strip().splitlines()
+        raise Error(lines[-1] if lines else "%s devices failed (exit status %d)"
+                    % (program, done.returncode), "devices")
+    found = []
+    for raw in done.stdout.splitlines():
+        try:
+            port = json.loads(raw)
+        except ValueError:
+            raise Error("not a device line: %r" % raw.decode("utf-8", "replace"), "devices")
+        if port.get("chip") != "FT2232H" or port.get("interface") != "A":
+            continue
+        serial = port.get("serial") or None
+        virtual = bool(port.get("virtual"))
+        if virtual:
+            setting = "virtual:serial=%s" % serial
+        else:
+            setting = "usb:serial=%s" % serial if serial else None
+        found.append(Board(serial, port.get("description"), port.get("bus"),
+                           port.get("address"), setting, port.get("chip"), virtual))
+    return found

@@ -1,10 +1,13 @@
 """The Python client against the real ``kovra610-cli serve`` on the virtual board."""
 
 import gc
+import hashlib
+import json
 import os
 import shutil
 import signal
 import tempfile
+import subprocess
 import threading
 import time
 import unittest
@@ -184,6 +187,86 @@ class StartUp(BenchFolder):
         self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
         self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
+
+class SessionLog(BenchFolder):
+    def read_log(self, path):
+        with open(path, encoding="utf-8") as log:
+            return [json.loads(line) for line in log]
+
+    def test_the_log_records_the_board_each_command_its_answer_and_each_setup_file(self):
+        path = os.path.join(self.folder, "lot 7.jsonl")
+        with kovra610.Session(board="virtual:serial=LOG1", program=CLI, cwd=self.folder,
+                              log=path) as bench:
+            self.assertEqual(bench.serial, "LOG1")
+            answer = bench.level(3, 1.25)
+            with self.assertRaises(kovra610.Error):
+                bench.level(30, 1.0)
+            bench.save("Dac/saved.sbus")
+            bench.load("Dac/saved.sbus")
+        lines = self.read_log(path)
+        events = [line["event"] for line in lines]
+        self.assertEqual({line["board"] for line in lines}, {"virtual:serial=LOG1"})
+        for line in lines:
+            self.assertRegex(line["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+        self.assertEqual((lines[0]["tool"], lines[-1]["event"], lines[-1]["status"]),
+                         ("kovra610-cli", "end", 0))
+        started = lines[events.index("start-up")]
+        self.assertEqual((started["ok"], started["serial"], started["device"]),
+                         (True, "LOG1", bench.hello["device"]))
+        # Each setup file as it is read: the default one during start-up, the
+        # loaded one before the load's answer; by the SHA-256 of its bytes.
+        files = [(l["path"], l["sha256"]) for l in lines if l["event"] == "setup-file"]
+        expected = []
+        for name in ("kovra610_defaults.sbus", "saved.sbus"):
+            with open(os.path.join(self.folder, "Dac", name), "rb") as f:
+                expected.append((os.path.join(self.folder, "Dac", name),
+                                 hashlib.sha256(f.read()).hexdigest()))
+        self.assertEqual(files, expected)
+        self.assertLess(events.index("setup-file"), events.index("start-up"))
+        self.assertEqual(events[-3:-1], ["setup-file", "command"])
+        commands = [(l["command"], l["answer"]) for l in lines if l["event"] == "command"]
+        self.assertEqual([c for c, _ in commands], ["level 3 1.25", "level 30 1.0",
+                                                    "save Dac/saved.sbus", "load Dac/saved.sbus"])
+        self.assertEqual(commands[0][1], dict(answer, ok=True))
+        self.assertIn("no DAC entry", commands[1][1]["error"])
+
+    def test_sessions_sharing_a_log_append_whole_lines(self):
+        path = os.path.join(self.folder, "shared.jsonl")
+
+        def run(name):
+            with kovra610.Session(board="virtual:serial=" + name, program=CLI,
+                                  cwd=self.folder, log=path) as bench:
+                for i in range(60):
+                    bench.read_all()  # a long answer: some 4 kB a line
+                    bench.level(i % 30, 1.0)
+
+        threads = [threading.Thread(target=run, args=(name,)) for name in ("SH1", "SH2", "SH3")]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        lines = self.read_log(path)  # every line whole JSON
+        for name in ("SH1", "SH2", "SH3"):
+            mine = [l for l in lines if l["board"] == "virtual:serial=" + name]
+            self.assertEqual(sum(l["event"] == "command" for l in mine), 120)
+            self.assertEqual(mine[-1]["event"], "end")
+
+    def test_a_log_that_cannot_be_written_fails_the_start_before_the_board_is_touched(self):
+        chip = os.path.join(self.folder, "chip.txt")
+        log = os.path.join(self.folder, "no such folder", "run.jsonl")
+        env = dict(os.environ, KOVRA610_BOARD="usb", LD_LIBRARY_PATH=USB_LIB,
+                   KOVRA610_USB_CHIP_FILE=chip)
+        done = subprocess.run([CLI, "--log", log, "reset"], cwd=self.folder, env=env,
+                              capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 2, done.stderr)
+        self.assertIn(b"no such folder/run.jsonl", done.stderr)
+        with mock.patch.dict(os.environ, env):
+            bench = kovra610.Session(board="usb", program=CLI, cwd=self.folder, log=log)
+            with self.assertRaises(kovra610.Error) as caught:
+                bench.open()
+        self.assertEqual(caught.exception.step, "start-up")
+        self.assertIn("session log", str(caught.exception))
+        self.assertFalse(os.path.exists(chip))  # libusb never even started
 
 if __name__ == "__main__":
     unittest.main()

@@ -18,6 +18,7 @@ public:
         : inner_(std::move(inner)), seen_(std::move(seen)) {}
 
     std::string boardName() const override { return inner_->boardName(); }
+    std::string boardSerial() const override { return inner_->boardSerial(); }
 
     FT_STATUS createDeviceInfoList(DWORD* count) override {
         return see("createDeviceInfoList"), inner_->createDeviceInfoList(count);

@@ -104,6 +104,23 @@ TEST_F(PinTraceTest, UnwritablePathIsRefusedWithAReason) {
     EXPECT_EQ(drain(), kEcho);
 }
 
+TEST_F(PinTraceTest, AFileAnotherBoardIsTracingIsRefusedAndLeftWhole) {
+    const std::string path = tempPath("shared.vcd");
+    ASSERT_TRUE(board->startTrace(path));
+    openMpsse();
+    send(bytesOf(mpsse::clockPulses(4)));
+    VirtualBoard other;  // another session's board, given the same file
+    std::string error;
+    EXPECT_FALSE(other.startTrace(path, &error));
+    EXPECT_NE(error.find("another board"), std::string::npos) << error;
+    ASSERT_TRUE(board->stopTrace());
+    EXPECT_EQ(edges(slurp(path), 0, 1).size(), 4u);
+    // Once the first is done, the file may be traced again.
+    EXPECT_TRUE(other.startTrace(path, &error)) << error;
+    EXPECT_TRUE(other.stopTrace());
+    std::remove(path.c_str());
+}
+
 TEST(PinTraceEnvironmentTest, BoardMadeFromTheEnvironmentTraces) {
     const std::string path = tempPath("env.vcd");
     ::setenv("KOVRA610_BOARD_TRACE", path.c_str(), 1);

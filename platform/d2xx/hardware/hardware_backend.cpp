@@ -77,12 +77,10 @@ int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report)
                     (device.serial.empty() ? "(serial number unknown)" : device.serial);
     }
     if (report) {
-        std::fprintf(
-            stderr,
-            "KOVRA610_BOARD=usb:serial=%s: no FT2232H with serial number %s is attached "
-            "(%s)\n",
-            serial_.c_str(), serial_.c_str(),
-            attached.empty() ? "no FTDI device is attached" : ("attached: " + attached).c_str());
+        reportBoardProblem(
+            "KOVRA610_BOARD=usb:serial=" + serial_ + ": no FT2232H with serial number " + serial_ +
+            " is attached (" +
+            (attached.empty() ? "no FTDI device is attached" : "attached: " + attached) + ")");
     }
     devices.clear();
     return 0;
@@ -94,6 +92,7 @@ std::string HardwareBackend::boardName() const {
 
 void HardwareBackend::announce(const UsbDevice& device, int interfaceIndex) {
     opened_ = chipName(device) + (device.serial.empty() ? "" : " " + device.serial);
+    openedSerial_ = device.serial;
     std::printf("Opened %s \"%s\" serial %s (bus %03u, address %03u), interface %c\n",
                 chipName(device).c_str(), device.description.c_str(),
                 device.serial.empty() ? "(none)" : device.serial.c_str(),
@@ -172,12 +171,13 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
     const int result = seam_->open(*device, interfaceIndex, &seamPort);
     if (result == FtdiSeam::kDeviceGone) return FT_DEVICE_NOT_FOUND;
     if (result < 0) {
-        std::fprintf(stderr,
-                     "FTDI port %d (interface %c of USB device %03u:%03u) could not be opened: %s "
-                     "(is it in use by another program, or is the udev rule for FTDI devices "
-                     "missing?)\n",
-                     index, 'A' + interfaceIndex, static_cast<unsigned>(device->bus),
-                     static_cast<unsigned>(device->address), seam_->lastError().c_str());
+        char where[96];
+        std::snprintf(where, sizeof where, "FTDI port %d (interface %c of USB device %03u:%03u)",
+                      index, 'A' + interfaceIndex, static_cast<unsigned>(device->bus),
+                      static_cast<unsigned>(device->address));
+        reportBoardProblem(std::string(where) + " could not be opened: " + seam_->lastError() +
+                           " (is it in use by another program, or is the udev rule for FTDI "
+                           "devices missing?)");
         return FT_DEVICE_NOT_OPENED;
     }
 

@@ -59,6 +59,7 @@ public:
 
     KOVRA610_D2XX_BACKEND_CALLS(, override);
     std::string boardName() const override;
+    std::string boardSerial() const override { return openedSerial_; }
 
     // Every FTDI port attached, in enumeration order; `selected` marks the
     // one this backend opens as index 0. False (and `error` set) when the
@@ -90,6 +91,7 @@ private:
     std::string serial_;
     std::map<std::uintptr_t, OpenPort> ports_;
     std::string opened_;  // the device last opened, as boardName() gives it
+    std::string openedSerial_;
 };
 
 }  // namespace hw

@@ -1,5 +1,9 @@
 #include "vcd_trace.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -22,9 +26,28 @@ bool VcdTrace::open(const std::string& path, uint64_t now, uint8_t levels, std::
         error = "a pin trace is already being written to " + path_;
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) {
+    // Held under an exclusive lock while written: a second board (another
+    // session, another process) given the same file is refused rather than
+    // writing into it. The file is emptied only once the lock is held.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
         error = "cannot create the pin trace \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;
+        ::close(fd);
+        error = why == EWOULDBLOCK
+                    ? "the pin trace \"" + path +
+                          "\" is being written by another board (give each "
+                          "session its own trace file)"
+                    : "cannot lock the pin trace \"" + path + "\": " + std::strerror(why);
+        return false;
+    }
+    std::FILE* f = ::ftruncate(fd, 0) == 0 ? ::fdopen(fd, "w") : nullptr;
+    if (f == nullptr) {
+        error = "cannot write the pin trace \"" + path + "\": " + std::strerror(errno);
+        ::close(fd);
         return false;
     }
     file_ = f;

@@ -13,8 +13,8 @@ constexpr std::size_t kInvalidListLimit = 65536;
 
 }  // namespace
 
-std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
-    auto board = std::make_shared<VirtualBoard>();
+std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend(std::string serial) {
+    auto board = std::make_shared<VirtualBoard>(std::move(serial));
     const char* tracePath = std::getenv("KOVRA610_BOARD_TRACE");
     if (tracePath != nullptr && tracePath[0] != '\0') {
         std::string error;
@@ -27,10 +27,14 @@ std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend() {
     return board;
 }
 
-VirtualBoard::VirtualBoard() : engine_(chip_) {}
+VirtualBoard::VirtualBoard(std::string serial) : serial_(std::move(serial)), engine_(chip_) {}
 
 VirtualBoard::~VirtualBoard() {
     stopTrace();
+}
+
+std::string VirtualBoard::boardName() const {
+    return serial_.empty() ? "VIRTUAL" : "VIRTUAL " + serial_;
 }
 
 // --- Handles ------------------------------------------------------------------
@@ -58,6 +62,7 @@ FT_STATUS VirtualBoard::configure(FT_HANDLE handle, ConfigCall call,
 }
 
 void VirtualBoard::forgetHandles() {
+    claim_.release();
     for (Port& port : ports_) {
         port.config.open = false;
         port.config.bitMode = FT_BITMODE_RESET;
@@ -85,6 +90,16 @@ FT_STATUS VirtualBoard::open(int index, FT_HANDLE* handle) {
     if (FT_STATUS s = faults_.openFault(); s != FT_OK) return s;
     Port& port = ports_[index];
     if (port.config.open) return FT_DEVICE_NOT_OPENED;
+    if (index == 0 && !serial_.empty()) {
+        std::string why;
+        if (!claim_.take(serial_, &why)) {
+            d2xx::reportBoardProblem("KOVRA610_BOARD=virtual:serial=" + serial_ +
+                                     ": the virtual board cannot be opened: " + why);
+            return FT_DEVICE_NOT_OPENED;
+        }
+        std::printf("Opened virtual FT2232H \"%s\" serial %s, interface A\n",
+                    kVirtualBoardDescription, serial_.c_str());
+    }
     const unsigned opens = port.config.openCount + 1;
     const unsigned resets = port.config.resetCount;
     port.config = PortConfig{};
@@ -106,7 +121,10 @@ FT_STATUS VirtualBoard::close(FT_HANDLE handle) {
         port.config.open = false;
         port.config.bitMode = FT_BITMODE_RESET;
         port.handle = 0;
-        if (p == 0) engine_.release();
+        if (p == 0) {
+            engine_.release();
+            claim_.release();
+        }
         return faults_.cablePulled() ? FT_IO_ERROR : FT_OK;
     }
     return faults_.cablePulled() ? FT_IO_ERROR : FT_INVALID_HANDLE;

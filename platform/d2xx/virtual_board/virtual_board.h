@@ -25,7 +25,12 @@
 //    after the reply latency (0 by default); FT_Read takes only visible
 //    bytes, waiting for more up to the read time-out (0: no waiting) and
 //    returning FT_OK with fewer bytes when they do not come;
-//  - send immediate is counted; replies are not held back without it.
+//  - send immediate is counted; replies are not held back without it;
+//  - a board given a serial number (virtual:serial=NAME) stands in for a
+//    real board of that serial number: port A is held by one process at a
+//    time (an open while another process holds it gives
+//    FT_DEVICE_NOT_OPENED, with one line on standard error), and its open
+//    names the board on standard output as a real board's does.
 //
 // The chip model, the MPSSE engine and the faults the board can show are
 // described in serial_bus_chip.h, mpsse_engine.h (edges, pulled-up pins, TMS
@@ -48,6 +53,7 @@
 #include <vector>
 
 #include "../backend.h"
+#include "board_claim.h"
 #include "fault_injector.h"
 #include "mpsse_engine.h"
 #include "serial_bus_chip.h"
@@ -55,11 +61,15 @@
 
 namespace kovra610::vboard {
 
-// A fresh virtual board as a driver backend (what KOVRA610_BOARD=virtual
-// selects). Honours KOVRA610_BOARD_TRACE=FILE.vcd: the pin trace is written
-// from the start; a file that cannot be made gives one line on standard error
-// and the board runs without a trace.
-std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend();
+// The virtual board's USB description, as a real board's is "Dual RS232-HS".
+inline constexpr char kVirtualBoardDescription[] = "KOVRA610 virtual board";
+
+// A fresh virtual board as a driver backend (what KOVRA610_BOARD=virtual or
+// virtual:serial=NAME selects). Honours KOVRA610_BOARD_TRACE=FILE.vcd: the
+// pin trace is written from the start; a file that cannot be made, or one
+// another board is writing, gives one line on standard error and the board
+// runs without a trace.
+std::shared_ptr<d2xx::Backend> makeVirtualBoardBackend(std::string serial = {});
 
 // What the last configuration calls on a port set.
 struct PortConfig {
@@ -89,14 +99,17 @@ public:
     // The receive queue drops bytes beyond this (counted in droppedReplyBytes()).
     static constexpr std::size_t kQueueLimit = std::size_t{1} << 20;
 
-    VirtualBoard();
+    explicit VirtualBoard(std::string serial = {});
     ~VirtualBoard() override;
     VirtualBoard(const VirtualBoard&) = delete;
     VirtualBoard& operator=(const VirtualBoard&) = delete;
 
     // d2xx::Backend
     KOVRA610_D2XX_BACKEND_CALLS(, override);
-    std::string boardName() const override { return "VIRTUAL"; }
+    // "VIRTUAL", or "VIRTUAL NAME" for a board given a serial number.
+    std::string boardName() const override;
+    std::string boardSerial() const override { return serial_; }
+    const std::string& serial() const { return serial_; }
 
     // --- The chip, the MPSSE engine of port A and the faults ---------------
     SerialBusChip& chip() { return chip_; }
@@ -159,6 +172,8 @@ private:
     std::size_t visibleBytes(std::chrono::steady_clock::time_point now) const;
     void forgetHandles();
 
+    std::string serial_;
+    BoardClaim claim_;
     SerialBusChip chip_;
     MpsseEngine engine_;
     VcdTrace trace_;

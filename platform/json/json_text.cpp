@@ -1,11 +1,11 @@
+#include "platform/json/json_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 
-#include "app/cli/cli.h"
-
-namespace kovra610::cli {
+namespace kovra610::json {
 namespace {
 
 // The length of the well-formed UTF-8 sequence at s (at most `left` bytes),
@@ -104,4 +104,4 @@ JsonMembers& JsonMembers::append(const JsonMembers& more) {
     return *this;
 }
 
-}  // namespace kovra610::cli
+}  // namespace kovra610::json
