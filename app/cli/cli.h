@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/collected_popups.h"
 #include "codec/register_fields.h"
 #include "platform/json/json_text.h"
 #include "platform/protocol/sbus_registers.h"
+#include "platform/runtime/popup_answers.h"
 
 namespace kovra610::cli {
 
@@ -20,6 +20,7 @@ namespace kovra610::cli {
 using kovra610::json::JsonMembers;
 using kovra610::json::jsonNumber;
 using kovra610::json::jsonString;
+using kovra610::runtime::CollectedPopups;
 
 // --- The command line ------------------------------------------------------
 enum class StepKind {

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "app/cli/cli.h"
-#include "app/cli/collected_popups.h"
 #include "app/core/setup_files.h"
 #include "app/startup.h"
 #include "codec/register_fields.h"
