@@ -151,10 +151,9 @@ const char* session_log_path(void) {
 bool open_session_log(void) {
     const char* path = session_log_path();
     if (path == nullptr) return true;
-    const char* board = std::getenv("KOVRA610_BOARD");
     std::string why;
     if (kovra610::sessionlog::open(path, "kovra610", KOVRA610_VERSION,
-                                   board != nullptr && board[0] != '\0' ? board : "usb", &why))
+                                   kovra610::d2xx::boardSettingText(), &why))
         return true;
     const std::string message =
         "KOVRA610_LOG: " + why + ".\nThe board was not touched; the program ends.";
@@ -167,15 +166,10 @@ bool open_session_log(void) {
 void log_start_up(void) {
     if (!kovra610::sessionlog::isOpen()) return;
     const auto& backend = kovra610::d2xx::activeBackend();
-    const std::string serial = backend.boardSerial();
     kovra610::json::JsonMembers members;
-    members.raw("ok", FTD232_link_state() == LINK_UP ? "true" : "false");
-    if (serial.empty())
-        members.raw("serial", "null");
-    else
-        members.add("serial", serial);
     members.add("name", backend.boardName()).add("outcome", show_link_state());
-    kovra610::sessionlog::append("start-up", members.members());
+    kovra610::sessionlog::recordStartUp(FTD232_link_state() == LINK_UP, backend.boardSerial(),
+                                        members);
 }
 
 // An operator's action and its outcome in the session log, as the status

@@ -166,11 +166,6 @@ inline constexpr char kProgram[] = "kovra610-cli";
 
 enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
 
-// KOVRA610_BOARD names a board the tool knows: unset, "usb",
-// "usb:serial=SN", "virtual" or "virtual:serial=NAME"; false with the
-// reason otherwise.
-bool boardSettingKnown(std::string* why);
-
 struct Answer {
     bool ok = true;
     int failure = kStepFailed;  // exit status of a run that this step ends
@@ -248,10 +243,5 @@ bool logCommand(const std::string& command, const std::string& label, const std:
 // each with `json`. Returns the exit status: 0, or 3 when the USB bus
 // cannot be read.
 int listDevices(bool json);
-
-// The port the board setting opens, as listed by devices (a named virtual
-// board's too), and its serial number in `serial` if given; "" for the plain
-// virtual board or when the port is not found.
-std::string openedPortJson(std::string* serial = nullptr);
 
 }  // namespace kovra610::cli

@@ -154,7 +154,7 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
 // Usage errors found before the board is touched: the board setting, the
 // setup files the steps load, and a setup for the steps that need one.
 bool usable(const Invocation& invocation, std::string* why) {
-    if (!boardSettingKnown(why)) return false;
+    if (!kovra610::d2xx::boardSettingKnown(why)) return false;
     if (const auto problem = checkSetupFiles(invocation.steps)) {
         *why = *problem;
         return false;
@@ -181,24 +181,23 @@ bool usable(const Invocation& invocation, std::string* why) {
     return true;
 }
 
+// The reason start-up gave on standard error, without its "start-up: ".
+std::string startUpReason() {
+    return lastComplaint.rfind("start-up: ", 0) == 0 ? lastComplaint.substr(10) : lastComplaint;
+}
+
 // The start-up's outcome in the session log: the board opened, or why not.
 void logStartUp(int status) {
     if (!kovra610::sessionlog::isOpen()) return;
     JsonMembers members;
     if (status == kDone) {
-        std::string serial;
-        const std::string device = openedPortJson(&serial);
-        members.raw("ok", "true");
-        if (serial.empty())
-            members.raw("serial", "null");
-        else
-            members.add("serial", serial);
+        const std::string device = kovra610::d2xx::openedPortJson();
         if (!device.empty()) members.raw("device", device);
-    } else {
-        std::string why = lastComplaint;
-        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
-        members.raw("ok", "false").add("error", why).add("status", status);
+        kovra610::sessionlog::recordStartUp(true, kovra610::d2xx::activeBackend().boardSerial(),
+                                            members);
+        return;
     }
+    members.raw("ok", "false").add("error", startUpReason()).add("status", status);
     kovra610::sessionlog::append("start-up", members.members());
 }
 
@@ -206,9 +205,8 @@ void logStartUp(int status) {
 // the reason, when it cannot be written.
 bool openLog(const Invocation& invocation, std::string* why) {
     if (invocation.log.empty()) return true;
-    const char* board = std::getenv("KOVRA610_BOARD");
     return kovra610::sessionlog::open(invocation.log, kProgram, KOVRA610_VERSION,
-                                      board != nullptr && *board != '\0' ? board : "usb", why);
+                                      kovra610::d2xx::boardSettingText(), why);
 }
 
 // Standard output keeps the JSON lines; the console goes to stderr.
@@ -233,9 +231,7 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
     logStartUp(status);
     if (status == kDone && json) writeJson(helloLine());
     if (status != kDone && invocation.mode == Mode::Serve) {
-        // The reason start-up gave on standard error, without its "start-up: ".
-        std::string why = lastComplaint;
-        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
+        std::string why = startUpReason();
         if (why.empty()) why = "start-up failed (exit status " + std::to_string(status) + ")";
         writeJson(errorLine("start-up", why));
     }

@@ -140,15 +140,6 @@ std::string batchedReadFailure() {
            " answers arrived); nothing was stored";
 }
 
-bool boardSettingKnown(std::string* why) {
-    const char* value = std::getenv("KOVRA610_BOARD");
-    if (value == nullptr) return true;
-    const kovra610::d2xx::BoardSetting setting = kovra610::d2xx::parseBoardSetting(value);
-    if (setting.kind != kovra610::d2xx::BoardSetting::Kind::Invalid) return true;
-    *why = std::string("KOVRA610_BOARD=") + value + ": " + setting.reason;
-    return false;
-}
-
 bool linkUp() {
     return FTD232_link_state() == LINK_UP;
 }

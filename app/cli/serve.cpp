@@ -1,10 +1,10 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/session_log/session_log.h"
 
@@ -85,22 +85,18 @@ std::string answerLine(const std::string& line, bool tooLong, const PanelFields&
 }  // namespace
 
 std::string helloLine() {
-    const char* board = std::getenv("KOVRA610_BOARD");
     JsonMembers hello;
     hello.raw("ok", "true").add("hello", kProgram).add("version", KOVRA610_VERSION);
-    hello.add("board", board != nullptr && *board != '\0' ? board : "usb");
-    const std::string device = openedPortJson();
+    hello.add("board", kovra610::d2xx::boardSettingText());
+    const std::string device = kovra610::d2xx::openedPortJson();
     if (!device.empty()) hello.raw("device", device);
     return hello.object();
 }
 
 bool logCommand(const std::string& command, const std::string& label, const std::string& answer) {
-    if (!kovra610::sessionlog::isOpen()) return true;
-    JsonMembers members;
-    members.add("command", command);
-    if (!label.empty() && label != command) members.add("step", label);
-    members.raw("answer", answer);
-    if (kovra610::sessionlog::append("command", members.members())) return true;
+    if (!kovra610::sessionlog::isOpen() ||
+        kovra610::sessionlog::recordCommand(command, label, answer))
+        return true;
     std::fprintf(stderr, "%s: %s: the run ends, so that nothing reaches the board unrecorded\n",
                  kProgram, kovra610::sessionlog::lastError().c_str());
     std::fflush(stderr);
