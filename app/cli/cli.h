@@ -118,9 +118,6 @@ std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
 std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded);
 // Why a step that needs a setup is refused while none is loaded.
 std::string noSetupReason(const Step& step);
-// Why a file cannot be loaded as a setup file (missing, not a regular file,
-// unreadable, no record the setup-file reader takes), or "" when it can.
-std::string setupFileProblem(const std::string& path);
 
 // A sub-command: one row each, which the command line, a serve session,
 // --help and the completion all read.

@@ -164,7 +164,7 @@ bool usable(const Invocation& invocation, std::string* why) {
         const std::string problem = path.empty() ? "its path is longer than " +
                                                        std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
                                                        " characters"
-                                                 : setupFileProblem(path);
+                                                 : sbus_setup_file_problem(path.c_str());
         if (!problem.empty()) {
             *why = "--attach takes the entries' names and addresses from " +
                    (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
@@ -173,7 +173,8 @@ bool usable(const Invocation& invocation, std::string* why) {
     }
     // Without its default setup file start-up loads no setup.
     const std::string defaultFile = defaultSetupFile();
-    const bool loaded = !defaultFile.empty() && setupFileProblem(defaultFile).empty();
+    const bool loaded =
+        !defaultFile.empty() && *sbus_setup_file_problem(defaultFile.c_str()) == '\0';
     if (const auto problem = checkSetupLoaded(invocation.steps, loaded)) {
         *why = *problem;
         return false;

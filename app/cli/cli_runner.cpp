@@ -180,7 +180,7 @@ Answer loadStep(const Step& step, const PanelFields&) {
     std::string why;
     if (!pathFits(path, &why)) return failed(why);
     // Checked again: the file may have gone since the command was read.
-    const std::string problem = setupFileProblem(path);
+    const std::string problem = sbus_setup_file_problem(path.c_str());
     if (!problem.empty()) return failed(problem);
     sbus_test_setup_write(path.c_str());
     Answer a;

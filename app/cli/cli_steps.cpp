@@ -1,6 +1,4 @@
 // Reading the command line of kovra610-cli and its bench scripts.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -350,18 +348,6 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields) {
     return parsed;
 }
 
-std::string setupFileProblem(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return errno == ENOENT ? "no such file" : std::strerror(errno);
-    if (!S_ISREG(info.st_mode)) return "not a setup file (not a regular file)";
-    const int records = sbus_setup_file_records(path.c_str());
-    if (records < 0) return errno != 0 ? std::strerror(errno) : "cannot open the file";
-    if (records == 0)
-        return "not a setup file (no setup record \"name ,volts ,addr,rw,ch,data,\" at its start)";
-    return "";
-}
-
 std::string noSetupReason(const Step& step) {
     const bool reads = step.kind == StepKind::ReadAll || step.kind == StepKind::Verify;
     return std::string("no setup loaded: ") + (reads ? "no entry to read back" : "nothing sent") +
@@ -380,7 +366,7 @@ std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool
 std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
         if (step.kind != StepKind::Load || step.path == "NOFILE") continue;
-        const std::string problem = setupFileProblem(step.path);
+        const std::string problem = sbus_setup_file_problem(step.path.c_str());
         if (!problem.empty()) return "step " + step.label + ": " + problem;
     }
     return std::nullopt;

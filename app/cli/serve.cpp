@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "app/core/setup_files.h"
 #include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/session_log/session_log.h"
@@ -72,7 +73,7 @@ std::string answerLine(const std::string& line, bool tooLong, const PanelFields&
         return "{\"ok\":true}";
     }
     if (step.kind == StepKind::Load && step.path != "NOFILE") {
-        const std::string problem = setupFileProblem(step.path);
+        const std::string problem = sbus_setup_file_problem(step.path.c_str());
         if (!problem.empty()) return errorLine(step.label, problem);
     }
     const Answer a = runner.run(step);
