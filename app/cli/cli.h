@@ -50,20 +50,7 @@ enum class StepKind {
 // standard input, the list of FTDI ports, or a text.
 enum class Mode { Steps, Serve, Devices, Help, Version };
 
-// Limits of the arguments, as the panel and the serial-bus word have them.
-inline constexpr unsigned kChannelMin = sbus::kChannel0, kChannelMax = sbus::kChannelMax;
-inline constexpr unsigned kAddressMax = sbus::kAddressMax;
-inline constexpr unsigned kDataMax = sbus::kDataMax;
-inline constexpr unsigned kDivisorMax = 59;
-// Rows from the first register entry on have no DAC entry.
-inline constexpr unsigned kRowMax = sbus::kDriverEntries.entry - 1;
-inline constexpr unsigned kPanelRows = 32;
-inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
-inline constexpr std::size_t kWordBits = sbus::kWordBits;
-
-// Bench scripts: how deep `script` may nest, and how big a script may be.
-inline constexpr int kScriptDepthLimit = 8;
-inline constexpr std::size_t kScriptSizeLimit = 1 << 20;
+// A line of a bench script longer than this is refused.
 inline constexpr std::size_t kScriptLineLimit = 4096;
 
 struct Command;
@@ -122,8 +109,6 @@ std::string noSetupReason(const Step& step);
 // A sub-command: one row each, which the command line, a serve session,
 // --help and the completion all read.
 struct Answer;
-using ArgumentReader = bool (*)(const std::vector<std::string>& words, Step* step,
-                                const PanelFields& fields, std::string* why);
 using Handler = Answer (*)(const Step& step, const PanelFields& fields);
 enum CommandUse {
     kStep = 0,        // a step of the command line, a script or a serve session
@@ -134,11 +119,11 @@ enum CommandUse {
 struct Command {
     const char* name;
     StepKind kind;
-    std::size_t arguments;
-    const char* usage;  // its line in --help and in usage errors: "write CH RW ADDR DATA"
-    const char* help;   // what it does, as --help lines ("\n" between); null: not listed
-    ArgumentReader readArguments;
-    Handler run;  // null for what does not run as a step
+    // Its line in --help and in usage errors, which names its arguments:
+    // "write CH RW ADDR DATA".
+    const char* usage;
+    const char* help;  // what it does, as --help lines ("\n" between); null: not listed
+    Handler run;       // null for what does not run as a step
     CommandUse use = kStep;
     bool needsLink = true;    // fails while the link is down
     bool needsSetup = false;  // refused while no setup is loaded: it sends or reads the image
