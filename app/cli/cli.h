@@ -161,19 +161,10 @@ struct Answer {
 // Whether the link to the board is up.
 bool linkUp();
 
-class Runner {
-public:
-    Runner(const PanelFields& fields, CollectedPopups& popups) : fields_(fields), popups_(popups) {}
-
-    // Runs one step with its row's handler: refused while the link is down
-    // when it needs the link, failed when the link is lost on the way or a
-    // popup reports an error.
-    Answer run(const Step& step);
-
-private:
-    const PanelFields& fields_;
-    CollectedPopups& popups_;
-};
+// Runs one step with its row's handler: refused while the link is down
+// when it needs the link, failed when the link is lost on the way or a
+// popup (collected in `popups`) reports an error.
+Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups);
 
 // Why the last batched read-back failed: how many answers arrived.
 std::string batchedReadFailure();
@@ -208,6 +199,9 @@ Answer devicesStep(const Step& step, const PanelFields& fields);
 std::string helloLine();
 // An error answer: {"ok":false,"error":"...","step":"..."}.
 std::string errorLine(const std::string& step, const std::string& why);
+// A step's answer as serve gives it and the session log records it: "ok"
+// and the step's members, or the error answer.
+std::string answerObject(const Step& step, const Answer& answer);
 
 // Answers the commands read from `in` on `out` until the end of the input
 // or quit. Returns the exit status: 0, or 4 when an answer cannot be

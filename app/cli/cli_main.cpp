@@ -122,18 +122,9 @@ int startUp(bool attach) {
     return kDone;
 }
 
-// The answer a serve session gives for a step, for the session log.
-std::string answerObject(const Step& step, const Answer& answer) {
-    if (!answer.ok) return errorLine(step.label, answer.why);
-    JsonMembers ok;
-    ok.raw("ok", "true").append(answer.members);
-    return ok.object();
-}
-
 int runSteps(const Invocation& invocation, const PanelFields& fields) {
-    Runner runner(fields, g_popups);
     for (const Step& step : invocation.steps) {
-        const Answer answer = runner.run(step);
+        const Answer answer = runStep(step, fields, g_popups);
         if (invocation.json) {
             for (const std::string& row : answer.rows) writeJson(row);
         }

@@ -144,25 +144,25 @@ bool linkUp() {
     return FTD232_link_state() == LINK_UP;
 }
 
-Answer Runner::run(const Step& step) {
+Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups) {
     const bool link = step.command == nullptr || step.command->needsLink;
     if (link && !linkUp())
         return failed("link down: no board answers (reopen once it is connected)", kLinkDown);
     if (step.command != nullptr && step.command->needsSetup && !sbus_setup_loaded())
         return failed(noSetupReason(step), kUsage);
-    popups_.take();
+    popups.take();
     Answer answer = step.command != nullptr && step.command->run != nullptr
-                        ? step.command->run(step, fields_)
+                        ? step.command->run(step, fields)
                         : failed("not a step that runs here");
     std::fflush(stdout);
-    const std::string popups = popups_.take();
+    const std::string collected = popups.take();
     if (link && !linkUp() && step.kind != StepKind::Reopen) {
         // The rows of what was read before the link went stay.
         Answer lost = failed("link down: the link to the board was lost", kLinkDown);
         lost.rows = std::move(answer.rows);
         return lost;
     }
-    if (answer.ok && !popups.empty()) return failed(popups);
+    if (answer.ok && !collected.empty()) return failed(collected);
     return answer;
 }
 

@@ -61,7 +61,7 @@ std::string commandText(const std::string& line, bool tooLong) {
 
 // What one command line answers; `quit` is set by quit.
 std::string answerLine(const std::string& line, bool tooLong, const PanelFields& fields,
-                       Runner& runner, bool* quit) {
+                       CollectedPopups& popups, bool* quit) {
     if (tooLong)
         return errorLine(line.substr(0, 80),
                          "the line is longer than " + std::to_string(kLineLimit) + " characters");
@@ -76,11 +76,7 @@ std::string answerLine(const std::string& line, bool tooLong, const PanelFields&
         const std::string problem = sbus_setup_file_problem(step.path.c_str());
         if (!problem.empty()) return errorLine(step.label, problem);
     }
-    const Answer a = runner.run(step);
-    if (!a.ok) return errorLine(step.label, a.why);
-    JsonMembers ok;
-    ok.raw("ok", "true").append(a.members);
-    return ok.object();
+    return answerObject(step, runStep(step, fields, popups));
 }
 
 }  // namespace
@@ -104,6 +100,13 @@ bool logCommand(const std::string& command, const std::string& label, const std:
     return false;
 }
 
+std::string answerObject(const Step& step, const Answer& answer) {
+    if (!answer.ok) return errorLine(step.label, answer.why);
+    JsonMembers ok;
+    ok.raw("ok", "true").append(answer.members);
+    return ok.object();
+}
+
 std::string errorLine(const std::string& step, const std::string& why) {
     JsonMembers error;
     error.raw("ok", "false").add("error", why).add("step", step);
@@ -111,7 +114,6 @@ std::string errorLine(const std::string& step, const std::string& why) {
 }
 
 int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out) {
-    Runner runner(fields, popups);
     std::string line;
     bool tooLong = false, quit = false;
     while (!quit && readLine(in, &line, &tooLong)) {
@@ -119,7 +121,7 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
             sessionEnded("nobody reads them");
             return kStepFailed;
         }
-        const std::string reply = answerLine(line, tooLong, fields, runner, &quit);
+        const std::string reply = answerLine(line, tooLong, fields, popups, &quit);
         if (!logCommand(commandText(line, tooLong), "", reply)) return kStepFailed;
         errno = 0;
         if (!answer(out, reply)) {
