@@ -166,9 +166,6 @@ bool linkUp();
 // popup (collected in `popups`) reports an error.
 Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups);
 
-// Why the last batched read-back failed: how many answers arrived.
-std::string batchedReadFailure();
-
 // The handlers of the sub-commands' rows.
 Answer loadStep(const Step& step, const PanelFields& fields);
 Answer saveStep(const Step& step, const PanelFields& fields);

@@ -19,6 +19,7 @@
 #include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "app/startup.h"
+#include "codec/codec.h"
 #include "codec/register_fields.h"
 #include "link/FT2232H.h"
 #include "platform/d2xx/backend.h"
@@ -89,7 +90,7 @@ int attachToBoard() {
     const int result = sbus_attach();
     if (result == ATTACH_LINK_DOWN) return kLinkDown;
     if (result == ATTACH_READ_FAILED) {
-        complain("start-up: " + batchedReadFailure());
+        complain("start-up: " + sbus_batched_read_failure());
         return kStepFailed;
     }
     return kDone;
