@@ -40,6 +40,7 @@ struct Control {
     DataType type = DataType::Int;
     QPointer<QWidget> widget;
     QPointer<QLabel> captionLabel;
+    QString caption;  // as the panel file gives it
     std::string callbackName;
     CtrlCallbackPtr callback = nullptr;
     std::vector<int> ringValues;  // rings and ring slides, in item order
