@@ -13,8 +13,15 @@
 
 namespace kovra610::runtime {
 
-ConsolePane::ConsolePane(QWidget* parent) : QWidget(parent), view_(new QPlainTextEdit(this)) {
+ConsolePane::ConsolePane(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("consolePane"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+}
+
+void ConsolePane::build() {
+    if (built()) return;
+    view_ = new QPlainTextEdit(this);
     view_->setObjectName(QStringLiteral("consoleText"));
     view_->setReadOnly(true);
     view_->setMaximumBlockCount(kMaxLines);
@@ -31,10 +38,16 @@ ConsolePane::ConsolePane(QWidget* parent) : QWidget(parent), view_(new QPlainTex
     header->setContentsMargins(0, 0, 0, 0);
     header->addStretch(1);
     header->addWidget(saveButton);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->addLayout(header);
-    layout->addWidget(view_, 1);
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    box->addLayout(header);
+    box->addWidget(view_, 1);
+    if (isVisible()) {  // on screen at once, not at the next event processing
+        saveButton->show();
+        view_->show();
+        flush();
+        layout()->activate();
+        repaint();
+    }
 }
 
 QString ConsolePane::stampedText(const ConsoleLine& line) {
@@ -53,7 +66,7 @@ void ConsolePane::append(const ConsoleLine& line) {
 // Laying out lines in a hidden view (at no useful width) would cost more
 // than the printing itself.
 void ConsolePane::flush() {
-    if (waiting_.isEmpty()) return;
+    if (waiting_.isEmpty() || !built()) return;
     view_->appendPlainText(waiting_.join(QLatin1Char('\n')));
     waiting_.clear();
 }
@@ -64,6 +77,7 @@ void ConsolePane::showEvent(QShowEvent* event) {
 }
 
 QString ConsolePane::text() {
+    build();
     flush();
     return view_->toPlainText();
 }

@@ -20,12 +20,21 @@ public:
     // Wide enough for a line of "Read all Regs" after its time stamp.
     static constexpr int kWidth = 560;
 
+    // The pane's view and its button are made by build(), not here: the
+    // window goes on screen without them, and they follow in the program's
+    // first wait.
     explicit ConsolePane(QWidget* parent = nullptr);
+
+    // Makes the view and the button, once; the lines that came meanwhile
+    // are in the view when the pane is shown.
+    void build();
+    bool built() const { return view_ != nullptr; }
 
     // "hh:mm:ss.zzz  text", in local time.
     static QString stampedText(const ConsoleLine& line);
-    // Lines reach the view while the pane is shown; while it is hidden they
-    // wait, and go in together when it is shown (or read, or saved).
+    // Lines reach the view while the pane is shown; while it is hidden (or
+    // not built) they wait, and go in together when it is shown (or read, or
+    // saved).
     void append(const ConsoleLine& line);
     // Every line, one a line.
     QString text();
@@ -50,7 +59,7 @@ protected:
 private:
     void flush();
 
-    QPlainTextEdit* view_;
+    QPlainTextEdit* view_ = nullptr;
     QStringList waiting_;
 };
 

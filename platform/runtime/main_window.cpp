@@ -254,6 +254,11 @@ void frameIfHeld(Panel& p) {
     placeOnScreen(s.window, s.frame.consoleDock);
 }
 
+void completeMainWindow() {
+    using namespace window;
+    if (made()) state().frame.console->build();
+}
+
 QWidget* windowOf(const Panel& p) {
     using namespace window;
     if (p.handle == state().heldPanel && made()) return state().window;

@@ -56,6 +56,23 @@ QVariant readValue(QXmlStreamReader& xml) {
     return {};
 }
 
+// As QXmlStreamReader::readNextStartElement, and where the element starts.
+bool readNextStartElement(QXmlStreamReader& xml, qint64* start) {
+    for (;;) {
+        const qint64 before = xml.characterOffset();
+        switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+                *start = before;
+                return true;
+            case QXmlStreamReader::EndElement:
+            case QXmlStreamReader::Invalid:
+                return false;
+            default:
+                break;
+        }
+    }
+}
+
 // Positioned on <property>.
 void readProperty(QXmlStreamReader& xml, QVariantMap* into) {
     const QString name = xml.attributes().value(QLatin1String("name")).toString();
@@ -88,9 +105,13 @@ QString readItem(QXmlStreamReader& xml) {
 void readWidget(QXmlStreamReader& xml, FormWidget* w, std::vector<FormWidget>* children) {
     w->className = xml.attributes().value(QLatin1String("class")).toString();
     w->name = xml.attributes().value(QLatin1String("name")).toString();
-    while (xml.readNextStartElement()) {
+    qint64 start = 0;
+    while (readNextStartElement(xml, &start)) {
         if (xml.name() == u"property") {
+            const bool dynamic = xml.attributes().value(QLatin1String("stdset")) == u"0";
+            const QString name = xml.attributes().value(QLatin1String("name")).toString();
             readProperty(xml, &w->props);
+            if (dynamic) w->dynamicSpans.insert(name, {start, xml.characterOffset()});
         } else if (xml.name() == u"item") {
             w->items << readItem(xml);
         } else if (xml.name() == u"widget") {

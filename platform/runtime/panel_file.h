@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <utility>
 #include <vector>
 
 namespace kovra610::runtime {
@@ -23,6 +24,9 @@ struct FormWidget {
     QVariantMap props;
     QStringList items;      // a combo box's items, in order
     int nestedWidgets = 0;  // widgets inside this one
+    // Where each dynamic property (stdset="0") is in the text, in characters
+    // from its start: its start tag, and just past its end tag.
+    QMap<QString, std::pair<qint64, qint64>> dynamicSpans;
 };
 
 struct Form {

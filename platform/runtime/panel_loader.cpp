@@ -247,6 +247,65 @@ Refusal placeInArray(const FormWidget& w, const Control& c, LoadedControls& load
     return {};
 }
 
+// The run-time's own properties, which it reads from the file as the panel
+// is loaded.
+bool isRuntimeProperty(const QString& name) {
+    static const QStringList names = {
+        QStringLiteral("ctrlId"),         QStringLiteral("ctrlKind"),
+        QStringLiteral("dataType"),       QStringLiteral("caption"),
+        QStringLiteral("callback"),       QStringLiteral("ctrlArray"),
+        QStringLiteral("ctrlArrayIndex"), QStringLiteral("ringValues"),
+        QStringLiteral("ctrlArrays"),     QStringLiteral("panelResourceId"),
+    };
+    return names.contains(name);
+}
+
+// The text the form loader makes the widgets from: the file's, without the
+// run-time's own properties. The loader would set each of them on its widget
+// as a dynamic property, with an event of its own, a thousand of them on a
+// large panel, for nothing: the run-time has read them. The file's text is
+// used as it is when a property is not found where the reader placed it.
+QByteArray loaderText(const QByteArray& text, const Form& form) {
+    std::vector<std::pair<qint64, qint64>> spans;
+    const auto collect = [&spans](const FormWidget& w) {
+        for (auto it = w.dynamicSpans.begin(); it != w.dynamicSpans.end(); ++it)
+            if (isRuntimeProperty(it.key())) spans.push_back(it.value());
+    };
+    collect(form.panel);
+    for (const FormWidget& w : form.children) collect(w);
+    if (spans.empty()) return text;
+    std::sort(spans.begin(), spans.end());
+    // The reader counts characters (UTF-16 units); the text is UTF-8.
+    qint64 byte = 0, unit = 0;
+    const auto byteAt = [&text, &byte, &unit](qint64 character) -> qint64 {
+        const auto at = [&text](qint64 i) { return static_cast<unsigned char>(text[i]); };
+        while (unit < character && byte < text.size()) {
+            unit += at(byte) >= 0xF0 ? 2 : 1;
+            ++byte;
+            while (byte < text.size() && (at(byte) & 0xC0) == 0x80) ++byte;
+        }
+        return unit == character ? byte : -1;
+    };
+    QByteArray out;
+    out.reserve(text.size());
+    qint64 kept = 0;
+    for (const auto& [from, to] : spans) {
+        qint64 begin = byteAt(from);
+        const qint64 end = byteAt(to);
+        // The reader may have taken the tag's '<' already, to end the text
+        // before it.
+        if (begin > 0 && begin < text.size() && text[begin] != '<' && text[begin - 1] == '<')
+            --begin;
+        if (begin < kept || end <= begin ||
+            !QByteArrayView(text).sliced(begin).startsWith("<property") || text[end - 1] != '>')
+            return text;
+        out.append(text.constData() + kept, begin - kept);
+        kept = end;
+    }
+    out.append(text.constData() + kept, text.size() - kept);
+    return out;
+}
+
 // One child of the panel that carries a control ID becomes a control.
 Refusal readControlEntry(const FormWidget& w, Panel& panel, LoadedControls& loaded) {
     Control c;
@@ -259,6 +318,7 @@ Refusal readControlEntry(const FormWidget& w, Panel& panel, LoadedControls& load
         return refuse(UIE_INVALID_CONTROL, "control ID " + std::to_string(c.id) + " is used by " +
                                                panel.controls[c.id].name + " and " + c.name);
     if (std::string err = readControl(w, c); !err.empty()) return refuse(UIE_INVALID_CONTROL, err);
+    c.caption = w.props.value(QStringLiteral("caption")).toString();
     if (Refusal r = bindCallback(w, c); r.code != 0) return r;
     if (Refusal r = placeInArray(w, c, loaded); r.code != 0) return r;
     panel.controls[c.id] = std::move(c);
@@ -312,7 +372,7 @@ Refusal readAndCheck(const QString& path, int parentPanel, int panelResourceId, 
     if (Refusal r = readPanel(form, panel, arrays); r.code != 0) return r;
     // Checked: the widgets are made later, from this text.
     panel.made = false;
-    panel.source = std::move(text);
+    panel.source = loaderText(text, form);
     panel.parentHandle = parentPanel;
     return {};
 }
@@ -396,10 +456,9 @@ void attachWidgets(Panel& p, QWidget* panelWidget, const std::string& where) {
     }
     for (auto& [id, c] : p.controls) {
         if (!c.widget) continue;
-        const QString caption = c.widget->property("caption").toString();
-        if (!caption.isEmpty() && controlKind(c.kind).captioned)
-            addCaption(panelWidget, c, caption);
-        describe(c, caption);
+        if (!c.caption.isEmpty() && controlKind(c.kind).captioned)
+            addCaption(panelWidget, c, c.caption);
+        describe(c, c.caption);
     }
 }
 

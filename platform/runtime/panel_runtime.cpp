@@ -439,6 +439,7 @@ int RunUserInterface(void) {
         return s.quitCode;
     }
     makeLoadedPanels();
+    completeMainWindow();
     s.awaitingScreen.clear();  // the loop puts them on screen
     QEventLoop loop;
     s.loops.push_back(&loop);
@@ -462,6 +463,7 @@ int QuitUserInterface(int returnCode) {
 int ProcessSystemEvents(void) {
     if (!QApplication::instance()) return UIE_NOT_INITIALISED;
     makeLoadedPanels();
+    completeMainWindow();
     state().awaitingScreen.clear();  // put on screen here
     QCoreApplication::sendPostedEvents();
     // While a field's commit runs because the operator clicked elsewhere,

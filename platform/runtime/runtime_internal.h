@@ -40,6 +40,7 @@ struct Control {
     DataType type = DataType::Int;
     QPointer<QWidget> widget;
     QPointer<QLabel> captionLabel;
+    QString caption;  // as the panel file gives it
     std::string callbackName;
     CtrlCallbackPtr callback = nullptr;
     std::vector<int> ringValues;  // rings and ring slides, in item order
@@ -128,6 +129,9 @@ void finishPanelsWhileWaiting(std::chrono::steady_clock::time_point deadline);
 // the panel's widgets (panelMade calls frameIfHeld), the window a panel is
 // shown in (its own widget when it is not held), and gone with the panel.
 void frameIfHeld(Panel& panel);
+// Makes what the main window leaves for later (the console pane's view): in
+// a wait, or as events are processed, after the window is on screen.
+void completeMainWindow();
 QWidget* windowOf(const Panel& panel);
 void panelDiscarded(int panel);
 // The commit hook (setCommitHook): whether one is installed, and its call.

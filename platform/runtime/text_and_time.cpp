@@ -64,6 +64,7 @@ void Delay(double seconds) {
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(std::min(seconds, 86400.0)));
     kovra610::runtime::detail::finishPanelsWhileWaiting(deadline);
+    kovra610::runtime::detail::completeMainWindow();
     std::this_thread::sleep_until(deadline);
 }
 

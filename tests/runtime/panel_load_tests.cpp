@@ -105,6 +105,45 @@ TEST_F(RuntimeTest, CaptionsDrawnAboveControlsAndAccessibleTexts) {
     EXPECT_EQ(slide->text(QAccessible::Value), "HiZ");
 }
 
+// The widgets are made from the file's text without the run-time's own
+// properties (which LoadPanel has read): cut out where the reader found
+// them, also when text beyond ASCII (one and two UTF-16 units a character)
+// comes before them, and nothing else of the text with them.
+TEST_F(RuntimeTest, TextBeyondAsciiBeforeTheRunTimesPropertiesLeavesThePanelWhole) {
+    QByteArray text = testPanelText();
+    text.replace("<string>Run-time test panel</string>",
+                 "<string>Pr\xC3\xBC"
+                 "fpanel \xF0\x9D\x84\x9E test</string>");
+    text.replace("<string>Volts</string>", "<string>Spannung \xC2\xB5V</string>");
+    text.replace("<widget class=\"QSpinBox\" name=\"CODE\">",
+                 "<!-- \xE2\x80\x93 <property name=\"ctrlId\" stdset=\"0\"> -->\n"
+                 "  <widget class=\"QSpinBox\" name=\"CODE\">");
+    QTemporaryDir dir;
+    const std::string path = writeFile(dir, "beyond_ascii.uir", text);
+    const int other = LoadPanel(0, path.c_str(), kTestPanelId);
+    ASSERT_GT(other, 0);
+    const auto control = [other](int id) {
+        auto* c = kovra610::runtime::detail::findControl(other, id);
+        return c ? c->widget.data() : nullptr;
+    };
+    ASSERT_NE(control(VOLTS), nullptr);
+    EXPECT_EQ(kovra610::runtime::detail::findPanel(other)->widget->windowTitle(),
+              QString::fromUtf8("Pr\xC3\xBC"
+                                "fpanel \xF0\x9D\x84\x9E test"));
+    EXPECT_EQ(control(VOLTS)->accessibleName(), QString::fromUtf8("Spannung \xC2\xB5V"));
+    EXPECT_EQ(rt::shownText(other, VOLTS), "1.000");
+    EXPECT_EQ(rt::shownText(other, CODE), "16384");
+    EXPECT_EQ(rt::shownText(other, CLK), "15");
+    EXPECT_EQ(rt::shownText(other, GO), "Go");
+    EXPECT_EQ(control(CLC)->accessibleName(), "Drv CLC ");
+    for (int id : {VOLTS, CODE, CLK, GO, FORCE, LED}) {
+        ASSERT_NE(control(id), nullptr) << id;
+        EXPECT_FALSE(control(id)->property("ctrlId").isValid()) << id;
+        EXPECT_FALSE(control(id)->property("callback").isValid()) << id;
+    }
+    DiscardPanel(other);
+}
+
 TEST_F(RuntimeTest, RelativeNameIsFoundBesideTheProgramNotInTheWorkingDirectory) {
     QTemporaryDir elsewhere;
     const QString old = QDir::currentPath();
