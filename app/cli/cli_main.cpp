@@ -78,12 +78,6 @@ bool bringUpPanel(char* program) {
     return result == PANEL_UP;
 }
 
-// The default setup file, which names and addresses the entries.
-std::string defaultSetupFile() {
-    char path[DEFAULT_SETUP_PATH_SIZE];
-    return sbus_default_setup_path(path, sizeof path) == 0 ? path : "";
-}
-
 // --attach: the image read back from the chip instead of the reset and the
 // default setup file sent.
 int attachToBoard() {
@@ -151,23 +145,16 @@ bool usable(const Invocation& invocation, std::string* why) {
         *why = *problem;
         return false;
     }
-    if (invocation.attach) {
-        const std::string path = defaultSetupFile();
-        const std::string problem = path.empty() ? "its path is longer than " +
-                                                       std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
-                                                       " characters"
-                                                 : sbus_setup_file_problem(path.c_str());
-        if (!problem.empty()) {
-            *why = "--attach takes the entries' names and addresses from " +
-                   (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
-            return false;
-        }
-    }
     // Without its default setup file start-up loads no setup.
-    const std::string defaultFile = defaultSetupFile();
-    const bool loaded =
-        !defaultFile.empty() && *sbus_setup_file_problem(defaultFile.c_str()) == '\0';
-    if (const auto problem = checkSetupLoaded(invocation.steps, loaded)) {
+    const std::string defaultProblem = sbus_default_setup_problem();
+    if (invocation.attach && !defaultProblem.empty()) {
+        char path[DEFAULT_SETUP_PATH_SIZE];
+        const bool named = sbus_default_setup_path(path, sizeof path) == 0;
+        *why = std::string("--attach takes the entries' names and addresses from ") +
+               (named ? path : "the default setup file") + ": " + defaultProblem;
+        return false;
+    }
+    if (const auto problem = checkSetupLoaded(invocation.steps, defaultProblem.empty())) {
         *why = *problem;
         return false;
     }
