@@ -46,25 +46,19 @@ void buildSetupDirectory() {
     }
 }
 
-// Reads the default setup file into the image. When it cannot be read the
+// Reads the default setup file into the image. When it cannot be loaded the
 // console says so in one line and the image keeps what it held.
 bool loadDefaultSetup() {
-    const char kNotLoaded[] =
-        "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, nothing "
-        "sent\n";
+    const std::string problem = sbus_default_setup_problem();
+    if (!problem.empty()) {
+        printf(
+            "Default setup file not loaded (%s%s: %s): the chip is left in its reset state, "
+            "nothing sent\n",
+            g_DACSETUPFILES, kDefaultSetupFile, problem.c_str());
+        return false;
+    }
     char path[DEFAULT_SETUP_PATH_SIZE];
-    if (sbus_default_setup_path(path, sizeof path) != 0) {
-        const std::string tooLong = "its path is longer than " +
-                                    std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) + " characters";
-        printf(kNotLoaded, g_DACSETUPFILES, kDefaultSetupFile, tooLong.c_str());
-        return false;
-    }
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        printf(kNotLoaded, path, "", std::strerror(errno));
-        return false;
-    }
-    std::fclose(file);
+    sbus_default_setup_path(path, sizeof path);
     write_setup_file_to_sbus_structure(path);
     return true;
 }
@@ -151,10 +145,9 @@ const char* session_log_path(void) {
 bool open_session_log(void) {
     const char* path = session_log_path();
     if (path == nullptr) return true;
-    const char* board = std::getenv("KOVRA610_BOARD");
     std::string why;
     if (kovra610::sessionlog::open(path, "kovra610", KOVRA610_VERSION,
-                                   board != nullptr && board[0] != '\0' ? board : "usb", &why))
+                                   kovra610::d2xx::boardSettingText(), &why))
         return true;
     const std::string message =
         "KOVRA610_LOG: " + why + ".\nThe board was not touched; the program ends.";
@@ -167,15 +160,10 @@ bool open_session_log(void) {
 void log_start_up(void) {
     if (!kovra610::sessionlog::isOpen()) return;
     const auto& backend = kovra610::d2xx::activeBackend();
-    const std::string serial = backend.boardSerial();
     kovra610::json::JsonMembers members;
-    members.raw("ok", FTD232_link_state() == LINK_UP ? "true" : "false");
-    if (serial.empty())
-        members.raw("serial", "null");
-    else
-        members.add("serial", serial);
     members.add("name", backend.boardName()).add("outcome", show_link_state());
-    kovra610::sessionlog::append("start-up", members.members());
+    kovra610::sessionlog::recordStartUp(FTD232_link_state() == LINK_UP, backend.boardSerial(),
+                                        members);
 }
 
 // An operator's action and its outcome in the session log, as the status
@@ -222,6 +210,14 @@ int sbus_default_setup_path(char* path, size_t size) {
     if (g_DACSETUPFILES == nullptr) buildSetupDirectory();
     const int length = std::snprintf(path, size, "%s%s", g_DACSETUPFILES, kDefaultSetupFile);
     return length >= 0 && static_cast<size_t>(length) < size ? 0 : -1;
+}
+
+std::string sbus_default_setup_problem(void) {
+    char path[DEFAULT_SETUP_PATH_SIZE];
+    if (sbus_default_setup_path(path, sizeof path) != 0)
+        return "its path is longer than " + std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
+               " characters";
+    return sbus_setup_file_problem(path);
 }
 
 int sbus_initialize(void) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The panel's bring-up, shared by the program and kovra610-cli: the
 // callbacks registered, the run-time started (then `runtime_started` runs,
@@ -27,6 +28,10 @@ int sbus_attach(void);
 // (built from the working directory on first use), into `path`. Returns 0,
 // or -1 when it does not fit `size`.
 int sbus_default_setup_path(char* path, size_t size);
+// Why the default setup file cannot be loaded, as the setup-file reader
+// judges it (or its path is too long); empty when it can. Start-up loads it
+// only then, and kovra610-cli counts a setup as loaded only then.
+std::string sbus_default_setup_problem(void);
 int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
                    int eventData2);
 

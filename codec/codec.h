@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/core/sbus_image.h"
@@ -52,6 +53,16 @@ void sbus_store_read_back(int list);
 // Marks the answered entries whose data differs from the image's; returns
 // how many do.
 int sbus_verify_read_back(void);
+// How many entries in use a setup defined: those a read-back reads.
+int sbus_entries_defined(void);
+// Why the last batched read failed, in one line: how many answers arrived.
+std::string sbus_batched_read_failure(void);
+// The defined entries the last read-back left unanswered, "3 (DVL_Ch0), 7
+// (CPU_Ch0)"; empty when every one was answered.
+std::string sbus_unanswered_entries(void);
+// The entries sbus_verify_read_back marked, "; " between: "3 DVL_Ch0 ch=0x1
+// addr=0x3 image=0x8CCC chip=0x8CCD".
+std::string sbus_differences(void);
 
 // The value of a register field in the image: item `item` of the register
 // group whose control array has the resource name `array` ("DRVREG",

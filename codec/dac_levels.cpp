@@ -117,37 +117,6 @@ int read_all_dacs(int, int, int event, void*, int, int) {
     return 0;
 }
 
-int sbus_entries_in_use(void) {
-    return std::clamp(sbus_structure.number_registers, 0, static_cast<int>(SBUS_MAX_REGISTERS));
-}
-
-int sbus_read_entries_fast(void) {
-    sbus_read_back = {};
-    // The entries a setup defined, in entry order, read in one stream.
-    int entry[SBUS_MAX_REGISTERS], ch[SBUS_MAX_REGISTERS], addr[SBUS_MAX_REGISTERS];
-    int n = 0;
-    for (int i = 0; i < sbus_entries_in_use(); ++i) {
-        if (sbus_entry_defined[i] == 0) continue;
-        entry[n] = i;
-        ch[n] = sbus_structure.ch[i];
-        addr[n] = sbus_structure.addr[i];
-        ++n;
-    }
-    unsigned int words[SBUS_MAX_REGISTERS] = {};
-    int answered[SBUS_MAX_REGISTERS] = {};
-    const int result = n > 0 ? FTD232_sbus_read_words(ch, addr, n, words, answered) : 0;
-    for (int k = 0; k < n; ++k) {
-        if (answered[k] == 0) continue;
-        const int i = entry[k];
-        const kovra610::sbus::Word answer = kovra610::sbus::unpack(words[k]);
-        sbus_read_back.answered[i] = 1;
-        sbus_read_back.addr[i] = static_cast<int>(answer.addr);
-        sbus_read_back.rw[i] = static_cast<int>(answer.rw);
-        sbus_read_back.data[i] = static_cast<int>(answer.data);
-    }
-    return result;
-}
-
 void sbus_store_read_back(int list) {
     for (int i = 0; i < sbus_entries_in_use(); ++i) {
         if (sbus_read_back.answered[i] == 0) continue;
@@ -160,17 +129,6 @@ void sbus_store_read_back(int list) {
         storeReadBack(i, data);
     }
     write_sbus_structure_to_panel();
-}
-
-int sbus_verify_read_back(void) {
-    int differing = 0;
-    for (int i = 0; i < sbus_entries_in_use(); ++i) {
-        const auto image = static_cast<unsigned int>(sbus_structure.data[i]) & 0xFFFFu;
-        sbus_read_back.differs[i] = sbus_read_back.answered[i] != 0 &&
-                                    static_cast<unsigned int>(sbus_read_back.data[i]) != image;
-        differing += sbus_read_back.differs[i];
-    }
-    return differing;
 }
 
 int write_to_all_dacs(int, int, int event, void*, int, int) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/collected_popups.h"
 #include "codec/register_fields.h"
 #include "platform/json/json_text.h"
 #include "platform/protocol/sbus_registers.h"
+#include "platform/runtime/popup_answers.h"
 
 namespace kovra610::cli {
 
@@ -20,6 +20,7 @@ namespace kovra610::cli {
 using kovra610::json::JsonMembers;
 using kovra610::json::jsonNumber;
 using kovra610::json::jsonString;
+using kovra610::runtime::CollectedPopups;
 
 // --- The command line ------------------------------------------------------
 enum class StepKind {
@@ -49,20 +50,7 @@ enum class StepKind {
 // standard input, the list of FTDI ports, or a text.
 enum class Mode { Steps, Serve, Devices, Help, Version };
 
-// Limits of the arguments, as the panel and the serial-bus word have them.
-inline constexpr unsigned kChannelMin = sbus::kChannel0, kChannelMax = sbus::kChannelMax;
-inline constexpr unsigned kAddressMax = sbus::kAddressMax;
-inline constexpr unsigned kDataMax = sbus::kDataMax;
-inline constexpr unsigned kDivisorMax = 59;
-// Rows from the first register entry on have no DAC entry.
-inline constexpr unsigned kRowMax = sbus::kDriverEntries.entry - 1;
-inline constexpr unsigned kPanelRows = 32;
-inline constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
-inline constexpr std::size_t kWordBits = sbus::kWordBits;
-
-// Bench scripts: how deep `script` may nest, and how big a script may be.
-inline constexpr int kScriptDepthLimit = 8;
-inline constexpr std::size_t kScriptSizeLimit = 1 << 20;
+// A line of a bench script longer than this is refused.
 inline constexpr std::size_t kScriptLineLimit = 4096;
 
 struct Command;
@@ -117,15 +105,10 @@ std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps);
 std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded);
 // Why a step that needs a setup is refused while none is loaded.
 std::string noSetupReason(const Step& step);
-// Why a file cannot be loaded as a setup file (missing, not a regular file,
-// unreadable, no record the setup-file reader takes), or "" when it can.
-std::string setupFileProblem(const std::string& path);
 
 // A sub-command: one row each, which the command line, a serve session,
 // --help and the completion all read.
 struct Answer;
-using ArgumentReader = bool (*)(const std::vector<std::string>& words, Step* step,
-                                const PanelFields& fields, std::string* why);
 using Handler = Answer (*)(const Step& step, const PanelFields& fields);
 enum CommandUse {
     kStep = 0,        // a step of the command line, a script or a serve session
@@ -136,11 +119,11 @@ enum CommandUse {
 struct Command {
     const char* name;
     StepKind kind;
-    std::size_t arguments;
-    const char* usage;  // its line in --help and in usage errors: "write CH RW ADDR DATA"
-    const char* help;   // what it does, as --help lines ("\n" between); null: not listed
-    ArgumentReader readArguments;
-    Handler run;  // null for what does not run as a step
+    // Its line in --help and in usage errors, which names its arguments:
+    // "write CH RW ADDR DATA".
+    const char* usage;
+    const char* help;  // what it does, as --help lines ("\n" between); null: not listed
+    Handler run;       // null for what does not run as a step
     CommandUse use = kStep;
     bool needsLink = true;    // fails while the link is down
     bool needsSetup = false;  // refused while no setup is loaded: it sends or reads the image
@@ -165,11 +148,6 @@ inline constexpr char kProgram[] = "kovra610-cli";
 
 enum ExitStatus { kDone = 0, kUsage = 2, kLinkDown = 3, kStepFailed = 4 };
 
-// KOVRA610_BOARD names a board the tool knows: unset, "usb",
-// "usb:serial=SN", "virtual" or "virtual:serial=NAME"; false with the
-// reason otherwise.
-bool boardSettingKnown(std::string* why);
-
 struct Answer {
     bool ok = true;
     int failure = kStepFailed;  // exit status of a run that this step ends
@@ -183,22 +161,10 @@ struct Answer {
 // Whether the link to the board is up.
 bool linkUp();
 
-class Runner {
-public:
-    Runner(const PanelFields& fields, CollectedPopups& popups) : fields_(fields), popups_(popups) {}
-
-    // Runs one step with its row's handler: refused while the link is down
-    // when it needs the link, failed when the link is lost on the way or a
-    // popup reports an error.
-    Answer run(const Step& step);
-
-private:
-    const PanelFields& fields_;
-    CollectedPopups& popups_;
-};
-
-// Why the last batched read-back failed: how many answers arrived.
-std::string batchedReadFailure();
+// Runs one step with its row's handler: refused while the link is down
+// when it needs the link, failed when the link is lost on the way or a
+// popup (collected in `popups`) reports an error.
+Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups);
 
 // The handlers of the sub-commands' rows.
 Answer loadStep(const Step& step, const PanelFields& fields);
@@ -230,6 +196,9 @@ Answer devicesStep(const Step& step, const PanelFields& fields);
 std::string helloLine();
 // An error answer: {"ok":false,"error":"...","step":"..."}.
 std::string errorLine(const std::string& step, const std::string& why);
+// A step's answer as serve gives it and the session log records it: "ok"
+// and the step's members, or the error answer.
+std::string answerObject(const Step& step, const Answer& answer);
 
 // Answers the commands read from `in` on `out` until the end of the input
 // or quit. Returns the exit status: 0, or 4 when an answer cannot be
@@ -247,10 +216,5 @@ bool logCommand(const std::string& command, const std::string& label, const std:
 // each with `json`. Returns the exit status: 0, or 3 when the USB bus
 // cannot be read.
 int listDevices(bool json);
-
-// The port the board setting opens, as listed by devices (a named virtual
-// board's too), and its serial number in `serial` if given; "" for the plain
-// virtual board or when the port is not found.
-std::string openedPortJson(std::string* serial = nullptr);
 
 }  // namespace kovra610::cli

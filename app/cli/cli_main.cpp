@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/cli/cli.h"
-#include "app/cli/collected_popups.h"
 #include "app/core/setup_files.h"
 #include "app/startup.h"
+#include "codec/codec.h"
 #include "codec/register_fields.h"
 #include "link/FT2232H.h"
 #include "platform/d2xx/backend.h"
@@ -78,19 +78,13 @@ bool bringUpPanel(char* program) {
     return result == PANEL_UP;
 }
 
-// The default setup file, which names and addresses the entries.
-std::string defaultSetupFile() {
-    char path[DEFAULT_SETUP_PATH_SIZE];
-    return sbus_default_setup_path(path, sizeof path) == 0 ? path : "";
-}
-
 // --attach: the image read back from the chip instead of the reset and the
 // default setup file sent.
 int attachToBoard() {
     const int result = sbus_attach();
     if (result == ATTACH_LINK_DOWN) return kLinkDown;
     if (result == ATTACH_READ_FAILED) {
-        complain("start-up: " + batchedReadFailure());
+        complain("start-up: " + sbus_batched_read_failure());
         return kStepFailed;
     }
     return kDone;
@@ -123,18 +117,9 @@ int startUp(bool attach) {
     return kDone;
 }
 
-// The answer a serve session gives for a step, for the session log.
-std::string answerObject(const Step& step, const Answer& answer) {
-    if (!answer.ok) return errorLine(step.label, answer.why);
-    JsonMembers ok;
-    ok.raw("ok", "true").append(answer.members);
-    return ok.object();
-}
-
 int runSteps(const Invocation& invocation, const PanelFields& fields) {
-    Runner runner(fields, g_popups);
     for (const Step& step : invocation.steps) {
-        const Answer answer = runner.run(step);
+        const Answer answer = runStep(step, fields, g_popups);
         if (invocation.json) {
             for (const std::string& row : answer.rows) writeJson(row);
         }
@@ -155,31 +140,30 @@ int runSteps(const Invocation& invocation, const PanelFields& fields) {
 // Usage errors found before the board is touched: the board setting, the
 // setup files the steps load, and a setup for the steps that need one.
 bool usable(const Invocation& invocation, std::string* why) {
-    if (!boardSettingKnown(why)) return false;
+    if (!kovra610::d2xx::boardSettingKnown(why)) return false;
     if (const auto problem = checkSetupFiles(invocation.steps)) {
         *why = *problem;
         return false;
     }
-    if (invocation.attach) {
-        const std::string path = defaultSetupFile();
-        const std::string problem = path.empty() ? "its path is longer than " +
-                                                       std::to_string(DEFAULT_SETUP_PATH_SIZE - 1) +
-                                                       " characters"
-                                                 : setupFileProblem(path);
-        if (!problem.empty()) {
-            *why = "--attach takes the entries' names and addresses from " +
-                   (path.empty() ? std::string("the default setup file") : path) + ": " + problem;
-            return false;
-        }
-    }
     // Without its default setup file start-up loads no setup.
-    const std::string defaultFile = defaultSetupFile();
-    const bool loaded = !defaultFile.empty() && setupFileProblem(defaultFile).empty();
-    if (const auto problem = checkSetupLoaded(invocation.steps, loaded)) {
+    const std::string defaultProblem = sbus_default_setup_problem();
+    if (invocation.attach && !defaultProblem.empty()) {
+        char path[DEFAULT_SETUP_PATH_SIZE];
+        const bool named = sbus_default_setup_path(path, sizeof path) == 0;
+        *why = std::string("--attach takes the entries' names and addresses from ") +
+               (named ? path : "the default setup file") + ": " + defaultProblem;
+        return false;
+    }
+    if (const auto problem = checkSetupLoaded(invocation.steps, defaultProblem.empty())) {
         *why = *problem;
         return false;
     }
     return true;
+}
+
+// The reason start-up gave on standard error, without its "start-up: ".
+std::string startUpReason() {
+    return lastComplaint.rfind("start-up: ", 0) == 0 ? lastComplaint.substr(10) : lastComplaint;
 }
 
 // The start-up's outcome in the session log: the board opened, or why not.
@@ -187,19 +171,13 @@ void logStartUp(int status) {
     if (!kovra610::sessionlog::isOpen()) return;
     JsonMembers members;
     if (status == kDone) {
-        std::string serial;
-        const std::string device = openedPortJson(&serial);
-        members.raw("ok", "true");
-        if (serial.empty())
-            members.raw("serial", "null");
-        else
-            members.add("serial", serial);
+        const std::string device = kovra610::d2xx::openedPortJson();
         if (!device.empty()) members.raw("device", device);
-    } else {
-        std::string why = lastComplaint;
-        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
-        members.raw("ok", "false").add("error", why).add("status", status);
+        kovra610::sessionlog::recordStartUp(true, kovra610::d2xx::activeBackend().boardSerial(),
+                                            members);
+        return;
     }
+    members.raw("ok", "false").add("error", startUpReason()).add("status", status);
     kovra610::sessionlog::append("start-up", members.members());
 }
 
@@ -207,9 +185,8 @@ void logStartUp(int status) {
 // the reason, when it cannot be written.
 bool openLog(const Invocation& invocation, std::string* why) {
     if (invocation.log.empty()) return true;
-    const char* board = std::getenv("KOVRA610_BOARD");
     return kovra610::sessionlog::open(invocation.log, kProgram, KOVRA610_VERSION,
-                                      board != nullptr && *board != '\0' ? board : "usb", why);
+                                      kovra610::d2xx::boardSettingText(), why);
 }
 
 // Standard output keeps the JSON lines; the console goes to stderr.
@@ -234,9 +211,7 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
     logStartUp(status);
     if (status == kDone && json) writeJson(helloLine());
     if (status != kDone && invocation.mode == Mode::Serve) {
-        // The reason start-up gave on standard error, without its "start-up: ".
-        std::string why = lastComplaint;
-        if (why.rfind("start-up: ", 0) == 0) why.erase(0, 10);
+        std::string why = startUpReason();
         if (why.empty()) why = "start-up failed (exit status " + std::to_string(status) + ")";
         writeJson(errorLine("start-up", why));
     }

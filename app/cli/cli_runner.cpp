@@ -75,24 +75,35 @@ std::string joinedRows(const std::vector<std::string>& rows) {
     return out;
 }
 
-// The image's entries in use that a setup defined, as read back, one row
-// each (index, name, channel, address, read/write flag `rw`, data, level);
-// the level is null for register entries.
-Answer entriesAnswer() {
+// An entry of the image as a JSON row: index, name, channel, address and
+// data, with the read/write flag and the level as read back (the level null
+// for register entries), or for a difference the image's and the chip's data.
+std::string entryRow(int i, bool difference) {
     const SBUS_STRUCTURE& image = sbus_structure;
+    JsonMembers row;
+    row.add("index", i)
+        .add("name", image.name[i])
+        .add("ch", image.ch[i])
+        .add("addr", image.addr[i]);
+    if (difference) {
+        row.add("image", static_cast<unsigned>(image.data[i]) & 0xFFFFu);
+        row.add("chip", sbus_read_back.data[i]);
+    } else {
+        row.add("rw", sbus_read_back.rw[i]).add("data", image.data[i]);
+        i < image.number_dacs ? row.number("volts", image.volts[i]) : row.raw("volts", "null");
+    }
+    return row.object();
+}
+
+// The entries the last read-back answered, or verify found different, as
+// rows and as the member `name`.
+Answer entriesAnswer(const char* name, bool differences) {
+    const int* marked = differences ? sbus_read_back.differs : sbus_read_back.answered;
     Answer a;
     for (int i = 0; i < sbus_entries_in_use(); ++i) {
-        if (sbus_entry_defined[i] == 0) continue;
-        JsonMembers row;
-        row.add("index", i).add("name", image.name[i]).add("ch", image.ch[i]);
-        row.add("addr", image.addr[i]).add("rw", sbus_read_back.rw[i]).add("data", image.data[i]);
-        if (i < image.number_dacs)
-            row.number("volts", image.volts[i]);
-        else
-            row.raw("volts", "null");
-        a.rows.push_back(row.object());
+        if (marked[i] != 0) a.rows.push_back(entryRow(i, differences));
     }
-    a.members.raw("entries", "[" + joinedRows(a.rows) + "]");
+    a.members.raw(name, "[" + joinedRows(a.rows) + "]");
     return a;
 }
 
@@ -108,7 +119,7 @@ bool readEntriesFast(std::string* why) {
     const int result = sbus_read_entries_fast();
     std::fflush(stdout);
     if (result == 0) return true;
-    *why = batchedReadFailure();
+    *why = sbus_batched_read_failure();
     return false;
 }
 
@@ -122,56 +133,31 @@ Answer rowCommitted(int result, unsigned row) {
     return a;
 }
 
-// The entries a read-back reads: those in use that a setup defined.
-int entriesRead() {
-    return static_cast<int>(
-        std::count(sbus_entry_defined, sbus_entry_defined + sbus_entries_in_use(), 1));
-}
-
 }  // namespace
-
-std::string batchedReadFailure() {
-    const int n = entriesRead();
-    const auto answered =
-        std::count(sbus_read_back.answered, sbus_read_back.answered + sbus_entries_in_use(), 1);
-    return "the chip's reply to the batched read is short, missing or not for the registers asked "
-           "(" +
-           std::to_string(answered) + " of " + std::to_string(n) +
-           " answers arrived); nothing was stored";
-}
-
-bool boardSettingKnown(std::string* why) {
-    const char* value = std::getenv("KOVRA610_BOARD");
-    if (value == nullptr) return true;
-    const kovra610::d2xx::BoardSetting setting = kovra610::d2xx::parseBoardSetting(value);
-    if (setting.kind != kovra610::d2xx::BoardSetting::Kind::Invalid) return true;
-    *why = std::string("KOVRA610_BOARD=") + value + ": " + setting.reason;
-    return false;
-}
 
 bool linkUp() {
     return FTD232_link_state() == LINK_UP;
 }
 
-Answer Runner::run(const Step& step) {
+Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups) {
     const bool link = step.command == nullptr || step.command->needsLink;
     if (link && !linkUp())
         return failed("link down: no board answers (reopen once it is connected)", kLinkDown);
     if (step.command != nullptr && step.command->needsSetup && !sbus_setup_loaded())
         return failed(noSetupReason(step), kUsage);
-    popups_.take();
+    popups.take();
     Answer answer = step.command != nullptr && step.command->run != nullptr
-                        ? step.command->run(step, fields_)
+                        ? step.command->run(step, fields)
                         : failed("not a step that runs here");
     std::fflush(stdout);
-    const std::string popups = popups_.take();
+    const std::string collected = popups.take();
     if (link && !linkUp() && step.kind != StepKind::Reopen) {
         // The rows of what was read before the link went stay.
         Answer lost = failed("link down: the link to the board was lost", kLinkDown);
         lost.rows = std::move(answer.rows);
         return lost;
     }
-    if (answer.ok && !popups.empty()) return failed(popups);
+    if (answer.ok && !collected.empty()) return failed(collected);
     return answer;
 }
 
@@ -189,7 +175,7 @@ Answer loadStep(const Step& step, const PanelFields&) {
     std::string why;
     if (!pathFits(path, &why)) return failed(why);
     // Checked again: the file may have gone since the command was read.
-    const std::string problem = setupFileProblem(path);
+    const std::string problem = sbus_setup_file_problem(path.c_str());
     if (!problem.empty()) return failed(problem);
     sbus_test_setup_write(path.c_str());
     Answer a;
@@ -215,32 +201,20 @@ Answer readAllStep(const Step& step, const PanelFields&) {
     if (step.fast) {
         if (!readEntriesFast(&why)) return failed(why);
         sbus_store_read_back(1);
-        return entriesAnswer();
+    } else {
+        std::fflush(stdout);
+        const int result = operate::press(panelHandle, ALL_2);
+        std::fflush(stdout);
+        if (result < 0)
+            return failed("the \"Read all Regs\" button could not be pressed (error " +
+                          std::to_string(result) + ")");
     }
-    std::fflush(stdout);
-    const int result = operate::press(panelHandle, ALL_2);
-    std::fflush(stdout);
-    if (result < 0)
-        return failed("the \"Read all Regs\" button could not be pressed (error " +
-                      std::to_string(result) + ")");
-    const Answer a = entriesAnswer();
-    std::string unanswered;
-    std::vector<std::string> answeredRows;
-    std::size_t row = 0;
-    for (int i = 0; i < sbus_entries_in_use(); ++i) {
-        if (sbus_entry_defined[i] == 0) continue;
-        if (sbus_read_back.answered[i] != 0) {
-            answeredRows.push_back(a.rows[row++]);
-        } else {
-            ++row;
-            unanswered += (unanswered.empty() ? "" : ", ") + std::to_string(i) + " (" +
-                          sbus_structure.name[i] + ")";
-        }
-    }
+    Answer a = entriesAnswer("entries", false);
+    const std::string unanswered = sbus_unanswered_entries();
     if (unanswered.empty()) return a;
     Answer partial =
         failed("no answer from the chip for entries " + unanswered + "; they keep their data");
-    partial.rows = std::move(answeredRows);
+    partial.rows = std::move(a.rows);
     return partial;
 }
 
@@ -248,30 +222,12 @@ Answer verifyStep(const Step&, const PanelFields&) {
     std::string why;
     if (!readEntriesFast(&why)) return failed(why);
     const int differing = sbus_verify_read_back();
-    const int n = entriesRead();
-    Answer a;
-    std::string listed;
-    for (int i = 0; i < sbus_entries_in_use(); ++i) {
-        if (sbus_read_back.differs[i] == 0) continue;
-        const unsigned image = static_cast<unsigned>(sbus_structure.data[i]) & 0xFFFFu;
-        const auto chip = static_cast<unsigned>(sbus_read_back.data[i]);
-        char text[160];
-        std::snprintf(text, sizeof text, "%s%d %s ch=0x%X addr=0x%X image=0x%X chip=0x%X",
-                      listed.empty() ? "" : "; ", i, sbus_structure.name[i],
-                      static_cast<unsigned>(sbus_structure.ch[i]),
-                      static_cast<unsigned>(sbus_structure.addr[i]), image, chip);
-        listed += text;
-        JsonMembers d;
-        d.add("index", i).add("name", sbus_structure.name[i]).add("ch", sbus_structure.ch[i]);
-        d.add("addr", sbus_structure.addr[i]).add("image", image).add("chip", chip);
-        a.rows.push_back(d.object());
-    }
+    Answer a = entriesAnswer("differences", true);
     a.differs = differing > 0;
-    a.members.raw("differences", "[" + joinedRows(a.rows) + "]");
-    a.members.add("checked", n);
+    a.members.add("checked", sbus_entries_defined());
     if (a.differs)
-        a.why = std::to_string(differing) + " of " + std::to_string(n) +
-                " entries differ from the image: " + listed;
+        a.why = std::to_string(differing) + " of " + std::to_string(sbus_entries_defined()) +
+                " entries differ from the image: " + sbus_differences();
     return a;
 }
 

@@ -1,6 +1,4 @@
 // Reading the command line of kovra610-cli and its bench scripts.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -17,6 +15,164 @@ namespace kovra610::cli {
 namespace {
 
 const char kFastOption[] = "--fast";
+
+// Bench scripts: how deep `script` may nest, and how big a script may be.
+constexpr int kScriptDepthLimit = 8;
+constexpr std::size_t kScriptSizeLimit = 1 << 20;
+
+// Rows from the first register entry on have no DAC entry; the panel shows
+// 32 rows.
+constexpr unsigned kRowMax = sbus::kDriverEntries.entry - 1;
+constexpr unsigned kPanelRows = 32;
+constexpr double kVoltsMin = -2.5, kVoltsMax = 7.5;
+
+// A sub-command's argument: what it must be. A whole number in [min, max]
+// goes into the step's member `number`; the others into the member their
+// kind names (kChannels, like kValue, into `value`).
+enum ArgumentKind { kNumber, kRow, kVolts, kChannels, kFile, kBits, kField, kValue };
+struct Argument {
+    const char* name;
+    ArgumentKind kind;
+    unsigned min = 0, max = 0;
+    unsigned Step::*number = nullptr;
+};
+
+// The arguments the sub-commands' usage lines name ("write CH RW ADDR
+// DATA"), each read the same way wherever it stands; "[--fast]" is an
+// option of read-all, not an argument.
+const Argument kArguments[] = {
+    {"FILE", kFile},
+    {"CH", kNumber, sbus::kChannel0, sbus::kChannelMax, &Step::ch},
+    {"RW", kNumber, 0, 1, &Step::rw},
+    {"ADDR", kNumber, 0, sbus::kAddressMax, &Step::addr},
+    {"DATA", kNumber, 0, sbus::kDataMax, &Step::data},
+    {"CODE", kNumber, 0, sbus::kDataMax, &Step::code},
+    {"DIVISOR", kNumber, 0, 59, &Step::divisor},  // "Sclk Divider"
+    {"ROW", kRow},
+    {"VOLTS", kVolts},
+    {"BITSTRING", kBits},
+    {"FIELD", kField},
+    {"VALUE", kValue},
+    {"1|2|3", kChannels},
+};
+
+using kovra610::runtime::trimmed;
+
+// One argument that must be a whole number in [min, max].
+bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
+                    unsigned* value, std::string* error) {
+    const std::optional<unsigned> n = parseNumber(text, max);
+    if (!n || *n < min) {
+        *error = std::string(what) + " must be " + std::to_string(min) + ".." +
+                 std::to_string(max) + " (decimal or 0x hex), not \"" + text + "\"";
+        return false;
+    }
+    *value = *n;
+    return true;
+}
+
+// A DAC row: the panel shows 32, the image has DAC entries for 30.
+bool rowArgument(const std::string& text, unsigned* row, std::string* why) {
+    if (numberArgument(text, "ROW", 0, kRowMax, row, why)) return true;
+    const std::optional<unsigned> panelRow = parseNumber(text, kPanelRows - 1);
+    if (panelRow)
+        *why = "ROW " + text + " has no DAC entry: rows 0.." + std::to_string(kRowMax) +
+               " are DAC levels";
+    return false;
+}
+
+// A register field named by its constant name, any case.
+bool fieldArgument(const std::string& name, const PanelFields& fields, Step* step,
+                   std::string* why) {
+    step->field = fields.find(name);
+    if (step->field != nullptr) return true;
+    *why = "FIELD must be one of the panel's register fields (";
+    for (std::size_t i = 0; i < fields.fields.size(); ++i)
+        *why += (i > 0 ? ", " : "") + fields.fields[i].name;
+    *why += "), not \"" + name + "\"";
+    return false;
+}
+
+// The ring value a set names: one of the listed values, by number or by
+// its caption (blanks around either ignored).
+bool ringValue(const RegisterField& field, const std::string& text, int* value, std::string* why) {
+    const std::optional<unsigned> number = parseNumber(text, 0xFFFF);
+    for (std::size_t i = 0; i < field.values.size(); ++i) {
+        const bool byCaption =
+            i < field.captions.size() && trimmed(field.captions[i]) == trimmed(text);
+        if (byCaption || (number && static_cast<int>(*number) == field.values[i])) {
+            *value = field.values[i];
+            return true;
+        }
+    }
+    *why = "VALUE of " + field.name + " must be one of";
+    for (std::size_t i = 0; i < field.values.size(); ++i) {
+        *why += (i > 0 ? ", " : " ") + std::to_string(field.values[i]);
+        if (i < field.captions.size()) *why += " \"" + trimmed(field.captions[i]) + "\"";
+    }
+    *why += ", not \"" + text + "\"";
+    return false;
+}
+
+// One argument of a sub-command's row, read into the step; false with the
+// reason.
+bool readArgument(const Argument& argument, const std::string& text, Step* step,
+                  const PanelFields& fields, std::string* why) {
+    unsigned channels = 0;
+    switch (argument.kind) {
+        case kNumber:
+            return numberArgument(text, argument.name, argument.min, argument.max,
+                                  &(step->*argument.number), why);
+        case kRow:
+            return rowArgument(text, &step->row, why);
+        case kVolts: {
+            const std::optional<double> v = parseVolts(text);
+            step->volts = v.value_or(0.0);
+            if (v && *v >= kVoltsMin && *v <= kVoltsMax) return true;
+            *why = "VOLTS must be a level from -2.5 to 7.5, not \"" + text + "\"";
+            return false;
+        }
+        case kChannels:
+            // 1 channel 0, 2 channel 1, 3 both: the items "RW Ch0", "RW CH1"
+            // and "RW Ch0/Ch1" of the channel selection, whose values are 1,
+            // 2 and 0.
+            if (!numberArgument(text, "channels", 1, 3, &channels, why)) return false;
+            step->value = channels == 3 ? 0 : static_cast<int>(channels);
+            return true;
+        case kFile:
+            step->path = text;
+            if (!text.empty()) return true;
+            *why = "the file name is empty";
+            return false;
+        case kBits:
+            step->bits = text;
+            if (text.size() == sbus::kWordBits && text.find_first_not_of("01") == std::string::npos)
+                return true;
+            *why =
+                "BITSTRING must be exactly 26 characters of 0 and 1 (channel select, address, "
+                "read/write, data), not \"" +
+                text + "\"";
+            return false;
+        case kField:
+            return fieldArgument(text, fields, step, why);
+        case kValue:
+            return ringValue(*step->field, text, &step->value, why);
+    }
+    return false;
+}
+
+// The arguments of a row, as its usage line names them.
+std::vector<const Argument*> argumentsOf(const Command& command) {
+    std::vector<std::string> words;
+    splitScriptLine(command.usage, &words);
+    std::vector<const Argument*> arguments;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        for (const Argument& argument : kArguments) {
+            if (words[i] == argument.name) arguments.push_back(&argument);
+        }
+    }
+    return arguments;
+}
 
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
@@ -72,7 +228,7 @@ public:
         if (command != nullptr && command->use == kScript)
             return fail("script is not a command of serve: send its lines one by one", error);
         serving_ = true;
-        if (!step(words, kovra610::runtime::trimmed(line), &why)) return fail(why, error);
+        if (!step(words, trimmed(line), &why)) return fail(why, error);
         return true;
     }
 
@@ -144,7 +300,7 @@ private:
     // How many of the words after words[i] belong to its sub-command.
     static std::size_t argumentCount(const std::vector<std::string>& words, std::size_t i) {
         const Command* command = findCommand(words[i]);
-        std::size_t count = command ? command->arguments : 0;
+        std::size_t count = command ? argumentsOf(*command).size() : 0;
         if (command && command->kind == StepKind::ReadAll && i + 1 < words.size() &&
             words[i + 1] == kFastOption)
             count = 1;
@@ -169,7 +325,7 @@ private:
         std::size_t arguments = words.size() - 1;
         if (command->kind == StepKind::ReadAll && arguments == 1 && words[1] == kFastOption)
             arguments = 0;
-        if (arguments == command->arguments) return command;
+        if (arguments == argumentsOf(*command).size()) return command;
         *why = std::string("usage: ") + command->usage;
         return nullptr;
     }
@@ -184,7 +340,10 @@ private:
         step.label = label;
         step.text = joined(words);
         step.fast = command->kind == StepKind::ReadAll && words.size() == 2;
-        if (!command->readArguments(words, &step, fields_, why)) return false;
+        const std::vector<const Argument*> arguments = argumentsOf(*command);
+        for (std::size_t k = 0; k < arguments.size(); ++k) {
+            if (!readArgument(*arguments[k], words[k + 1], &step, fields_, why)) return false;
+        }
         out_->steps.push_back(std::move(step));
         return true;
     }
@@ -350,18 +509,6 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields) {
     return parsed;
 }
 
-std::string setupFileProblem(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return errno == ENOENT ? "no such file" : std::strerror(errno);
-    if (!S_ISREG(info.st_mode)) return "not a setup file (not a regular file)";
-    const int records = sbus_setup_file_records(path.c_str());
-    if (records < 0) return errno != 0 ? std::strerror(errno) : "cannot open the file";
-    if (records == 0)
-        return "not a setup file (no setup record \"name ,volts ,addr,rw,ch,data,\" at its start)";
-    return "";
-}
-
 std::string noSetupReason(const Step& step) {
     const bool reads = step.kind == StepKind::ReadAll || step.kind == StepKind::Verify;
     return std::string("no setup loaded: ") + (reads ? "no entry to read back" : "nothing sent") +
@@ -380,7 +527,7 @@ std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool
 std::optional<std::string> checkSetupFiles(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
         if (step.kind != StepKind::Load || step.path == "NOFILE") continue;
-        const std::string problem = setupFileProblem(step.path);
+        const std::string problem = sbus_setup_file_problem(step.path.c_str());
         if (!problem.empty()) return "step " + step.label + ": " + problem;
     }
     return std::nullopt;

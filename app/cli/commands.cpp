@@ -5,222 +5,80 @@
 #include <string>
 
 #include "app/cli/cli.h"
-#include "platform/runtime/panel_runtime.h"
 
 namespace kovra610::cli {
 namespace {
 
-using kovra610::runtime::trimmed;
-
-// One argument that must be a whole number in [min, max].
-bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
-                    unsigned* value, std::string* error) {
-    const std::optional<unsigned> n = parseNumber(text, max);
-    if (!n || *n < min) {
-        *error = std::string(what) + " must be " + std::to_string(min) + ".." +
-                 std::to_string(max) + " (decimal or 0x hex), not \"" + text + "\"";
-        return false;
-    }
-    *value = *n;
-    return true;
-}
-
-// A DAC row: the panel shows 32, the image has DAC entries for 30.
-bool rowArgument(const std::string& text, unsigned* row, std::string* why) {
-    if (numberArgument(text, "ROW", 0, kRowMax, row, why)) return true;
-    const std::optional<unsigned> panelRow = parseNumber(text, kPanelRows - 1);
-    if (panelRow)
-        *why = "ROW " + text + " has no DAC entry: rows 0.." + std::to_string(kRowMax) +
-               " are DAC levels";
-    return false;
-}
-
-bool noArguments(const std::vector<std::string>&, Step*, const PanelFields&, std::string*) {
-    return true;
-}
-
-bool readFileName(const std::vector<std::string>& words, Step* step, const PanelFields&,
-                  std::string* why) {
-    step->path = words[1];
-    if (!step->path.empty()) return true;
-    *why = "the file name is empty";
-    return false;
-}
-
-bool readWrite(const std::vector<std::string>& words, Step* step, const PanelFields&,
-               std::string* why) {
-    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
-           numberArgument(words[2], "RW", 0, 1, &step->rw, why) &&
-           numberArgument(words[3], "ADDR", 0, kAddressMax, &step->addr, why) &&
-           numberArgument(words[4], "DATA", 0, kDataMax, &step->data, why);
-}
-
-bool readRead(const std::vector<std::string>& words, Step* step, const PanelFields&,
-              std::string* why) {
-    return numberArgument(words[1], "CH", kChannelMin, kChannelMax, &step->ch, why) &&
-           numberArgument(words[2], "ADDR", 0, kAddressMax, &step->addr, why);
-}
-
-bool readBitString(const std::vector<std::string>& words, Step* step, const PanelFields&,
-                   std::string* why) {
-    step->bits = words[1];
-    if (step->bits.size() == kWordBits && step->bits.find_first_not_of("01") == std::string::npos)
-        return true;
-    *why =
-        "BITSTRING must be exactly 26 characters of 0 and 1 (channel select, address, "
-        "read/write, data), not \"" +
-        words[1] + "\"";
-    return false;
-}
-
-bool readDivisor(const std::vector<std::string>& words, Step* step, const PanelFields&,
-                 std::string* why) {
-    return numberArgument(words[1], "DIVISOR", 0, kDivisorMax, &step->divisor, why);
-}
-
-bool readLevel(const std::vector<std::string>& words, Step* step, const PanelFields&,
-               std::string* why) {
-    if (!rowArgument(words[1], &step->row, why)) return false;
-    const std::optional<double> v = parseVolts(words[2]);
-    if (!v || *v < kVoltsMin || *v > kVoltsMax) {
-        *why = "VOLTS must be a level from -2.5 to 7.5, not \"" + words[2] + "\"";
-        return false;
-    }
-    step->volts = *v;
-    return true;
-}
-
-bool readCode(const std::vector<std::string>& words, Step* step, const PanelFields&,
-              std::string* why) {
-    return rowArgument(words[1], &step->row, why) &&
-           numberArgument(words[2], "CODE", 0, kDataMax, &step->code, why);
-}
-
-// A register field named by its constant name, any case.
-bool fieldArgument(const std::string& name, const PanelFields& fields, Step* step,
-                   std::string* why) {
-    step->field = fields.find(name);
-    if (step->field != nullptr) return true;
-    *why = "FIELD must be one of the panel's register fields (";
-    for (std::size_t i = 0; i < fields.fields.size(); ++i)
-        *why += (i > 0 ? ", " : "") + fields.fields[i].name;
-    *why += "), not \"" + name + "\"";
-    return false;
-}
-
-// The ring value a set names: one of the listed values, by number or by
-// its caption (blanks around either ignored).
-bool ringValue(const RegisterField& field, const std::string& text, int* value, std::string* why) {
-    const std::optional<unsigned> number = parseNumber(text, 0xFFFF);
-    for (std::size_t i = 0; i < field.values.size(); ++i) {
-        const bool byCaption =
-            i < field.captions.size() && trimmed(field.captions[i]) == trimmed(text);
-        if (byCaption || (number && static_cast<int>(*number) == field.values[i])) {
-            *value = field.values[i];
-            return true;
-        }
-    }
-    *why = "VALUE of " + field.name + " must be one of";
-    for (std::size_t i = 0; i < field.values.size(); ++i) {
-        *why += (i > 0 ? ", " : " ") + std::to_string(field.values[i]);
-        if (i < field.captions.size()) *why += " \"" + trimmed(field.captions[i]) + "\"";
-    }
-    *why += ", not \"" + text + "\"";
-    return false;
-}
-
-bool readSet(const std::vector<std::string>& words, Step* step, const PanelFields& fields,
-             std::string* why) {
-    return fieldArgument(words[1], fields, step, why) &&
-           ringValue(*step->field, words[2], &step->value, why);
-}
-
-bool readGet(const std::vector<std::string>& words, Step* step, const PanelFields& fields,
-             std::string* why) {
-    return fieldArgument(words[1], fields, step, why);
-}
-
-// 1 channel 0, 2 channel 1, 3 both: the items "RW Ch0", "RW CH1" and
-// "RW Ch0/Ch1" of the channel selection, whose values are 1, 2 and 0.
-bool readChannels(const std::vector<std::string>& words, Step* step, const PanelFields&,
-                  std::string* why) {
-    unsigned channels = 0;
-    if (!numberArgument(words[1], "channels", 1, 3, &channels, why)) return false;
-    step->value = channels == 3 ? 0 : static_cast<int>(channels);
-    return true;
-}
-
 const Command kCommands[] = {
-    {"load", StepKind::Load, 1, "load FILE",
+    {"load", StepKind::Load, "load FILE",
      "read a setup file into the image, show it, send it\n"
      "(the name NOFILE loads nothing, as at the panel)",
-     readFileName, loadStep},
-    {"save", StepKind::Save, 1, "save FILE", "write all 64 entries of the image to a setup file",
-     readFileName, saveStep, kStep, false},
-    {"read-all", StepKind::ReadAll, 0, "read-all [--fast]",
+     loadStep},
+    {"save", StepKind::Save, "save FILE", "write all 64 entries of the image to a setup file",
+     saveStep, kStep, false},
+    {"read-all", StepKind::ReadAll, "read-all [--fast]",
      "\"Read all Regs\": read every entry back and list it;\n"
      "--fast reads them all in one batched stream",
-     noArguments, readAllStep, kStep, true, true},
-    {"verify", StepKind::Verify, 0, "verify",
+     readAllStep, kStep, true, true},
+    {"verify", StepKind::Verify, "verify",
      "read every entry back (fast) and list those whose\n"
      "chip value differs from the image (a difference\n"
      "fails the step)",
-     noArguments, verifyStep, kStep, true, true},
-    {"write", StepKind::Write, 4, "write CH RW ADDR DATA", "send one serial-bus word", readWrite,
-     writeStep},
-    {"read", StepKind::Read, 2, "read CH ADDR",
+     verifyStep, kStep, true, true},
+    {"write", StepKind::Write, "write CH RW ADDR DATA", "send one serial-bus word", writeStep},
+    {"read", StepKind::Read, "read CH ADDR",
      "read one register and print the answer word (no\n"
      "answer from the chip fails the step)",
-     readRead, readStep},
-    {"bits", StepKind::Bits, 1, "bits BITSTRING",
+     readStep},
+    {"bits", StepKind::Bits, "bits BITSTRING",
      "send one word given as exactly 26 characters of 0/1:\n"
      "2 channel select, 7 address, 1 read/write, 16 data",
-     readBitString, bitsStep},
-    {"set", StepKind::Set, 2, "set FIELD VALUE",
+     bitsStep},
+    {"set", StepKind::Set, "set FIELD VALUE",
      "set a register field of the panel (DRVFORCE,\n"
      "PMUPOWER, LOAD, ...) to a value or the caption of\n"
      "one (\"set DRVFORCE Vh\"); it is packed and sent as\n"
      "the panel's rings do, to the channels chosen",
-     readSet, setStep, kStep, true, true},
-    {"get", StepKind::Get, 1, "get FIELD", "a register field's value in the image", readGet,
-     getStep, kStep, false},
-    {"channels", StepKind::Channels, 1, "channels 1|2|3",
+     setStep, kStep, true, true},
+    {"get", StepKind::Get, "get FIELD", "a register field's value in the image", getStep, kStep,
+     false},
+    {"channels", StepKind::Channels, "channels 1|2|3",
      "the channels register fields go to, as \"Write Read\n"
      "Ch0/1\": 1 channel 0, 2 channel 1, 3 both",
-     readChannels, channelsStep, kStep, false},
-    {"ovd-mask", StepKind::OvdMask, 0, "ovd-mask",
+     channelsStep, kStep, false},
+    {"ovd-mask", StepKind::OvdMask, "ovd-mask",
      "mask the over-voltage alarm of both channels\n"
      "(alarm register 0x1D := 12)",
-     noArguments, ovdMaskStep},
-    {"reset", StepKind::Reset, 0, "reset", "pulse the chip's reset line", noArguments, resetStep},
-    {"clock", StepKind::Clock, 1, "clock DIVISOR", "\"Sclk Divider\" 0..59, then \"Set SCLK Freq\"",
-     readDivisor, clockStep},
-    {"level", StepKind::Level, 2, "level ROW VOLTS",
+     ovdMaskStep},
+    {"reset", StepKind::Reset, "reset", "pulse the chip's reset line", resetStep},
+    {"clock", StepKind::Clock, "clock DIVISOR", "\"Sclk Divider\" 0..59, then \"Set SCLK Freq\"",
+     clockStep},
+    {"level", StepKind::Level, "level ROW VOLTS",
      "commit a DAC level (row 0..29, -2.5..7.5 V); its\n"
      "code is computed and the image is sent",
-     readLevel, levelStep, kStep, true, true},
-    {"code", StepKind::Code, 2, "code ROW CODE",
+     levelStep, kStep, true, true},
+    {"code", StepKind::Code, "code ROW CODE",
      "commit a DAC code (row 0..29, 0..65535); its level\n"
      "is computed, it goes out with the next transfer",
-     readCode, codeStep, kStep, false},
-    {"script", StepKind::Script, 1, "script FILE",
+     codeStep, kStep, false},
+    {"script", StepKind::Script, "script FILE",
      "run the sub-commands of FILE, one per line; blank\n"
      "lines and everything after # are ignored, \"double\n"
      "quotes\" keep blanks in a file name",
-     readFileName, nullptr, kScript},
-    {"serve", StepKind::Serve, 0, "serve",
+     nullptr, kScript},
+    {"serve", StepKind::Serve, "serve",
      "one start-up, then commands one per line on\n"
      "standard input, each answered by one JSON object\n"
      "line, until the end of the input or quit; reopen\n"
      "runs \"Reset FTDI232H\"",
-     noArguments, nullptr, kStandalone},
-    {"devices", StepKind::Devices, 0, "devices",
+     nullptr, kStandalone},
+    {"devices", StepKind::Devices, "devices",
      "list the FTDI ports attached (index, chip, serial\n"
      "number, description, bus and address) and the one\n"
      "the tool would open; with --json one object each",
-     noArguments, devicesStep, kStandalone, false},
-    {"reopen", StepKind::Reopen, 0, "reopen", nullptr, noArguments, reopenStep, kServeOnly, false},
-    {"quit", StepKind::Quit, 0, "quit", nullptr, noArguments, nullptr, kServeOnly, false},
+     devicesStep, kStandalone, false},
+    {"reopen", StepKind::Reopen, "reopen", nullptr, reopenStep, kServeOnly, false},
+    {"quit", StepKind::Quit, "quit", nullptr, nullptr, kServeOnly, false},
 };
 
 const char kHelpHead[] =

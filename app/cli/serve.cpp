@@ -1,10 +1,11 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/cli/cli.h"
+#include "app/core/setup_files.h"
+#include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/session_log/session_log.h"
 
@@ -60,7 +61,7 @@ std::string commandText(const std::string& line, bool tooLong) {
 
 // What one command line answers; `quit` is set by quit.
 std::string answerLine(const std::string& line, bool tooLong, const PanelFields& fields,
-                       Runner& runner, bool* quit) {
+                       CollectedPopups& popups, bool* quit) {
     if (tooLong)
         return errorLine(line.substr(0, 80),
                          "the line is longer than " + std::to_string(kLineLimit) + " characters");
@@ -72,39 +73,38 @@ std::string answerLine(const std::string& line, bool tooLong, const PanelFields&
         return "{\"ok\":true}";
     }
     if (step.kind == StepKind::Load && step.path != "NOFILE") {
-        const std::string problem = setupFileProblem(step.path);
+        const std::string problem = sbus_setup_file_problem(step.path.c_str());
         if (!problem.empty()) return errorLine(step.label, problem);
     }
-    const Answer a = runner.run(step);
-    if (!a.ok) return errorLine(step.label, a.why);
-    JsonMembers ok;
-    ok.raw("ok", "true").append(a.members);
-    return ok.object();
+    return answerObject(step, runStep(step, fields, popups));
 }
 
 }  // namespace
 
 std::string helloLine() {
-    const char* board = std::getenv("KOVRA610_BOARD");
     JsonMembers hello;
     hello.raw("ok", "true").add("hello", kProgram).add("version", KOVRA610_VERSION);
-    hello.add("board", board != nullptr && *board != '\0' ? board : "usb");
-    const std::string device = openedPortJson();
+    hello.add("board", kovra610::d2xx::boardSettingText());
+    const std::string device = kovra610::d2xx::openedPortJson();
     if (!device.empty()) hello.raw("device", device);
     return hello.object();
 }
 
 bool logCommand(const std::string& command, const std::string& label, const std::string& answer) {
-    if (!kovra610::sessionlog::isOpen()) return true;
-    JsonMembers members;
-    members.add("command", command);
-    if (!label.empty() && label != command) members.add("step", label);
-    members.raw("answer", answer);
-    if (kovra610::sessionlog::append("command", members.members())) return true;
+    if (!kovra610::sessionlog::isOpen() ||
+        kovra610::sessionlog::recordCommand(command, label, answer))
+        return true;
     std::fprintf(stderr, "%s: %s: the run ends, so that nothing reaches the board unrecorded\n",
                  kProgram, kovra610::sessionlog::lastError().c_str());
     std::fflush(stderr);
     return false;
+}
+
+std::string answerObject(const Step& step, const Answer& answer) {
+    if (!answer.ok) return errorLine(step.label, answer.why);
+    JsonMembers ok;
+    ok.raw("ok", "true").append(answer.members);
+    return ok.object();
 }
 
 std::string errorLine(const std::string& step, const std::string& why) {
@@ -114,7 +114,6 @@ std::string errorLine(const std::string& step, const std::string& why) {
 }
 
 int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out) {
-    Runner runner(fields, popups);
     std::string line;
     bool tooLong = false, quit = false;
     while (!quit && readLine(in, &line, &tooLong)) {
@@ -122,7 +121,7 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
             sessionEnded("nobody reads them");
             return kStepFailed;
         }
-        const std::string reply = answerLine(line, tooLong, fields, runner, &quit);
+        const std::string reply = answerLine(line, tooLong, fields, popups, &quit);
         if (!logCommand(commandText(line, tooLong), "", reply)) return kStepFailed;
         errno = 0;
         if (!answer(out, reply)) {

@@ -292,13 +292,19 @@ int write_setup_file_to_sbus_structure(const char* path) {
     return 0;
 }
 
-int sbus_setup_file_records(const char* path) {
-    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
-    if (file == nullptr) return -1;
+const char* sbus_setup_file_problem(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
+    if (!S_ISREG(info.st_mode)) return "not a setup file (not a regular file)";
+    errno = 0;
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return errno != 0 ? std::strerror(errno) : "cannot open the file";
     SBUS_STRUCTURE scratch = sbus_structure;
     const int records = readRecords(file, &scratch);
     std::fclose(file);
-    return records;
+    if (records == 0)
+        return "not a setup file (no setup record \"name ,volts ,addr,rw,ch,data,\" at its start)";
+    return "";
 }
 
 int write_structure_to_sbus_setupfile(void) {

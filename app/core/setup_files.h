@@ -10,10 +10,10 @@ extern char* g_DACSETUPFILES;
 enum { SETUP_DIR_SIZE = 260, SETUP_PATH_SIZE = 260, DEFAULT_SETUP_PATH_SIZE = 128 };
 
 int write_setup_file_to_sbus_structure(const char* path);
-// How many records the reader takes from the file at `path` (0 for a file
-// that holds none), without changing the image; -1 when the file cannot be
-// opened (errno says why).
-int sbus_setup_file_records(const char* path);
+// Why the file at `path` cannot be loaded as a setup file (missing, not a
+// regular file, unreadable, no record the reader takes), or "" when it can.
+// The image is not changed.
+const char* sbus_setup_file_problem(const char* path);
 int write_structure_to_sbus_setupfile(void);
 int write_structure_to_sbus_setupfile_pass_filename(const char* path);
 // Loads a setup file, shows it and sends it; "NOFILE" loads nothing.

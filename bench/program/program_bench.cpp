@@ -40,13 +40,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/cli/collected_popups.h"
 #include "app/kovra610 evaluation board.h"
 #include "panel/kovra610 evaluation board uir.h"
 #include "platform/d2xx/backend.h"
 #include "platform/d2xx/virtual_board/virtual_board.h"
 #include "platform/runtime/panel_operator.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/runtime/popup_answers.h"
 #include "watched_backend.h"
 
 int kovra610_main(int argc, char* argv[]);
@@ -471,7 +471,7 @@ int main(int argc, char** argv) {
     static char* qtArgv[] = {arg0, nullptr};
     if (InitCVIRTE(nullptr, qtArgv, nullptr) == 0) return 1;
     // Popups never wait, as in kovra610-cli.
-    static kovra610::cli::CollectedPopups popups;
+    static kovra610::runtime::CollectedPopups popups;
     kovra610::runtime::installPopupAnswers(&popups);
 
     benchmark::Initialize(&argc, argv);

@@ -77,6 +77,12 @@ struct BoardSetting {
     std::string reason;  // Invalid: why the value names no board
 };
 BoardSetting parseBoardSetting(const std::string& value);
+// KOVRA610_BOARD as a session names its board: the value, or "usb" when it
+// is unset or empty.
+std::string boardSettingText();
+// Whether KOVRA610_BOARD names a board the driver knows (unset does); false
+// with "KOVRA610_BOARD=VALUE: reason" otherwise.
+bool boardSettingKnown(std::string* why);
 
 // One FTDI port on the USB bus.
 struct FtdiPort {
@@ -103,5 +109,14 @@ std::string lastBoardProblem();
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error);
 // Port A of the virtual board named `serial`, as listFtdiPorts lists it.
 FtdiPort virtualBoardPort(const std::string& serial);
+
+// A port as one JSON object (devices --json, serve's hello line, the session
+// log) and as one line of the devices table.
+std::string portJson(const FtdiPort& port);
+std::string portLine(const FtdiPort& port);
+// The port the board setting opens, as listFtdiPorts lists it (a named
+// virtual board's too), as JSON; "" for the plain virtual board or when the
+// port is not listed.
+std::string openedPortJson();
 
 }  // namespace kovra610::d2xx

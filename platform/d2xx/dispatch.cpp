@@ -65,6 +65,20 @@ BoardSetting parseBoardSetting(const std::string& value) {
     return setting;
 }
 
+std::string boardSettingText() {
+    const char* value = std::getenv("KOVRA610_BOARD");
+    return value != nullptr && *value != '\0' ? value : "usb";
+}
+
+bool boardSettingKnown(std::string* why) {
+    const char* value = std::getenv("KOVRA610_BOARD");
+    if (value == nullptr) return true;
+    const BoardSetting setting = parseBoardSetting(value);
+    if (setting.kind != BoardSetting::Kind::Invalid) return true;
+    *why = std::string("KOVRA610_BOARD=") + value + ": " + setting.reason;
+    return false;
+}
+
 std::shared_ptr<Backend> makeBackendFor(const std::string& boardSetting) {
     const BoardSetting setting = parseBoardSetting(boardSetting);
     switch (setting.kind) {
@@ -90,8 +104,7 @@ std::string lastBoardProblem() {
 }
 
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
-    const char* value = std::getenv("KOVRA610_BOARD");
-    const BoardSetting setting = parseBoardSetting(value != nullptr ? value : "");
+    const BoardSetting setting = parseBoardSetting(boardSettingText());
     // The active hardware backend lists through its own libusb context.
     if (setting.kind == BoardSetting::Kind::Usb) activeBackend();
     if (auto* active = dynamic_cast<hw::HardwareBackend*>(slot().get()))

@@ -28,4 +28,19 @@ public:
 // them); nullptr brings back the modal dialogs.
 void installPopupAnswers(PopupAnswers* answers);
 
+// Popups of a run without an operator: message popups are collected for the
+// run to report, file popups are cancelled. Nothing ever waits.
+class CollectedPopups : public PopupAnswers {
+public:
+    std::string chooseFile(const FilePopupRequest&) override { return {}; }
+    void acknowledge(const std::string& title, const std::string& message) override;
+
+    // The messages collected since the last call, "title: message" joined by
+    // "; ", or "" for none.
+    std::string take();
+
+private:
+    std::string collected_;
+};
+
 }  // namespace kovra610::runtime

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <cstring>
+#include <utility>
 
 #include "platform/runtime/popup_answers.h"
 #include "runtime_internal.h"
@@ -137,6 +138,15 @@ QString chooseFile(const FilePopupRequest& call, const QStringList& types) {
 namespace kovra610::runtime {
 void installPopupAnswers(PopupAnswers* answers) {
     g_answers = answers;
+}
+
+void CollectedPopups::acknowledge(const std::string& title, const std::string& message) {
+    if (!collected_.empty()) collected_ += "; ";
+    collected_ += title + ": " + message;
+}
+
+std::string CollectedPopups::take() {
+    return std::exchange(collected_, std::string());
 }
 }  // namespace kovra610::runtime
 

@@ -152,6 +152,23 @@ std::string fileSha256(int fd, std::string* error) {
     return hash.result().toHex().toStdString();
 }
 
+bool recordStartUp(bool ok, const std::string& serial, const json::JsonMembers& details) {
+    json::JsonMembers members;
+    members.raw("ok", ok ? "true" : "false");
+    if (serial.empty())
+        members.raw("serial", "null");
+    else
+        members.add("serial", serial);
+    return append("start-up", members.append(details).members());
+}
+
+bool recordCommand(const std::string& command, const std::string& step, const std::string& answer) {
+    json::JsonMembers members;
+    members.add("command", command);
+    if (!step.empty() && step != command) members.add("step", step);
+    return append("command", members.raw("answer", answer).members());
+}
+
 bool recordSetupFile(const std::string& path, int fd) {
     if (!isOpen()) return false;
     std::string absolute = path;

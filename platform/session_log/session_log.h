@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "platform/json/json_text.h"
+
 namespace kovra610::sessionlog {
 
 // Opens `path` for appending (creating it, mode 0644) and writes the "start"
@@ -35,6 +37,14 @@ void close(int status);
 bool append(const std::string& event, const std::string& members);
 // Why the last line could not be written; "" when every line was.
 std::string lastError();
+
+// The board brought up at start-up ("ok" as given) and the serial number of
+// the board opened (null when it has none), then the front end's own
+// `details`.
+bool recordStartUp(bool ok, const std::string& serial, const json::JsonMembers& details);
+// A command as given, where it came from (`step`, written only when it says
+// more than the command) and its answer object.
+bool recordCommand(const std::string& command, const std::string& step, const std::string& answer);
 
 // A setup file read: its absolute path and the SHA-256 of the bytes of the
 // file open as `fd` (read from its start, its offset left alone;

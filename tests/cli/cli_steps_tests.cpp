@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/cli/cli.h"
+#include "app/core/setup_files.h"
 #include "cli_process.h"
 
 using namespace kovra610::cli;
@@ -153,26 +154,29 @@ TEST(CliServeLines, OneStepPerLineAndTheSessionCommands) {
     EXPECT_NE(parse({"reset", "serve"}).error.find("serve runs alone"), std::string::npos);
 }
 
+// Why a file cannot be loaded as a setup file, as the CLI checks it.
+std::string setupProblem(const std::filesystem::path& path) {
+    return sbus_setup_file_problem(path.c_str());
+}
+
 TEST(CliSetupFiles, OnlyAFileStartingWithASetupRecordLoads) {
     WorkDir dir;
     writeWhole(dir / "good.sbus", "DVH_Ch0 ,3.000000 ,0,1,1,36044,EOF");
     writeWhole(dir / "script.txt", "level 3 1.25\nread-all\n");
     writeWhole(dir / "empty.sbus", "");
     writeWhole(dir / "eof.sbus", "EOF");
-    EXPECT_EQ(setupFileProblem((dir / "good.sbus").string()), "");
-    EXPECT_EQ(setupFileProblem((dir / "Dac" / "kovra610_defaults.sbus").string()), "");
+    EXPECT_EQ(setupProblem(dir / "good.sbus"), "");
+    EXPECT_EQ(setupProblem(dir / "Dac" / "kovra610_defaults.sbus"), "");
     for (const char* name : {"script.txt", "empty.sbus", "eof.sbus"})
-        EXPECT_NE(setupFileProblem((dir / name).string()).find("no setup record"),
-                  std::string::npos)
-            << name;
+        EXPECT_NE(setupProblem(dir / name).find("no setup record"), std::string::npos) << name;
     // What the program's reader takes a record from, the command line
     // accepts: empty or odd number fields read as 0 at the panel too.
     writeWhole(dir / "blank_numbers.sbus", "DVH_Ch0 ,,,,,,EOF");
     writeWhole(dir / "hex_address.sbus", "DVH_Ch0 ,3.0 ,0x19,1,1,5,EOF");
-    EXPECT_EQ(setupFileProblem((dir / "blank_numbers.sbus").string()), "");
-    EXPECT_EQ(setupFileProblem((dir / "hex_address.sbus").string()), "");
-    EXPECT_EQ(setupFileProblem((dir / "missing.sbus").string()), "no such file");
-    EXPECT_NE(setupFileProblem(dir.path().string()).find("not a regular file"), std::string::npos);
+    EXPECT_EQ(setupProblem(dir / "blank_numbers.sbus"), "");
+    EXPECT_EQ(setupProblem(dir / "hex_address.sbus"), "");
+    EXPECT_EQ(setupProblem(dir / "missing.sbus"), "no such file");
+    EXPECT_NE(setupProblem(dir.path()).find("not a regular file"), std::string::npos);
 
     const Parsed p = parse({"reset", "load", "NOFILE", "load", (dir / "script.txt").string()});
     ASSERT_TRUE(p.invocation);

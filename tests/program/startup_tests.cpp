@@ -119,8 +119,9 @@ TEST_F(ProgramTest, ASecondTransferWithNothingChangedSendsNothingButLightsTheLed
     });
 }
 
-// Without its default setup the chip is reset and left so: the image's
-// initial contents are not sent.
+// Without a default setup it can load the chip is reset and left so: the
+// image's initial contents are not sent. A file that is no setup file is
+// judged by the setup-file reader, as kovra610-cli judges it.
 TEST_F(ProgramTest, WithoutTheDefaultFileTheChipKeepsItsResetState) {
     removeDefaultSetupFile();
     board->chip().setReg(0, 0x01, 0x1234);  // cleared by the reset
@@ -131,8 +132,18 @@ TEST_F(ProgramTest, WithoutTheDefaultFileTheChipKeepsItsResetState) {
     EXPECT_TRUE(board->chip().words().empty());
     EXPECT_EQ(board->chip().reg(0, 0x01), 0);
     EXPECT_EQ(console, std::string(kSuccessfulOpen) + "Default setup file not loaded (" +
-                           setupDir.string() + "/kovra610_defaults.sbus: " + std::strerror(ENOENT) +
-                           "): the chip is left in its reset state, nothing sent\n");
+                           setupDir.string() +
+                           "/kovra610_defaults.sbus: no such file): the chip is left in its "
+                           "reset state, nothing sent\n");
+}
+
+TEST_F(ProgramTest, ADefaultFileThatIsNoSetupFileIsNotLoaded) {
+    writeSetupFile("kovra610_defaults.sbus", "level 3 1.25\n");
+    runProgram();
+    EXPECT_TRUE(board->chip().words().empty());
+    EXPECT_NE(console.find("/kovra610_defaults.sbus: not a setup file (no setup record"),
+              std::string::npos)
+        << console;
 }
 
 // With no setup loaded no edit sends the image's placeholders: each action

@@ -1,0 +1,72 @@
+// The FTDI ports as the tool shows them: one line of the devices table, one
+// JSON object (devices --json, serve's hello line, the session log), and the
+// port the board setting opens.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+#include "platform/json/json_text.h"
+
+namespace kovra610::d2xx {
+namespace {
+
+// The port the board setting opens, if it is listed.
+bool openedPort(FtdiPort* port) {
+    const BoardSetting setting = parseBoardSetting(boardSettingText());
+    if (setting.kind == BoardSetting::Kind::Virtual && !setting.serial.empty()) {
+        *port = virtualBoardPort(setting.serial);
+        return true;
+    }
+    if (setting.kind != BoardSetting::Kind::Usb) return false;
+    std::vector<FtdiPort> ports;
+    std::string why;
+    if (!listFtdiPorts(ports, &why)) return false;
+    for (const FtdiPort& p : ports) {
+        if (p.selected) {
+            *port = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// A named virtual board is on no bus: it has no index, bus or address.
+std::string portJson(const FtdiPort& p) {
+    json::JsonMembers o;
+    if (p.virtualBoard) {
+        o.add("chip", p.chip).add("serial", p.serial).add("description", p.description);
+        o.raw("virtual", "true").add("interface", std::string(1, p.interfaceLetter));
+        return o.raw("open", p.selected ? "true" : "false").object();
+    }
+    o.add("index", p.index).add("chip", p.chip).add("serial", p.serial);
+    o.add("description", p.description).add("bus", p.bus).add("address", p.address);
+    o.add("interface", std::string(1, p.interfaceLetter))
+        .raw("open", p.selected ? "true" : "false");
+    return o.object();
+}
+
+std::string portLine(const FtdiPort& p) {
+    char text[512];
+    if (p.virtualBoard) {
+        std::snprintf(text, sizeof text,
+                      "-   %-8s %-12s %-22s virtual board           interface %c%s", p.chip.c_str(),
+                      p.serial.c_str(), ("\"" + p.description + "\"").c_str(), p.interfaceLetter,
+                      p.selected ? "  <- the tool opens this one" : "");
+        return text;
+    }
+    std::snprintf(text, sizeof text, "%-3d %-8s %-12s %-22s bus %03u address %03u interface %c%s",
+                  p.index, p.chip.c_str(), p.serial.empty() ? "-" : p.serial.c_str(),
+                  ("\"" + p.description + "\"").c_str(), p.bus, p.address, p.interfaceLetter,
+                  p.selected ? "  <- the tool opens this one" : "");
+    return text;
+}
+
+std::string openedPortJson() {
+    FtdiPort port;
+    return openedPort(&port) ? portJson(port) : "";
+}
+
+}  // namespace kovra610::d2xx
