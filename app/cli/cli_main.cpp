@@ -166,19 +166,16 @@ std::string startUpReason() {
     return lastComplaint.rfind("start-up: ", 0) == 0 ? lastComplaint.substr(10) : lastComplaint;
 }
 
-// The start-up's outcome in the session log: the board opened, or why not.
+// The start-up's outcome in the session log, as the panel records it: the
+// board, and the port opened or why none was.
 void logStartUp(int status) {
     if (!kovra610::sessionlog::isOpen()) return;
     JsonMembers members;
-    if (status == kDone) {
-        const std::string device = kovra610::d2xx::openedPortJson();
-        if (!device.empty()) members.raw("device", device);
-        kovra610::sessionlog::recordStartUp(true, kovra610::d2xx::activeBackend().boardSerial(),
-                                            members);
-        return;
-    }
-    members.raw("ok", "false").add("error", startUpReason()).add("status", status);
-    kovra610::sessionlog::append("start-up", members.members());
+    const std::string device = kovra610::d2xx::openedPortJson();
+    if (status == kDone && !device.empty()) members.raw("device", device);
+    if (status != kDone) members.add("error", startUpReason()).add("status", status);
+    kovra610::sessionlog::recordStartUp(status == kDone,
+                                        kovra610::d2xx::activeBackend().boardSerial(), members);
 }
 
 // Opens the session log of --log before the board is touched; false, with

@@ -172,9 +172,9 @@ class AnswersBelongToTheirCommand(BenchFolder):
 
 
 class StartUp(BenchFolder):
-    def assertStartUpFails(self, reason, board="virtual", program=CLI, **environment):
+    def assertStartUpFails(self, reason, board="virtual", program=CLI, log=None, **environment):
         with mock.patch.dict(os.environ, environment):
-            bench = kovra610.Session(board=board, program=program, cwd=self.folder)
+            bench = kovra610.Session(board=board, program=program, cwd=self.folder, log=log)
             with self.assertRaises(kovra610.Error) as caught:
                 bench.open()
         self.assertEqual(caught.exception.step, "start-up")
@@ -182,8 +182,14 @@ class StartUp(BenchFolder):
         self.assertIsNone(bench.close())  # nothing left to end
 
     def test_a_failed_start_up_raises_with_the_tools_reason(self):
-        self.assertStartUpFails("Check Board Power", board="usb", LD_LIBRARY_PATH=USB_LIB,
-                                KOVRA610_USB_DEVICES="none")
+        log = os.path.join(self.folder, "failed.jsonl")
+        self.assertStartUpFails("Check Board Power", board="usb", log=log,
+                                LD_LIBRARY_PATH=USB_LIB, KOVRA610_USB_DEVICES="none")
+        # The log records the failed start-up as the panel's log does.
+        with open(log, encoding="utf-8") as lines:
+            started = [line for line in map(json.loads, lines) if line["event"] == "start-up"]
+        self.assertEqual([(s["ok"], s["serial"], s["status"]) for s in started], [(False, None, 3)])
+        self.assertIn("Check Board Power", started[0]["error"])
         self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
         self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
