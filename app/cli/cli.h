@@ -125,8 +125,9 @@ struct Command {
     const char* help;  // what it does, as --help lines ("\n" between); null: not listed
     Handler run;       // null for what does not run as a step
     CommandUse use = kStep;
-    bool needsLink = true;    // fails while the link is down
-    bool needsSetup = false;  // refused while no setup is loaded: it sends or reads the image
+    bool needsLink = true;  // fails while the link is down
+    bool needsSetup =
+        false;  // refused while no setup is loaded: it sends, reads or saves the image
 };
 // The row named `name`, or null.
 const Command* findCommand(const std::string& name);

@@ -511,8 +511,10 @@ Parsed parseServeLine(const std::string& line, const PanelFields& fields) {
 
 std::string noSetupReason(const Step& step) {
     const bool reads = step.kind == StepKind::ReadAll || step.kind == StepKind::Verify;
-    return std::string("no setup loaded: ") + (reads ? "no entry to read back" : "nothing sent") +
-           " - load a setup file first";
+    const char* what = reads                         ? "no entry to read back"
+                       : step.kind == StepKind::Save ? "nothing saved"
+                                                     : "nothing sent";
+    return std::string("no setup loaded: ") + what + " - load a setup file first";
 }
 
 std::optional<std::string> checkSetupLoaded(const std::vector<Step>& steps, bool loaded) {

@@ -14,8 +14,11 @@ const Command kCommands[] = {
      "read a setup file into the image, show it, send it\n"
      "(the name NOFILE loads nothing, as at the panel)",
      loadStep},
-    {"save", StepKind::Save, "save FILE", "write all 64 entries of the image to a setup file",
-     saveStep, kStep, false},
+    {"save", StepKind::Save, "save FILE",
+     "write all 64 entries of the image to a setup file;\n"
+     "if some entries in use hold no setup, only the\n"
+     "entries a setup defined",
+     saveStep, kStep, false, true},
     {"read-all", StepKind::ReadAll, "read-all [--fast]",
      "\"Read all Regs\": read every entry back and list it;\n"
      "--fast reads them all in one batched stream",

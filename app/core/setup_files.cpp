@@ -256,6 +256,26 @@ void reportUnableToCreate(const char* path) {
     MessagePopup("Error", message);
 }
 
+// How many records a save writes of the `wanted`: all of them once every
+// entry in use was defined by a setup; else only those a setup defined (a
+// setup file defines its records from the first on), since the others hold
+// the image's placeholders, which a file loaded back would make a setup.
+// With none defined nothing is saved: SBUS_NO_SETUP_SAVE is printed and
+// sbus_no_setup_refused points at it, and the result is 0.
+int recordsToSave(int wanted) {
+    int defined = 0;
+    while (defined < SBUS_MAX_REGISTERS && sbus_entry_defined[defined] != 0) ++defined;
+    if (defined == 0) {
+        std::printf("%s\n", SBUS_NO_SETUP_SAVE);
+        sbus_no_setup_refused = SBUS_NO_SETUP_SAVE;
+        return 0;
+    }
+    if (defined >= sbus_structure.number_registers || defined >= wanted) return wanted;
+    std::printf("Only the %d entries a setup defined are saved: entries %d..%d hold no setup\n",
+                defined, defined, sbus_structure.number_registers - 1);
+    return defined;
+}
+
 // What the setup-file box shows for a file just saved: the path less the
 // setup directory when the file lies in it, else the whole path.
 void showSavedPath(const char* path) {
@@ -320,12 +340,14 @@ int write_structure_to_sbus_setupfile(void) {
     }
     std::snprintf(defaultName, sizeof defaultName, "%s", current.c_str());
 
+    const int records = recordsToSave(sbus_structure.number_registers);
+    if (records == 0) return 0;
     char path[SETUP_PATH_SIZE] = "";
     if (FileSelectPopup(g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "", defaultName, "*.sbus",
                         "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) == VAL_NO_FILE_SELECTED) {
         return 0;
     }
-    if (!writeSetupFile(path, sbus_structure.number_registers)) {
+    if (!writeSetupFile(path, records)) {
         reportUnableToCreate(path);
         return 0;
     }
@@ -334,7 +356,9 @@ int write_structure_to_sbus_setupfile(void) {
 }
 
 int write_structure_to_sbus_setupfile_pass_filename(const char* path) {
-    if (path == nullptr || !writeSetupFile(path, SBUS_MAX_REGISTERS)) {
+    const int records = recordsToSave(SBUS_MAX_REGISTERS);
+    if (records == 0) return 0;
+    if (path == nullptr || !writeSetupFile(path, records)) {
         reportUnableToCreate(path != nullptr ? path : "");
         return 0;
     }

@@ -14,6 +14,10 @@ int write_setup_file_to_sbus_structure(const char* path);
 // regular file, unreadable, no record the reader takes), or "" when it can.
 // The image is not changed.
 const char* sbus_setup_file_problem(const char* path);
+// The writers save the entries in use ("Save Setup") or all 64 (a path
+// given), and only those a setup defined while entries in use hold the
+// image's placeholders; with no setup loaded they save nothing and say so
+// (SBUS_NO_SETUP_SAVE), before any file dialog.
 int write_structure_to_sbus_setupfile(void);
 int write_structure_to_sbus_setupfile_pass_filename(const char* path);
 // Loads a setup file, shows it and sends it; "NOFILE" loads nothing.

@@ -21,10 +21,12 @@ int sbus_forget_last_sent(void);
 // With no setup loaded it sends nothing, prints SBUS_NO_SETUP and points
 // sbus_no_setup_refused at it, which the report of the operator's action
 // takes (and clears) to say so in the status bar. The bulk read-backs do
-// the same with SBUS_NO_SETUP_READ.
+// the same with SBUS_NO_SETUP_READ, the saves of setup files with
+// SBUS_NO_SETUP_SAVE.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];
+extern const char SBUS_NO_SETUP_SAVE[];
 extern const char* sbus_no_setup_refused;
 // Records the image's entries in use as what the transfer last sent: for an
 // image read back from the chip, so the next pass sends only what changes.

@@ -264,8 +264,8 @@ TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
 }
 
 // In a folder without the default setup file, steps that would send the
-// image or list it are refused before the board is opened; single words
-// run, and a setup loaded first makes a level go out.
+// image, list it or save it are refused before the board is opened; single
+// words run, and a setup loaded first makes a level go out.
 TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
     WorkDir dir;
     fs::remove(dir / "Dac" / "kovra610_defaults.sbus");
@@ -275,7 +275,8 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
                                                            {"reset", "set", "DRVFORCE", "Vh"},
                                                            {"read-all", "--fast"},
                                                            {"--json", "verify"},
-                                                           {"read-all"}};
+                                                           {"read-all"},
+                                                           {"save", "placeholders.sbus"}};
     for (const auto& args : refused) {
         const Outcome r = dir.run(args, trace);
         EXPECT_EQ(r.status, 2) << args[0];
@@ -284,6 +285,7 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
         EXPECT_TRUE(r.out.empty()) << r.out;
         EXPECT_FALSE(fs::exists(pins)) << "the board was opened for " << args[0];
     }
+    EXPECT_FALSE(fs::exists(dir / "placeholders.sbus"));
     EXPECT_EQ(dir.run({"reset", "set", "DRVFORCE", "Vh"}).err,
               "kovra610-cli: step 2 (set DRVFORCE Vh): no setup loaded: nothing sent - load a "
               "setup file first\n");
@@ -298,7 +300,8 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
     EXPECT_EQ(parseJsonLine(lines(r.out).back())->value("data").toInt(), 38010);
 
     // A setup of three records defines three entries: the read-backs read
-    // and list those, never the placeholders of the rest.
+    // and list those, never the placeholders of the rest, and a save keeps
+    // those three, so that loading it back defines no placeholder.
     const std::string defaults = readWhole(KOVRA610_DEFAULT_SETUP);
     std::size_t cut = 0;
     for (int comma = 0; comma < 3 * 6; ++comma) cut = defaults.find(',', cut) + 1;
@@ -312,6 +315,11 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
         ASSERT_EQ(rows.size(), 4u) << r.out;  // the hello line and three entries
         EXPECT_EQ(parseJsonLine(rows[3])->value("name").toString(), "DVT_Ch0") << rows[3];
     }
+    r = dir.run({"load", "three.sbus", "save", "again.sbus"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "Only the 3 entries a setup defined are saved")) << r.out;
+    const std::string again = readWhole(dir / "again.sbus");
+    EXPECT_EQ(std::count(again.begin(), again.end(), ','), 3 * 6) << again;  // three records
 }
 
 TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {

@@ -45,6 +45,8 @@ protected:
     void load(const std::string& contents) {
         write_setup_file_to_sbus_structure(writeSetupFile("t.sbus", contents).c_str());
     }
+    // A setup loaded, as a save needs one.
+    void loadDefaults() { load(readFile(setupDir / "kovra610_defaults.sbus")); }
 };
 
 TEST_F(SetupFileTest, SixtyFourRecordsFillTheSpareEntriesToo) {
@@ -244,6 +246,7 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsReportedByEitherWriter) {
 // names, into every name of a file with several, keeping an existing
 // file's mode; a new file gets 0666 less the umask.
 TEST_F(SetupFileTest, SavingWritesTheFileItIsGiven) {
+    loadDefaults();
     const fs::path real = workDir / "real.sbus", link = setupDir / "link.sbus";
     writeSetupFile(real.string(), "old");
     fs::create_symlink("../real.sbus", link);
@@ -295,6 +298,7 @@ int savedByOrdinaryUser(const fs::path& path, uid_t user, gid_t group) {
 // A save that fails part-way, here at a file-size limit, says so and
 // leaves the file it was to replace byte for byte, with nothing beside it.
 TEST_F(SetupFileTest, ASaveThatFailsPartWayLeavesTheOldFileAsItWas) {
+    loadDefaults();
     const std::string old = record("DVH_Ch0", 1.0, 0, 1, 1, 22937) + "EOF";
     const fs::path path = writeSetupFile("kept.sbus", old);
     std::vector<fs::path> before;
@@ -320,6 +324,7 @@ TEST_F(SetupFileTest, ASaveThatFailsPartWayLeavesTheOldFileAsItWas) {
 // the popup; a file the user may write, in a folder the user may not
 // write, is written in place.
 TEST_F(SetupFileTest, SavingAsAnOrdinaryUserWritesOnlyWhatTheUserMayWrite) {
+    loadDefaults();
     const passwd* nobody = getpwnam("nobody");
     const bool root = geteuid() == 0;
     const uid_t user = !root ? geteuid() : nobody != nullptr ? nobody->pw_uid : 65534;
@@ -384,6 +389,7 @@ namespace kovra610::testing {
 namespace {
 
 TEST_F(SetupFileTest, ASavedFileTooLongToLoadBackWhollyIsSaidOnTheConsole) {
+    loadDefaults();
     for (int i = 0; i < 64; ++i) sbus_set_name(&sbus_structure, i, std::string(80, 'x').c_str());
     const std::string path = (setupDir / "long.sbus").string();
     std::string console;

@@ -169,6 +169,8 @@ TEST_F(ProgramTest, WithNoSetupLoadedEditsSendNothingAndSaySoOnceEach) {
         status.push_back(shown());
         driver::press(panelHandle, ALL_2);  // "Read all Regs": no placeholder is read either
         status.push_back(shown());
+        driver::press(panelHandle, SBUSLRN);  // "Save Setup": nor saved, and no file asked for
+        status.push_back(shown());
         EXPECT_TRUE(board->chip().words().empty());
 
         driver::commit(panelHandle, ADDR, 0x12u);
@@ -183,8 +185,10 @@ TEST_F(ProgramTest, WithNoSetupLoadedEditsSendNothingAndSaySoOnceEach) {
         EXPECT_EQ(chipValueOf(0), sbus_structure.data[0]);
     });
     const std::string kNoSetupRead = "No setup loaded: nothing read - load a setup file first";
-    EXPECT_EQ(status, (std::vector<std::string>{"DAC1_0: " + kNoSetup, "Write to Part: " + kNoSetup,
-                                                "Read all Regs: " + kNoSetupRead}));
+    EXPECT_EQ(status, (std::vector<std::string>{
+                          "DAC1_0: " + kNoSetup, "Write to Part: " + kNoSetup,
+                          "Read all Regs: " + kNoSetupRead,
+                          "Save Setup: No setup loaded: nothing saved - load a setup file first"}));
     EXPECT_NE(console.find(kNoSetupRead), std::string::npos) << console;
     std::size_t said = 0;
     for (std::size_t at = console.find(kNoSetup); at != std::string::npos;
