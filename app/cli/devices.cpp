@@ -34,18 +34,11 @@ int listDevices(bool json) {
         std::fprintf(stderr, "%s: devices: %s\n", kProgram, why.c_str());
         return kLinkDown;
     }
-    if (!json && !ports.empty()) std::puts("#   chip     serial       description            USB");
-    for (const FtdiPort& p : ports)
-        std::puts((json ? portJson(p) : kovra610::d2xx::portLine(p)).c_str());
-    if (json) return kDone;
-    if (ports.empty()) std::puts("No FTDI ports found.");
-    if (kovra610::d2xx::boardSettingText() == "virtual")
-        std::puts("KOVRA610_BOARD=virtual: the tool opens the virtual board, none of these.");
-    else if (!ports.empty()) {
-        bool any = false;
-        for (const FtdiPort& p : ports) any |= p.selected;
-        if (!any) std::puts("None of these is the board KOVRA610_BOARD names.");
+    if (!json) {
+        std::fputs(kovra610::d2xx::portsTable(ports).c_str(), stdout);
+        return kDone;
     }
+    for (const FtdiPort& p : ports) std::puts(portJson(p).c_str());
     return kDone;
 }
 

@@ -111,9 +111,11 @@ bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error);
 FtdiPort virtualBoardPort(const std::string& serial);
 
 // A port as one JSON object (devices --json, serve's hello line, the session
-// log) and as one line of the devices table.
+// log).
 std::string portJson(const FtdiPort& port);
-std::string portLine(const FtdiPort& port);
+// The ports as the devices table, a line each with a heading, and what the
+// board setting makes of them (the virtual board; none of them).
+std::string portsTable(const std::vector<FtdiPort>& ports);
 // The port the board setting opens, as listFtdiPorts lists it (a named
 // virtual board's too), as JSON; "" for the plain virtual board or when the
 // port is not listed.

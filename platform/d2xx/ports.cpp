@@ -1,4 +1,4 @@
-// The FTDI ports as the tool shows them: one line of the devices table, one
+// The FTDI ports as the tool shows them: the devices table, one
 // JSON object (devices --json, serve's hello line, the session log), and the
 // port the board setting opens.
 #include <cstdio>
@@ -31,6 +31,23 @@ bool openedPort(FtdiPort* port) {
     return false;
 }
 
+// A port as one line of the devices table.
+std::string portLine(const FtdiPort& p) {
+    char text[512];
+    if (p.virtualBoard) {
+        std::snprintf(text, sizeof text,
+                      "-   %-8s %-12s %-22s virtual board           interface %c%s", p.chip.c_str(),
+                      p.serial.c_str(), ("\"" + p.description + "\"").c_str(), p.interfaceLetter,
+                      p.selected ? "  <- the tool opens this one" : "");
+        return text;
+    }
+    std::snprintf(text, sizeof text, "%-3d %-8s %-12s %-22s bus %03u address %03u interface %c%s",
+                  p.index, p.chip.c_str(), p.serial.empty() ? "-" : p.serial.c_str(),
+                  ("\"" + p.description + "\"").c_str(), p.bus, p.address, p.interfaceLetter,
+                  p.selected ? "  <- the tool opens this one" : "");
+    return text;
+}
+
 }  // namespace
 
 // A named virtual board is on no bus: it has no index, bus or address.
@@ -48,20 +65,19 @@ std::string portJson(const FtdiPort& p) {
     return o.object();
 }
 
-std::string portLine(const FtdiPort& p) {
-    char text[512];
-    if (p.virtualBoard) {
-        std::snprintf(text, sizeof text,
-                      "-   %-8s %-12s %-22s virtual board           interface %c%s", p.chip.c_str(),
-                      p.serial.c_str(), ("\"" + p.description + "\"").c_str(), p.interfaceLetter,
-                      p.selected ? "  <- the tool opens this one" : "");
-        return text;
+std::string portsTable(const std::vector<FtdiPort>& ports) {
+    std::string table = ports.empty() ? "No FTDI ports found.\n"
+                                      : "#   chip     serial       description            USB\n";
+    bool opened = false;
+    for (const FtdiPort& p : ports) {
+        table += portLine(p) + "\n";
+        opened |= p.selected;
     }
-    std::snprintf(text, sizeof text, "%-3d %-8s %-12s %-22s bus %03u address %03u interface %c%s",
-                  p.index, p.chip.c_str(), p.serial.empty() ? "-" : p.serial.c_str(),
-                  ("\"" + p.description + "\"").c_str(), p.bus, p.address, p.interfaceLetter,
-                  p.selected ? "  <- the tool opens this one" : "");
-    return text;
+    if (boardSettingText() == "virtual")
+        table += "KOVRA610_BOARD=virtual: the tool opens the virtual board, none of these.\n";
+    else if (!ports.empty() && !opened)
+        table += "None of these is the board KOVRA610_BOARD names.\n";
+    return table;
 }
 
 std::string openedPortJson() {
