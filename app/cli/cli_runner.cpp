@@ -1,11 +1,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/cli/cli.h"
 #include "app/core/setup_files.h"
+#include "app/core/transfer.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
 #include "panel/callbacks.h"
@@ -146,6 +148,7 @@ Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& pop
     if (step.command != nullptr && step.command->needsSetup && !sbus_setup_loaded())
         return failed(noSetupReason(step), kUsage);
     popups.take();
+    sbus_no_setup_refused = nullptr;
     Answer answer = step.command != nullptr && step.command->run != nullptr
                         ? step.command->run(step, fields)
                         : failed("not a step that runs here");
@@ -158,6 +161,12 @@ Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& pop
         return lost;
     }
     if (answer.ok && !collected.empty()) return failed(collected);
+    // What the transfer left unsent for want of a setup fails the step.
+    if (answer.ok && sbus_no_setup_refused != nullptr) {
+        std::string why = sbus_no_setup_refused;
+        why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        return failed(why);
+    }
     return answer;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "link/FT2232H.h"
 #include "panel/kovra610 evaluation board uir.h"
@@ -31,6 +32,40 @@ SBUS_LAST_SENT nothingSentYet() {
     SBUS_LAST_SENT sent;
     std::memset(&sent, 0xFF, sizeof sent);  // every element -1
     return sent;
+}
+
+// What the entries no setup defined held at the last pass: they are never
+// sent, and a change to one is said instead of dropped unseen.
+SBUS_LAST_SENT undefinedSeen = nothingSentYet();
+
+// The text of the last pass that found changed entries no setup defined.
+char unsentText[400];
+
+// Whether entry i, which no setup defined, changed since the last pass
+// (not at the first pass that sees it); it is remembered as it is now.
+bool undefinedEntryChanged(const SBUS_STRUCTURE& image, int i) {
+    SBUS_LAST_SENT& seen = undefinedSeen;
+    const bool changed =
+        seen.data[i] != -1 && (image.data[i] != seen.data[i] || image.addr[i] != seen.addr[i] ||
+                               image.rw[i] != seen.rw[i] || image.ch[i] != seen.ch[i]);
+    seen.data[i] = image.data[i];
+    seen.addr[i] = image.addr[i];
+    seen.rw[i] = image.rw[i];
+    seen.ch[i] = image.ch[i];
+    return changed;
+}
+
+// Says which changed entries were not sent, on the console, and points
+// sbus_no_setup_refused at the text for the status bar.
+void sayUnsent(const std::string& entries, int count) {
+    std::snprintf(unsentText, sizeof unsentText,
+                  count == 1 ? "Entry %s holds no setup: its change is not sent - load a setup "
+                               "file that defines it"
+                             : "Entries %s hold no setup: their changes are not sent - load a "
+                               "setup file that defines them",
+                  entries.c_str());
+    printf("%s\n", unsentText);
+    sbus_no_setup_refused = unsentText;
 }
 
 }  // namespace
@@ -70,11 +105,19 @@ int sbus_structure_write_to_testequip(void) {
     }
 
     SetCtrlVal(panelHandle, LED, 1);
+    std::string unsent;
+    int unsentCount = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
         if (pair >= 0)
             image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
-        if (sbus_entry_defined[i] == 0) continue;
+        if (sbus_entry_defined[i] == 0) {
+            if (undefinedEntryChanged(*image, i)) {
+                unsent += (unsent.empty() ? "" : ", ") + std::to_string(i);
+                ++unsentCount;
+            }
+            continue;
+        }
 
         const bool due =
             image->data[i] != sbus_last_sent.data[i] || image->addr[i] != sbus_last_sent.addr[i] ||
@@ -98,6 +141,7 @@ int sbus_structure_write_to_testequip(void) {
         sbus_last_sent.ch[i] = ch;
     }
     SetCtrlVal(panelHandle, LED, 0);
+    if (unsentCount > 0) sayUnsent(unsent, unsentCount);
 
     ResumeTimerCallbacks();
     return 0;

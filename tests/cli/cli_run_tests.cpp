@@ -315,6 +315,12 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
         ASSERT_EQ(rows.size(), 4u) << r.out;  // the hello line and three entries
         EXPECT_EQ(parseJsonLine(rows[3])->value("name").toString(), "DVT_Ch0") << rows[3];
     }
+    r = dir.run({"load", "three.sbus", "level", "5", "1.0", "level", "0", "1.0"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(contains(r.err,
+                         "step 2 (level 5 1.0): entry 5 holds no setup: its change is not "
+                         "sent - load a setup file that defines it"))
+        << r.err;
     r = dir.run({"load", "three.sbus", "save", "again.sbus"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "Only the 3 entries a setup defined are saved")) << r.out;

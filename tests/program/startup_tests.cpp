@@ -197,6 +197,31 @@ TEST_F(ProgramTest, WithNoSetupLoadedEditsSendNothingAndSaySoOnceEach) {
     EXPECT_EQ(said, 4u) << console;
 }
 
+// A default setup of three records defines three entries: an edit of
+// another is said, in the status bar and on the console, not sent unseen.
+TEST_F(ProgramTest, AnEditOfAnEntryNoSetupDefinedIsSaidNotDroppedUnseen) {
+    const std::string defaults = readFile(setupDir / "kovra610_defaults.sbus");
+    std::size_t cut = 0;
+    for (int comma = 0; comma < 3 * 6; ++comma) cut = defaults.find(',', cut) + 1;
+    writeSetupFile("kovra610_defaults.sbus", defaults.substr(0, cut) + "EOF");
+    const std::string kUnsent =
+        "Entry 5 holds no setup: its change is not sent - load a setup file that defines it";
+    std::string status;
+    runProgram([&] {
+        board->chip().clearLists();
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 5), 1.0);
+        status = kovra610::runtime::window::mainWindow()
+                     ->findChild<QLabel*>("statusLastAction")
+                     ->text()
+                     .toStdString();
+        EXPECT_TRUE(board->chip().words().empty());
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 0), 1.0);
+        EXPECT_EQ(board->chip().words().size(), 1u);
+    });
+    EXPECT_EQ(status, "DAC1_5: " + kUnsent);
+    EXPECT_NE(console.find(kUnsent + "\n"), std::string::npos) << console;
+}
+
 TEST_F(ProgramTest, WithTheBoardAbsentThePanelStillRunsAndExitEndsWithZero) {
     board->faults().setDevicePresent(false);
     std::string textBox;
