@@ -260,7 +260,7 @@ void reportUnableToCreate(const char* path) {
 // entry in use was defined by a setup; else only those a setup defined (a
 // setup file defines its records from the first on), since the others hold
 // the image's placeholders, which a file loaded back would make a setup.
-// With none defined nothing is saved: SBUS_NO_SETUP_SAVE is printed and
+// With none defined nothing is saved: SBUS_NO_SETUP_SAVE is printed,
 // sbus_no_setup_refused points at it, and the result is 0.
 int recordsToSave(int wanted) {
     int defined = 0;
@@ -270,10 +270,14 @@ int recordsToSave(int wanted) {
         sbus_no_setup_refused = SBUS_NO_SETUP_SAVE;
         return 0;
     }
-    if (defined >= sbus_structure.number_registers || defined >= wanted) return wanted;
-    std::printf("Only the %d entries a setup defined are saved: entries %d..%d hold no setup\n",
-                defined, defined, sbus_structure.number_registers - 1);
-    return defined;
+    return defined >= sbus_structure.number_registers ? wanted : std::min(defined, wanted);
+}
+
+// After a save of `records`: says so when entries in use were left out.
+void sayLeftOut(int records) {
+    if (records < sbus_structure.number_registers)
+        std::printf("Only the %d entries a setup defined are saved: entries %d..%d hold no setup\n",
+                    records, records, sbus_structure.number_registers - 1);
 }
 
 // What the setup-file box shows for a file just saved: the path less the
@@ -351,6 +355,7 @@ int write_structure_to_sbus_setupfile(void) {
         reportUnableToCreate(path);
         return 0;
     }
+    sayLeftOut(records);
     showSavedPath(path);
     return 0;
 }
@@ -362,6 +367,7 @@ int write_structure_to_sbus_setupfile_pass_filename(const char* path) {
         reportUnableToCreate(path != nullptr ? path : "");
         return 0;
     }
+    sayLeftOut(records);
     showSavedPath(path);
     return 0;
 }
