@@ -218,7 +218,8 @@ class Session:
     (no answer within ``timeout`` seconds: :class:`Error`) has still been
     sent and may still act on the board; its answer is dropped when it comes,
     and the session goes on: the next command waits behind it and gets its
-    own answer.
+    own answer. A Ctrl-C at the terminal interrupts the script, never the
+    tool: it runs in a session of its own.
 
     A session dropped without ``close()`` ends its tool when it is collected:
     the tool's input is closed, it ends after the commands already sent, and
@@ -258,9 +259,13 @@ class Session:
         command += ["serve"] + (["--attach"] if self.attach else [])
         env = dict(os.environ, KOVRA610_BOARD=self.board)
         try:
+            # The tool runs in a session of its own: a Ctrl-C at the terminal
+            # (SIGINT to the whole foreground job) interrupts the script, not
+            # the tool, which ends when the session is closed or the script's
+            # end closes its input.
             process = subprocess.Popen(
                 command, cwd=self.cwd, env=env, stdin=subprocess.PIPE,
-                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         except OSError as error:
             raise Error("cannot start %s: %s" % (self.program, error), "start-up") from error
         hello_question = _Question("")

@@ -8,6 +8,7 @@ import shutil
 import signal
 import tempfile
 import subprocess
+import sys
 import threading
 import time
 import unittest
@@ -169,6 +170,35 @@ class AnswersBelongToTheirCommand(BenchFolder):
             self.assertEqual(bench.read(1, 0)["addr"], 0)
             self.assertEqual(bench.channels(2)["channels"], 2)
             self.assertEqual(bench.read(1, 0)["data"], 22937)  # level 0 at 1.0 V
+
+    def test_ctrl_c_at_the_terminal_interrupts_the_script_not_the_tool(self):
+        # A terminal's Ctrl-C goes to every process of its foreground job: a
+        # script run as a job of its own gets SIGINT to its whole group.
+        script = """if True:
+            import json, sys, kovra610
+            with kovra610.Session(board="virtual", program=sys.argv[1], cwd=sys.argv[2]) as bench:
+                print("open", flush=True)
+                try:
+                    while True:
+                        bench.read_all(fast=False)
+                except KeyboardInterrupt:
+                    pass
+                print(json.dumps(bench.read(1, 0)), flush=True)
+        """
+        client = os.path.dirname(os.path.dirname(os.path.abspath(kovra610.__file__)))
+        job = subprocess.Popen(
+            [sys.executable, "-c", script, CLI, self.folder], stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, text=True, start_new_session=True,
+            env=dict(os.environ, PYTHONPATH=client))
+        try:
+            self.assertEqual(job.stdout.readline(), "open\n")
+            time.sleep(0.5)
+            os.killpg(job.pid, signal.SIGINT)
+            out, err = job.communicate(timeout=60)
+        finally:
+            job.kill()
+        self.assertEqual(job.returncode, 0, err)
+        self.assertEqual(json.loads(out)["addr"], 0)
 
 
 class StartUp(BenchFolder):
