@@ -370,15 +370,13 @@ int FTD232_link_state(void) {
 }
 
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data) {
-    if (linkState == LINK_LOST) return 0;
-    if (writeCommand(sbus::writeStream(sbusWord(ch, rw, addr, data))) != FT_OK &&
-        linkState != LINK_LOST) {
-        printf("USB Glitch Detected - Reseting FT2332   \n");
-    }
+    if (linkState == LINK_LOST) return 1;
+    const bool sent = writeCommand(sbus::writeStream(sbusWord(ch, rw, addr, data))) == FT_OK;
+    if (!sent && linkState != LINK_LOST) printf("USB Glitch Detected - Reseting FT2332   \n");
     DWORD waiting = 0;
     takeWaiting(nullptr, &waiting);
     if (waiting > 0) synchronize_MPSSE();
-    return 0;
+    return sent ? 0 : 1;
 }
 
 // A read always goes out with the read/write bit clear.
@@ -426,9 +424,8 @@ unsigned int FTD232_sbus_single_read(int ch, int, int addr, int data) {
 
 int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index) {
     if (image == nullptr || index < 0 || index >= SBUS_MAX_REGISTERS) return 0;
-    FTD232_sbus_single_write(image->ch[index], image->rw[index], image->addr[index],
-                             image->data[index]);
-    return 0;
+    return FTD232_sbus_single_write(image->ch[index], image->rw[index], image->addr[index],
+                                    image->data[index]);
 }
 
 int SetClkFreq(int divisor, int) {

@@ -25,6 +25,8 @@ enum {
 // returns at once, without a console line of its own.
 int FTD232_link_state(void);
 
+// 0 when the word's stream went out to the port, non-zero when it did not
+// (the link down or lost, or the write refused).
 int FTD232_sbus_single_write(int ch, int rw, int addr, int data);
 // One read cycle: 0 with the answer word in *word, or non-zero when the
 // reply could not be read or answers another channel select or address
@@ -34,6 +36,8 @@ int FTD232_sbus_single_write(int ch, int rw, int addr, int data);
 int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word);
 // The answer word, or 1 when the reply could not be read.
 unsigned int FTD232_sbus_single_read(int ch, int rw, int addr, int data);
+// Sends the entry's word as the single write does, with its result; an
+// index outside the image sends nothing and gives 0.
 int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index);
 // Reads `count` words in one batched stream: the read stream of each word
 // (channel select ch[i], address addr[i], data 0) back to back in one write,

@@ -132,8 +132,12 @@ int sbus_structure_write_to_testequip(void) {
             addr = image->addr[i];
             rw = image->rw[i];
             ch = image->ch[i];
-            FTD232_sbus_serial_write(image, i);
+            // A word the link did not send is not recorded as sent: it stays
+            // due, and the pass ends here (the link is down or lost, and
+            // every further word would fail the same way).
+            const bool sent = FTD232_sbus_serial_write(image, i) == 0;
             ProcessSystemEvents();
+            if (!sent) break;
         }
         sbus_last_sent.data[i] = data;
         sbus_last_sent.addr[i] = addr;

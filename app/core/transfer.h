@@ -18,6 +18,8 @@ int sbus_forget_last_sent(void);
 
 // Sends the entries in use that changed since the last pass ("Write All
 // Reg" forces every entry), of those a setup defined (sbus_entry_defined).
+// Only a word the link sent counts as sent: the first that does not go out
+// (link down or lost) ends the pass, and it and the rest stay due.
 // With no setup loaded it sends nothing, prints SBUS_NO_SETUP and points
 // sbus_no_setup_refused at it, which the report of the operator's action
 // takes (and clears) to say so in the status bar. The bulk read-backs do

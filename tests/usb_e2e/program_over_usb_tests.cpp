@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "board_under_test.h"
+#include "platform/protocol/sbus_registers.h"
 #include "platform/runtime/main_window.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
@@ -155,6 +156,31 @@ TEST_F(ProgramOverUsb, WithTheCablePulledNothingHangsAndAfterReplugTheLinkReopen
         << console;
     EXPECT_EQ(count(console, "Synchronize Completed\n"), 2);
     EXPECT_EQ(chipWords().back().rw, 0u);  // the single read after the re-open reached the chip
+}
+
+// An edit made while the cable is out does not reach the chip, so it is
+// not taken as sent: once the link is open again the same edit sends it,
+// and the chip holds what the image holds.
+TEST_F(ProgramOverUsb, AnEditLostWithTheCableIsSentWhenTheLinkIsBack) {
+    KOVRA610_NEEDS_EMULATED_BUS();
+    int before = -1;
+    EXPECT_EQ(runProgram([&] {
+                  before = USB_CONTROL(kovra610_usb_chip_reg)(0, 0, sbus::kDriverRegister);
+                  USB_CONTROL(kovra610_usb_unplug)(0);
+                  driver::commit(panelHandle, DRVFORCE, 3);
+                  USB_CONTROL(kovra610_usb_replug)(0);
+                  driver::press(panelHandle, COMMANDBUTTON_6);  // "Reset FTDI232H"
+                  driver::commit(panelHandle, DRVFORCE, 3);     // the same edit once more
+              }),
+              0);
+    const int entry = sbus::kDriverEntries.entry;
+    EXPECT_NE(before, sbus_structure.data[entry] & 0xFFFF) << "the edit changed nothing";
+    for (int channel : {0, 1})
+        EXPECT_EQ(USB_CONTROL(kovra610_usb_chip_reg)(0, channel, sbus::kDriverRegister),
+                  sbus_structure.data[entry + channel] & 0xFFFF)
+            << "channel " << channel << "\n"
+            << console;
+    EXPECT_EQ(count(console, "Link lost: "), 1) << console;
 }
 
 }  // namespace
