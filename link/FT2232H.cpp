@@ -299,6 +299,50 @@ bool answersFor(unsigned int answer, int ch, int addr) {
     return got.ch == asked.ch && got.addr == asked.addr;
 }
 
+// The answer word of the reply that starts at `at`.
+unsigned int answerAt(const std::vector<UCHAR>& reply, size_t at) {
+    const UCHAR* a = &reply[at + sbus::kAnswerAt];
+    return sbus::answerWord(a[0], a[1], a[2], a[3]);
+}
+
+// Whether the `count` replies from `start` on have come whole and answer
+// the registers asked; `marked`: each also starts with the reply marker's
+// answer, 0xFA 0x00 (which a read that finds its reply in place never
+// compares).
+bool repliesAt(const std::vector<UCHAR>& reply, size_t start, const int* ch, const int* addr,
+               int count, bool marked) {
+    if (reply.size() < start + static_cast<size_t>(count) * sbus::kReplyLength) return false;
+    for (int i = 0; i < count; ++i) {
+        const size_t at = start + static_cast<size_t>(i) * sbus::kReplyLength;
+        if (marked &&
+            (reply[at] != mpsse::kBadCommandAnswer || reply[at + 1] != sbus::kReplyMarker))
+            return false;
+        if (!answersFor(answerAt(reply, at), ch[i], addr[i])) return false;
+    }
+    return true;
+}
+
+// Where a read's `count` replies begin among the bytes that came. Stray
+// bytes the engine sent just before the read's stream went out (held back
+// by the latency timer, so the read's first look did not see them) come
+// first, and are no part of them: the replies are the last marked run
+// that answers the registers asked. 0 when no more came than the replies
+// take, or there is no such run (the replies are then decoded where they
+// belong, and found wanting).
+size_t repliesStart(const std::vector<UCHAR>& reply, const int* ch, const int* addr, int count) {
+    const size_t length = static_cast<size_t>(count) * sbus::kReplyLength;
+    if (reply.size() <= length) return 0;
+    for (size_t at = reply.size() - length + 1; at-- > 0;) {
+        if (repliesAt(reply, at, ch, addr, count, true)) return at;
+    }
+    return 0;
+}
+
+// Whether the replies are all there, wherever bytes before them put them.
+bool repliesWhole(const std::vector<UCHAR>& reply, const int* ch, const int* addr, int count) {
+    return repliesAt(reply, repliesStart(reply, ch, addr, count), ch, addr, count, false);
+}
+
 // The read's error line for an answer to another register.
 int wrongAnswer(unsigned int answer, int ch, int addr) {
     const sbus::Word got = sbus::unpack(answer);
@@ -312,11 +356,12 @@ int wrongAnswer(unsigned int answer, int ch, int addr) {
 }
 
 // Waits a little longer for reply bytes that did not arrive within the
-// read's fixed wait; bytes that never come are never decoded.
-void awaitLateReply(std::vector<UCHAR>* reply) {
+// read's fixed wait (or that stray bytes before them held back); bytes
+// that never come are never decoded.
+void awaitLateReply(int ch, int addr, std::vector<UCHAR>* reply) {
     DWORD waiting = 0;
     const auto deadline = std::chrono::steady_clock::now() + kLateReplyLimit;
-    while (reply->size() < sbus::kReplyLength && std::chrono::steady_clock::now() < deadline) {
+    while (!repliesWhole(*reply, &ch, &addr, 1) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (queueStatus(&waiting) != FT_OK) break;
         if (waiting > 0) drain(waiting, reply);
@@ -395,13 +440,12 @@ int FTD232_sbus_read_word(int ch, int addr, int data, unsigned int* word) {
         oweRest(sbus::kReplyLength, reply.size());
         return readFailed();
     }
-    awaitLateReply(&reply);
+    awaitLateReply(ch, addr, &reply);
     if (reply.size() < sbus::kReplyLength) {
         oweRest(sbus::kReplyLength, reply.size());
         return readFailed();
     }
-    const UCHAR* a = &reply[sbus::kAnswerAt];
-    const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
+    const unsigned int answer = answerAt(reply, repliesStart(reply, &ch, &addr, 1));
 
     // Bytes still arriving after the answer are drained; if a second look
     // still finds some, the engine is out of step.
@@ -453,13 +497,13 @@ std::vector<UCHAR> batchedReadStreams(const int* ch, const int* addr, int count)
     return stream;
 }
 
-// Collects reply bytes until `expected` have come or the wait for them is
+// Collects reply bytes until the replies are whole or the wait for them is
 // over: the serial clock's time for the words and the late-reply margin.
-void awaitReplies(size_t expected, int words, std::vector<UCHAR>* reply) {
+void awaitReplies(const int* ch, const int* addr, int count, std::vector<UCHAR>* reply) {
     const auto deadline =
-        std::chrono::steady_clock::now() + kLateReplyLimit + std::chrono::milliseconds(words);
+        std::chrono::steady_clock::now() + kLateReplyLimit + std::chrono::milliseconds(count);
     DWORD waiting = 0;
-    while (reply->size() < expected && std::chrono::steady_clock::now() < deadline) {
+    while (!repliesWhole(*reply, ch, addr, count) && std::chrono::steady_clock::now() < deadline) {
         if (queueStatus(&waiting) != FT_OK) return;
         if (waiting > 0)
             drain(waiting, reply);
@@ -486,14 +530,14 @@ int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned i
     }
 
     std::vector<UCHAR> reply;
-    awaitReplies(expected, count, &reply);
-    const size_t whole = std::min(reply.size(), expected) / sbus::kReplyLength;
+    awaitReplies(ch, addr, count, &reply);
+    const size_t start = repliesStart(reply, ch, addr, count);
+    const size_t whole = std::min(reply.size() - start, expected) / sbus::kReplyLength;
     int taken = 0;
     int firstWrong = -1;
     unsigned int wrong = 0;
     for (size_t i = 0; i < whole; ++i) {
-        const UCHAR* a = &reply[i * sbus::kReplyLength + sbus::kAnswerAt];
-        const unsigned int answer = sbus::answerWord(a[0], a[1], a[2], a[3]);
+        const unsigned int answer = answerAt(reply, start + i * sbus::kReplyLength);
         if (!answersFor(answer, ch[i], addr[i])) {
             if (firstWrong < 0) {
                 firstWrong = static_cast<int>(i);
@@ -509,7 +553,7 @@ int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned i
     // step and is brought back into it. Otherwise answers that did not come
     // are owed.
     const bool late = queueStatus(&waiting) == FT_OK && waiting > 0;
-    if (reply.size() > expected || late) {
+    if (reply.size() > start + expected || late) {
         if (late) drain(waiting, nullptr);
         synchronize_MPSSE();
     } else {
