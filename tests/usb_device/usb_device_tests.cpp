@@ -135,10 +135,19 @@ TEST_F(UsbDeviceTest, ASerialNumberChoosesItsFt2232hAndNothingElse) {
     EXPECT_EQ(FT_Open(1, &b), FT_DEVICE_NOT_OPENED);  // its interface B is held elsewhere
     EXPECT_EQ(FT_Close(h), FT_OK);
 
-    // Plain "usb" counts every port and opens the FT232R first.
+    // Plain "usb" counts every port. Port 0 is the FT232R, which has no
+    // MPSSE: it is refused, saying so, and gets no request at all.
     installBackend(makeHardwareBackend());
     ASSERT_EQ(FT_CreateDeviceInfoList(&count), FT_OK);
     EXPECT_EQ(count, 5u);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(FT_Open(0, &h), FT_DEVICE_NOT_OPENED);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "FTDI port 0 (interface A of FT232R A10K7Q, USB device 001:002) has no MPSSE and "
+              "cannot be the board: name the board's FT2232H with KOVRA610_BOARD=usb:serial=SN "
+              "(the devices command lists the ports)\n");
+    EXPECT_EQ(setting(0, 0, "bitmode_requests"), 0);
+    EXPECT_EQ(USB_CONTROL(kovra610_usb_handles_open)(), 0);
 }
 
 TEST_F(UsbDeviceTest, AnUnknownSerialNumberIsNamedAndFindsNoDevice) {

@@ -35,23 +35,24 @@ struct UsbDevice {
 
 // The FTDI chips the backend knows: USB product id, the release that
 // tells two chips of one product id apart (0: any release), the name for
-// messages and the number of ports (interfaces). The first row that fits a
-// device names it.
+// messages, the number of ports (interfaces) and whether the chip has an
+// MPSSE. The first row that fits a device names it.
 struct FtdiChip {
     std::uint16_t productId;
     std::uint16_t release;
     const char* name;
     int ports;
+    bool mpsse;
 };
 inline constexpr std::uint16_t kFt2232ProductId = 0x6010;  // FT2232C/D/H: the board's chip
 inline constexpr FtdiChip kFtdiChips[] = {
-    {0x6001, 0x0600, "FT232R", 1},
-    {0x6001, 0, "FT232BM", 1},
-    {kFt2232ProductId, 0x0700, "FT2232H", 2},
-    {kFt2232ProductId, 0, "FT2232C/D", 2},
-    {0x6011, 0, "FT4232H", 4},
-    {0x6014, 0, "FT232H", 1},
-    {0x6015, 0, "FT-X", 1},
+    {0x6001, 0x0600, "FT232R", 1, false},
+    {0x6001, 0, "FT232BM", 1, false},
+    {kFt2232ProductId, 0x0700, "FT2232H", 2, true},
+    {kFt2232ProductId, 0, "FT2232C/D", 2, true},
+    {0x6011, 0, "FT4232H", 4, true},
+    {0x6014, 0, "FT232H", 1, true},
+    {0x6015, 0, "FT-X", 1, false},
 };
 
 // The chip's name for messages: "FT2232H", "FT232R" ... ("FTDI device" for
@@ -60,6 +61,9 @@ std::string chipName(const UsbDevice& device);
 // Interfaces (ports) of a device with this product id: 1 for one not in the
 // table.
 int portsOf(std::uint16_t productId);
+// Whether the device's chip has an MPSSE (true for a chip not in the
+// table: it is not refused on a guess).
+bool hasMpsse(const UsbDevice& device);
 
 // Every call returns 0 (or a byte count) on success and a negative value on
 // failure. Ports are the seam's own small numbers, valid from open to close.

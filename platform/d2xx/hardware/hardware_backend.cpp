@@ -166,6 +166,20 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
             return FT_DEVICE_NOT_OPENED;  // already ours
         }
     }
+    // A port without an MPSSE (a USB serial adapter first on the bus) is
+    // not the board: it is left alone, not sent the link's commands.
+    if (!hasMpsse(*device)) {
+        char where[160];
+        std::snprintf(where, sizeof where,
+                      "FTDI port %d (interface %c of %s %s, USB device %03u:%03u) has no MPSSE",
+                      index, 'A' + interfaceIndex, chipName(*device).c_str(),
+                      device->serial.empty() ? "without serial number" : device->serial.c_str(),
+                      static_cast<unsigned>(device->bus), static_cast<unsigned>(device->address));
+        reportBoardProblem(std::string(where) +
+                           " and cannot be the board: name the board's FT2232H with "
+                           "KOVRA610_BOARD=usb:serial=SN (the devices command lists the ports)");
+        return FT_DEVICE_NOT_OPENED;
+    }
 
     FtdiSeam::Port seamPort = 0;
     const int result = seam_->open(*device, interfaceIndex, &seamPort);

@@ -400,13 +400,28 @@ private:
 
 }  // namespace
 
-std::string chipName(const UsbDevice& device) {
+namespace {
+
+// The table's row for the device, or null.
+const FtdiChip* chipOf(const UsbDevice& device) {
     for (const FtdiChip& chip : kFtdiChips) {
         if (chip.productId == device.productId &&
             (chip.release == 0 || chip.release == device.bcdDevice))
-            return chip.name;
+            return &chip;
     }
-    return "FTDI device";
+    return nullptr;
+}
+
+}  // namespace
+
+std::string chipName(const UsbDevice& device) {
+    const FtdiChip* chip = chipOf(device);
+    return chip != nullptr ? chip->name : "FTDI device";
+}
+
+bool hasMpsse(const UsbDevice& device) {
+    const FtdiChip* chip = chipOf(device);
+    return chip == nullptr || chip->mpsse;
 }
 
 int portsOf(std::uint16_t productId) {
