@@ -379,10 +379,17 @@ int OpenandConfigFT2232Hdevice(void) {
     // 60 MHz master clock, no adaptive or three-phase clocking; divisor 15
     // (1.875 MHz); select high, clock and data low, reset and markers not
     // driven; the high byte all inputs.
-    writeCommand(sbus::kClocking);
-    writeCommand(mpsse::setClockDivisor(sbus::kOpenDivisor));
-    writeCommand(mpsse::setLowByte(sbus::kEndOfOpen));
-    writeCommand(mpsse::setHighByte(sbus::kHighByteInputs));
+    // A port that stops taking commands here (a cable pulled during the
+    // open) is not open, configured and in step: the open fails.
+    FT_STATUS ftStatus = writeCommand(sbus::kClocking);
+    ftStatus |= writeCommand(mpsse::setClockDivisor(sbus::kOpenDivisor));
+    ftStatus |= writeCommand(mpsse::setLowByte(sbus::kEndOfOpen));
+    ftStatus |= writeCommand(mpsse::setHighByte(sbus::kHighByteInputs));
+    if (ftStatus != FT_OK) {
+        printf("Error in setting the MPSSE clock and pins %d\n", static_cast<int>(ftStatus));
+        closePort(false);
+        return 1;
+    }
     linkState = LINK_UP;
     return 0;
 }

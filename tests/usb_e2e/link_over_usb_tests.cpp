@@ -76,5 +76,23 @@ TEST_F(LinkOverUsb, StrayBytesJustBeforeAReadAreNotItsAnswer) {
     EXPECT_EQ(said.find("Error"), std::string::npos) << said;
 }
 
+// The cable pulled at each point of the open in turn: the open succeeds
+// and the link is up only when the board is still there at its end.
+TEST_F(LinkOverUsb, TheOpenSucceedsOnlyWithTheBoardStillThere) {
+    int opened = 0;
+    for (int transfers = 3; transfers < 15; ++transfers) {
+        CloseFT2232HDevice();
+        d2xx::installBackend(nullptr);
+        const std::string bus = "ft2232h:KV610001:unplug-after=" + std::to_string(transfers);
+        const int result = open(bus.c_str());
+        DWORD ports = 0;
+        FT_CreateDeviceInfoList(&ports);
+        EXPECT_EQ(result == 0, ports > 0) << "pulled after " << transfers << " transfers";
+        EXPECT_EQ(FTD232_link_state() == LINK_UP, ports > 0) << transfers;
+        opened += result == 0;
+    }
+    EXPECT_GT(opened, 0);  // the last pulls come after the open
+}
+
 }  // namespace
 }  // namespace kovra610::usbe2e
