@@ -163,6 +163,28 @@ TEST_F(UsbDeviceTest, AnUnknownSerialNumberIsNamedAndFindsNoDevice) {
     EXPECT_EQ(FT_Open(0, &h), FT_DEVICE_NOT_FOUND);
 }
 
+// Two boards with one serial number: neither is opened on a guess.
+TEST_F(UsbDeviceTest, ASerialNumberTwoBoardsCarryNamesNeither) {
+    use("ft2232h:KV610001,ft2232h:KV610001", "KV610001");
+    DWORD count = 7;
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(FT_CreateDeviceInfoList(&count), FT_OK);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "KOVRA610_BOARD=usb:serial=KV610001: 2 FT2232H carry serial number KV610001 (USB "
+              "devices 001:002, 001:003), so which is the board cannot be told: give each board "
+              "a serial number of its own, or leave only one attached\n");
+    EXPECT_EQ(count, 0u);
+    FT_HANDLE h = nullptr;
+    EXPECT_EQ(FT_Open(0, &h), FT_DEVICE_NOT_FOUND);
+    setenv("KOVRA610_BOARD", "usb:serial=KV610001", 1);
+    std::vector<FtdiPort> ports;
+    std::string error;
+    ASSERT_TRUE(listFtdiPorts(ports, &error)) << error;
+    EXPECT_EQ(ports.size(), 4u);
+    for (const FtdiPort& port : ports) EXPECT_FALSE(port.selected) << port.index;
+    unsetenv("KOVRA610_BOARD");
+}
+
 TEST_F(UsbDeviceTest, ThePortListShowsEveryPortAndTheOneTheSettingOpens) {
     ASSERT_EQ(USB_CONTROL(kovra610_usb_configure)(kBench), 0);
     setenv("KOVRA610_BOARD", "usb:serial=KV610002", 1);

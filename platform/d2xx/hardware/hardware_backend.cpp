@@ -64,19 +64,39 @@ FT_STATUS HardwareBackend::settingResult(int seamResult) const {
     return seamResult < 0 ? FT_IO_ERROR : FT_OK;
 }
 
+bool HardwareBackend::named(const UsbDevice& device) const {
+    return device.productId == kFt2232ProductId && device.serial == serial_;
+}
+
 int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report) {
     const int result = seam_->enumerate(devices);
     if (result < 0 || serial_.empty()) return result;
-    std::string attached;
+    std::vector<UsbDevice> boards;
+    std::string attached, places;
     for (const UsbDevice& device : devices) {
-        if (device.productId == kFt2232ProductId && device.serial == serial_) {
-            devices = {device};
-            return 0;
+        if (named(device)) {
+            boards.push_back(device);
+            char place[16];
+            std::snprintf(place, sizeof place, "%03u:%03u", static_cast<unsigned>(device.bus),
+                          static_cast<unsigned>(device.address));
+            places += (places.empty() ? "" : ", ") + std::string(place);
         }
         attached += (attached.empty() ? "" : ", ") + chipName(device) + " " +
                     (device.serial.empty() ? "(serial number unknown)" : device.serial);
     }
-    if (report) {
+    if (boards.size() == 1) {
+        devices = boards;
+        return 0;
+    }
+    // Two boards with one serial number: which is meant cannot be told, and
+    // guessing would drive the wrong board.
+    if (report && boards.size() > 1) {
+        reportBoardProblem("KOVRA610_BOARD=usb:serial=" + serial_ + ": " +
+                           std::to_string(boards.size()) + " FT2232H carry serial number " +
+                           serial_ + " (USB devices " + places +
+                           "), so which is the board cannot be told: give each board a serial "
+                           "number of its own, or leave only one attached");
+    } else if (report) {
         reportBoardProblem(
             "KOVRA610_BOARD=usb:serial=" + serial_ + ": no FT2232H with serial number " + serial_ +
             " is attached (" +
@@ -107,12 +127,12 @@ bool HardwareBackend::listPorts(std::vector<FtdiPort>& ports, std::string* error
         if (error != nullptr) *error = seam_->lastError();
         return false;
     }
-    bool chosen = false;
+    // A serial number carried by two boards names neither.
+    const bool oneNamed =
+        std::count_if(devices.begin(), devices.end(),
+                      [this](const UsbDevice& device) { return named(device); }) == 1;
     for (const UsbDevice& device : devices) {
-        const bool thisOne = serial_.empty() ? ports.empty()
-                                             : device.productId == kFt2232ProductId &&
-                                                   device.serial == serial_ && !chosen;
-        chosen |= thisOne;
+        const bool thisOne = serial_.empty() ? ports.empty() : oneNamed && named(device);
         for (int i = 0; i < portsOf(device.productId); ++i) {
             FtdiPort port;
             port.index = static_cast<int>(ports.size());

@@ -33,8 +33,9 @@ using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // foreign handle is refused (FT_INVALID_HANDLE) without touching USB.
 // Given a serial number, the backend counts and opens the ports of the
 // FT2232H with that serial number only; when none is attached it says so
-// in one line and counts no port. A successful open names the device on
-// standard output. One thread at a time.
+// in one line and counts no port, as it does when two carry it. A
+// successful open names the device on standard output. One thread at a
+// time.
 class HardwareBackend final : public Backend {
 public:
     // A queue-status query takes what has arrived, without waiting.
@@ -77,6 +78,8 @@ private:
     };
 
     OpenPort* find(FT_HANDLE handle);
+    // The device is an FT2232H with the serial number chosen.
+    bool named(const UsbDevice& device) const;
     // The devices this backend counts ports on, in enumeration order; < 0
     // when the bus cannot be read. `report`: say so when a serial number
     // chosen is not attached.
