@@ -493,14 +493,19 @@ int FTD232_sbus_reset_part(void) {
 
 namespace {
 
-// The read streams of several words, back to back.
+// The read streams of several words, back to back, and a send-immediate.
+// Each stream's own send-immediate comes before its answer is shifted in,
+// so it flushes the answer before it; the last answer would otherwise wait
+// for the latency timer, longer than the read waits on a port that keeps
+// it high.
 std::vector<UCHAR> batchedReadStreams(const int* ch, const int* addr, int count) {
     std::vector<UCHAR> stream;
-    stream.reserve(static_cast<size_t>(count) * sbus::kReadStreamLength);
+    stream.reserve(static_cast<size_t>(count) * sbus::kReadStreamLength + 1);
     for (int i = 0; i < count; ++i) {
         const auto one = sbus::readStream(sbusWord(ch[i], 0, addr[i], 0));
         stream.insert(stream.end(), one.begin(), one.end());
     }
+    stream.push_back(mpsse::kSendImmediate);
     return stream;
 }
 

@@ -76,6 +76,24 @@ TEST_F(LinkOverUsb, StrayBytesJustBeforeAReadAreNotItsAnswer) {
     EXPECT_EQ(said.find("Error"), std::string::npos) << said;
 }
 
+// A port that keeps its latency timer at 255 ms whatever the link sets
+// still answers a batched read-back whole, within the read's wait.
+TEST_F(LinkOverUsb, ABatchedReadBackIsNotHeldBackByTheLatencyTimer) {
+    ASSERT_EQ(open("ft2232h:KV610001:latency=255"), 0);
+    int ch[40], addr[40], ok[40];
+    unsigned words[40];
+    for (int i = 0; i < 40; ++i) {
+        ch[i] = 1 + i % 2;
+        addr[i] = i / 2;
+        FTD232_sbus_single_write(ch[i], 1, addr[i], 0x100 + i);
+    }
+    auto quiet = std::make_unique<testing::StdoutCapture>();
+    const int result = FTD232_sbus_read_words(ch, addr, 40, words, ok);
+    quiet.reset();
+    EXPECT_EQ(result, 0);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(words[i] & 0xFFFFu, 0x100u + i) << i;
+}
+
 // The cable pulled at each point of the open in turn: the open succeeds
 // and the link is up only when the board is still there at its end.
 TEST_F(LinkOverUsb, TheOpenSucceedsOnlyWithTheBoardStillThere) {
