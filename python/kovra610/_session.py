@@ -16,6 +16,7 @@ import collections
 import json
 import os
 import queue
+import signal
 import subprocess
 import threading
 import weakref
@@ -31,6 +32,8 @@ END_GRACE = 10.0
 # The tool's line splitter breaks words at these blanks and reads a word
 # starting with "#" as the start of a comment.
 _BLANKS = " \t\v\f"
+# How the tool's own lines on standard error start (its progress lines do not).
+_COMPLAINT = "kovra610-cli: "
 
 
 class Error(Exception):
@@ -134,13 +137,17 @@ class _Tool:
         except subprocess.TimeoutExpired:
             return None
 
-    def reason(self):
-        """The tool's last line on standard error, once it has ended."""
+    def reason(self, status):
+        """Why the tool ended with `status`, from its standard error: the
+        last line it complained with, else, when it failed without saying
+        why (an exit status above 0), its last line. Its progress lines are
+        no reason for an end without a failure or by a signal."""
         self.threads[2].join(timeout=2)
-        for line in reversed(self.stderr):
-            if line.strip():
-                return line.strip()
-        return ""
+        lines = [line.strip() for line in self.stderr if line.strip()]
+        for line in reversed(lines):
+            if line.startswith(_COMPLAINT):
+                return line
+        return lines[-1] if lines and status > 0 else ""
 
 
 def _write_questions(tool):
@@ -412,8 +419,16 @@ class Session:
         if tool is None:
             return what
         status = tool.status(wait=1)
-        text = what if status is None else "%s (exit status %d)" % (what, status)
-        reason = tool.reason() if status is not None else ""
+        if status is None:
+            return what
+        if status < 0:
+            try:
+                text = "%s (killed by %s)" % (what, signal.Signals(-status).name)
+            except ValueError:
+                text = "%s (killed by signal %d)" % (what, -status)
+        else:
+            text = "%s (exit status %d)" % (what, status)
+        reason = tool.reason(status)
         return text + ": " + reason if reason else text
 
     def _end(self, wait):

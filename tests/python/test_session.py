@@ -4,6 +4,7 @@ import gc
 import hashlib
 import json
 import os
+import resource
 import shutil
 import signal
 import tempfile
@@ -124,9 +125,11 @@ class SessionEnds(BenchFolder):
         bench.open()
         bench._tool.process.kill()
         started = time.monotonic()
-        with self.assertRaises(kovra610.Error):
+        with self.assertRaises(kovra610.Error) as caught:
             bench.level(0, 1.0)
         self.assertLess(time.monotonic() - started, 10)
+        # Named by the signal; the link's progress lines are no reason.
+        self.assertEqual(str(caught.exception), "the tool ended (killed by SIGKILL)")
         bench.close()
 
     def test_a_dropped_session_ends_its_tool(self):
@@ -303,6 +306,32 @@ class SessionLog(BenchFolder):
         self.assertEqual(caught.exception.step, "start-up")
         self.assertIn("session log", str(caught.exception))
         self.assertFalse(os.path.exists(chip))  # libusb never even started
+
+    def test_a_file_size_limit_mid_session_fails_with_the_reason_and_tears_no_later_line(self):
+        path = os.path.join(self.folder, "limited.jsonl")
+        bench = self.session(log=path)
+        bench.open()
+        bench.level(3, 1.25)
+        # The log may grow by part of a line; the setup file is larger.
+        resource.prlimit(bench._tool.process.pid, resource.RLIMIT_FSIZE,
+                         (os.path.getsize(path) + 100, resource.RLIM_INFINITY))
+        with self.assertRaises(kovra610.Error) as caught:
+            bench.save("big.sbus")
+        self.assertIn('session log "%s": File too large' % path, str(caught.exception))
+        self.assertEqual(bench.close(), 4)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["Dac", "limited.jsonl"])
+        with self.session(log=path) as bench:
+            bench.get("DRVFORCE")
+        whole, torn = [], []
+        with open(path, encoding="utf-8") as log:
+            for line in log:
+                try:
+                    whole.append(json.loads(line))
+                except ValueError:
+                    torn.append(line)
+        self.assertEqual(len(torn), 1, torn)  # the piece the limit cut, on its own
+        self.assertEqual([l["event"] for l in whole[-5:]],
+                         ["start", "setup-file", "start-up", "command", "end"])
 
 if __name__ == "__main__":
     unittest.main()
