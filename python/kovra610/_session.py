@@ -84,6 +84,14 @@ def _word(value):
     return text
 
 
+def _program(program):
+    """The tool to run: `program`, else $KOVRA610_CLI, else kovra610-cli
+    from the PATH. A path relative to the current folder is made absolute
+    here, as the session's `cwd` would otherwise be where it is looked for."""
+    program = os.fspath(program or os.environ.get("KOVRA610_CLI") or "kovra610-cli")
+    return os.path.abspath(program) if os.sep in program else program
+
+
 class _Question:
     """One command line (bytes, with its line end) and, once it comes, its
     answer line (None when the tool ended first)."""
@@ -238,7 +246,7 @@ class Session:
         self.board = board
         self.attach = attach
         self.log = log
-        self.program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
+        self.program = _program(program)
         self.cwd = cwd
         self.timeout = timeout
         self.start_timeout = start_timeout
@@ -467,7 +475,7 @@ def boards(program=None, timeout=COMMAND_TIMEOUT):
     device, from its interface A). With ``KOVRA610_BOARD=virtual:serial=NAME``
     in the environment the list ends with that virtual board. Raises
     :class:`Error` (``step == "devices"``) when the USB bus cannot be read."""
-    program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
+    program = _program(program)
     try:
         done = subprocess.run([program, "devices", "--json"], stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=timeout)

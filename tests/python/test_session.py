@@ -226,6 +226,10 @@ class StartUp(BenchFolder):
         self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
         self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
+    def test_a_tool_named_relative_to_the_current_folder_runs_in_another(self):
+        with kovra610.Session(program=os.path.relpath(CLI), cwd=self.folder) as bench:
+            self.assertEqual(bench.get("DRVFORCE")["field"], "DRVFORCE")
+
 
 class SessionLog(BenchFolder):
     def read_log(self, path):
