@@ -27,7 +27,7 @@ bool readLine(FILE* in, std::string* line, bool* tooLong) {
             *tooLong = true;
     }
     if (c == EOF && line->empty() && !*tooLong) return false;
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    dropLineFraming(line);
     return true;
 }
 

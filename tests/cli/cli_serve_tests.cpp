@@ -29,7 +29,7 @@ std::string error(const QJsonObject& answer) {
 TEST(CliServe, EachCommandGetsOneAnswerAndARefusedOneEndsNothing) {
     WorkDir dir;
     const Outcome r = dir.run({"serve"}, {},
-                              "set DRVFORCE Vh\n"
+                              "\xEF\xBB\xBFset DRVFORCE Vh\r\n"  // as a BOM-writing editor saves it
                               "read 2 0x19\n"
                               "channels 1\n"
                               "set drvforce \"Vl\"\n"
