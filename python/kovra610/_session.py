@@ -245,7 +245,8 @@ class Session:
                  timeout=COMMAND_TIMEOUT, start_timeout=START_TIMEOUT, log=None):
         self.board = board
         self.attach = attach
-        self.log = log
+        # Named from the caller's folder, as the program is, not from `cwd`.
+        self.log = None if log is None else os.path.abspath(os.fspath(log))
         self.program = _program(program)
         self.cwd = cwd
         self.timeout = timeout
@@ -270,7 +271,7 @@ class Session:
             raise Error("the session is already open")
         command = [self.program]
         if self.log is not None:
-            command += ["--log", os.fspath(self.log)]
+            command += ["--log", self.log]
         command += ["serve"] + (["--attach"] if self.attach else [])
         env = dict(os.environ, KOVRA610_BOARD=self.board)
         try:

@@ -226,9 +226,12 @@ class StartUp(BenchFolder):
         self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
         self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
-    def test_a_tool_named_relative_to_the_current_folder_runs_in_another(self):
-        with kovra610.Session(program=os.path.relpath(CLI), cwd=self.folder) as bench:
+    def test_the_tool_and_the_log_named_relative_to_the_current_folder(self):
+        log = os.path.join(self.folder, "run.jsonl")
+        with kovra610.Session(program=os.path.relpath(CLI), cwd=os.path.join(self.folder, "Dac"),
+                              log=os.path.relpath(log)) as bench:
             self.assertEqual(bench.get("DRVFORCE")["field"], "DRVFORCE")
+        self.assertTrue(os.path.exists(log))
 
 
 class SessionLog(BenchFolder):
