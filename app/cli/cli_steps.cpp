@@ -174,11 +174,15 @@ std::vector<const Argument*> argumentsOf(const Command& command) {
     return arguments;
 }
 
+// The words as one command line, for labels and the session log: a word
+// that the line's reader would split or take for a comment is quoted, so
+// that the line reads back as the same words.
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
     for (const std::string& w : words) {
         if (!out.empty()) out += ' ';
-        out += w;
+        const bool quote = w.empty() || w.find_first_of(" \t\v\f#") != std::string::npos;
+        out += quote ? '"' + w + '"' : w;
     }
     return out;
 }

@@ -245,7 +245,10 @@ TEST(CliScripts, LinesBecomeStepsLabelledWithTheirLine) {
     ASSERT_EQ(s.size(), 5u);
     EXPECT_EQ(s[1].path, "Dac/my setup.sbus");
     const std::string script = "2 (script " + (dir / "bench.txt").string() + ")";
-    EXPECT_EQ(s[1].label, script + ", line 2 (load Dac/my setup.sbus)");
+    // Quoted as written, so that the label and the logged command read back
+    // as the same words.
+    EXPECT_EQ(s[1].label, script + ", line 2 (load \"Dac/my setup.sbus\")");
+    EXPECT_EQ(s[1].text, "load \"Dac/my setup.sbus\"");
     EXPECT_EQ(s[2].label, script + ", line 4 (level 0 2.0)");
     EXPECT_EQ(s[3].kind, StepKind::ReadAll);
     EXPECT_EQ(s[3].label, script + ", line 5 (read-all)");
