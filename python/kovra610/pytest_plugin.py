@@ -203,6 +203,15 @@ def pytest_collection_modifyitems(config, items):
             item._nodeid = "%s@%s" % (item.nodeid, board.serial)
 
 
+def pytest_sessionfinish(session):
+    """Ends the boards' sessions when the tests are done: under pytest-xdist
+    before the worker says it has finished, so that the run ends after its
+    tools and their session logs."""
+    sessions = getattr(session.config, "_kovra610_sessions", None)
+    if sessions is not None:
+        sessions.close()
+
+
 def _log_path(config, serial):
     folder = config.getoption("kovra610_log_dir")
     if folder is None:
