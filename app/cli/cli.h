@@ -137,6 +137,10 @@ const Command* findCommand(const std::string& name);
 std::optional<unsigned> parseNumber(const std::string& text, unsigned max);
 // A level in volts: decimal, optional minus sign, finite.
 std::optional<double> parseVolts(const std::string& text);
+// A line of a script or a serve session as read, without the "\r" of a
+// CRLF line end and a UTF-8 byte-order mark before it (text saved as "UTF-8
+// with BOM"), which are no part of a command.
+void dropLineFraming(std::string* line);
 // Splits a script line into words; "double quotes" keep blanks in one word,
 // `#` outside quotes starts a comment. False for an unterminated quote.
 bool splitScriptLine(const std::string& line, std::vector<std::string>* words);

@@ -174,11 +174,15 @@ std::vector<const Argument*> argumentsOf(const Command& command) {
     return arguments;
 }
 
+// The words as one command line, for labels and the session log: a word
+// that the line's reader would split or take for a comment is quoted, so
+// that the line reads back as the same words.
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
     for (const std::string& w : words) {
         if (!out.empty()) out += ' ';
-        out += w;
+        const bool quote = w.empty() || w.find_first_of(" \t\v\f#") != std::string::npos;
+        out += quote ? '"' + w + '"' : w;
     }
     return out;
 }
@@ -395,7 +399,7 @@ private:
             return false;
         }
         if (line.find('\0') != std::string::npos) {
-            *why = "the script is not text";
+            *why = "the line is not text (it holds a NUL byte)";
             return false;
         }
         if (splitScriptLine(line, words)) return true;
@@ -419,7 +423,7 @@ private:
             if (end == std::string::npos) end = text.size();
             std::string line = text.substr(start, end - start);
             start = end + 1;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            dropLineFraming(&line);
             const std::string where = label + ", line " + std::to_string(++lineNumber);
             std::vector<std::string> words;
             if (!scriptLineWords(line, &words, &why)) return failStep(where, why, error);
@@ -462,6 +466,11 @@ std::optional<double> parseVolts(const std::string& text) {
     const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
     if (ec != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
     return value;
+}
+
+void dropLineFraming(std::string* line) {
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (line->rfind("\xEF\xBB\xBF", 0) == 0) line->erase(0, 3);
 }
 
 bool splitScriptLine(const std::string& line, std::vector<std::string>* words) {

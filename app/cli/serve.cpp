@@ -15,19 +15,23 @@ namespace {
 // A command line longer than this is refused (and read to its end).
 constexpr std::size_t kLineLimit = 4096;
 
-// Reads one line without its line end; false at the end of the input.
+// Reads one line without its line end; false at the end of the input. The
+// limit is the command's: a CR before the line end or a byte-order mark
+// before the command does not count.
 bool readLine(FILE* in, std::string* line, bool* tooLong) {
+    constexpr std::size_t kFraming = 4;  // "\xEF\xBB\xBF" and "\r"
     line->clear();
     *tooLong = false;
     int c = 0;
     while ((c = std::fgetc(in)) != EOF && c != '\n') {
-        if (line->size() < kLineLimit)
+        if (line->size() < kLineLimit + kFraming)
             *line += static_cast<char>(c);
         else
             *tooLong = true;
     }
     if (c == EOF && line->empty() && !*tooLong) return false;
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    dropLineFraming(line);
+    *tooLong = *tooLong || line->size() > kLineLimit;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/session_log/session_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -22,6 +23,9 @@ struct Log {
     std::string path;
     std::string head;  // "board" and "pid" members, on every line
     std::string error;
+    // The file may end in part of a line: when it was opened (another
+    // session's write cut short), or after a write of ours failed.
+    bool mayEndMidLine = true;
 };
 
 Log& theLog() {
@@ -29,10 +33,22 @@ Log& theLog() {
     return log;
 }
 
+// Whether the file ends in part of a line, which a line appended now would
+// continue: it is not empty and its last byte is no line end.
+bool endsMidLine(int fd) {
+    struct stat file {};
+    char last = '\n';
+    return ::fstat(fd, &file) == 0 && file.st_size > 0 &&
+           ::pread(fd, &last, 1, file.st_size - 1) == 1 && last != '\n';
+}
+
 // Writes the line with one write(), so that appends of other writers never
 // fall inside it. A write cut short (a full disk) is finished where it can
-// be, and still reported.
-bool writeLine(Log& log, const std::string& line) {
+// be, and still reported. A line after a piece of one left by a write cut
+// short starts on a line of its own, so that it stays whole JSON.
+bool writeLine(Log& log, std::string line) {
+    if (log.mayEndMidLine && endsMidLine(log.fd)) line.insert(0, 1, '\n');
+    log.mayEndMidLine = true;
     const char* data = line.data();
     std::size_t left = line.size();
     bool whole = true;
@@ -52,6 +68,7 @@ bool writeLine(Log& log, const std::string& line) {
         log.error = "the session log \"" + log.path + "\" took a line in pieces (is it full?)";
         return false;
     }
+    log.mayEndMidLine = false;
     return true;
 }
 
@@ -83,7 +100,11 @@ bool open(const std::string& path, const std::string& tool, const std::string& v
     {
         std::lock_guard guard(log.lock);
         if (log.fd >= 0) ::close(log.fd);
-        log.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        // Read as well, where it may be, to see whether the file ends in
+        // part of a line.
+        log.fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (log.fd < 0 && errno == EACCES)
+            log.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (log.fd < 0) {
             if (error != nullptr)
                 *error = "cannot open the session log \"" + path + "\": " + std::strerror(errno);
@@ -91,6 +112,7 @@ bool open(const std::string& path, const std::string& tool, const std::string& v
         }
         log.path = path;
         log.error.clear();
+        log.mayEndMidLine = true;
         json::JsonMembers head;
         head.add("board", board).add("pid", static_cast<long long>(::getpid()));
         log.head = head.members();

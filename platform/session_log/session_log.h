@@ -12,7 +12,8 @@
 //
 // Each line is written with one write() on a file opened O_APPEND, so lines
 // of sessions sharing a file never mix and a crash loses at most the line
-// being written. One process-wide log; any thread.
+// being written. A line written after a piece of one (a write a full disk
+// cut short) starts on a line of its own. One process-wide log; any thread.
 #pragma once
 
 #include <string>

@@ -16,6 +16,7 @@ import collections
 import json
 import os
 import queue
+import signal
 import subprocess
 import threading
 import weakref
@@ -31,6 +32,8 @@ END_GRACE = 10.0
 # The tool's line splitter breaks words at these blanks and reads a word
 # starting with "#" as the start of a comment.
 _BLANKS = " \t\v\f"
+# How the tool's own lines on standard error start (its progress lines do not).
+_COMPLAINT = "kovra610-cli: "
 
 
 class Error(Exception):
@@ -79,6 +82,14 @@ def _word(value):
     if "#" in text or any(c in _BLANKS or c.isspace() for c in text):
         return '"%s"' % text
     return text
+
+
+def _program(program):
+    """The tool to run: `program`, else $KOVRA610_CLI, else kovra610-cli
+    from the PATH. A path relative to the current folder is made absolute
+    here, as the session's `cwd` would otherwise be where it is looked for."""
+    program = os.fspath(program or os.environ.get("KOVRA610_CLI") or "kovra610-cli")
+    return os.path.abspath(program) if os.sep in program else program
 
 
 class _Question:
@@ -134,13 +145,17 @@ class _Tool:
         except subprocess.TimeoutExpired:
             return None
 
-    def reason(self):
-        """The tool's last line on standard error, once it has ended."""
+    def reason(self, status):
+        """Why the tool ended with `status`, from its standard error: the
+        last line it complained with, else, when it failed without saying
+        why (an exit status above 0), its last line. Its progress lines are
+        no reason for an end without a failure or by a signal."""
         self.threads[2].join(timeout=2)
-        for line in reversed(self.stderr):
-            if line.strip():
-                return line.strip()
-        return ""
+        lines = [line.strip() for line in self.stderr if line.strip()]
+        for line in reversed(lines):
+            if line.startswith(_COMPLAINT):
+                return line
+        return lines[-1] if lines and status > 0 else ""
 
 
 def _write_questions(tool):
@@ -230,8 +245,9 @@ class Session:
                  timeout=COMMAND_TIMEOUT, start_timeout=START_TIMEOUT, log=None):
         self.board = board
         self.attach = attach
-        self.log = log
-        self.program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
+        # Named from the caller's folder, as the program is, not from `cwd`.
+        self.log = None if log is None else os.path.abspath(os.fspath(log))
+        self.program = _program(program)
         self.cwd = cwd
         self.timeout = timeout
         self.start_timeout = start_timeout
@@ -255,7 +271,7 @@ class Session:
             raise Error("the session is already open")
         command = [self.program]
         if self.log is not None:
-            command += ["--log", os.fspath(self.log)]
+            command += ["--log", self.log]
         command += ["serve"] + (["--attach"] if self.attach else [])
         env = dict(os.environ, KOVRA610_BOARD=self.board)
         try:
@@ -412,8 +428,16 @@ class Session:
         if tool is None:
             return what
         status = tool.status(wait=1)
-        text = what if status is None else "%s (exit status %d)" % (what, status)
-        reason = tool.reason() if status is not None else ""
+        if status is None:
+            return what
+        if status < 0:
+            try:
+                text = "%s (killed by %s)" % (what, signal.Signals(-status).name)
+            except ValueError:
+                text = "%s (killed by signal %d)" % (what, -status)
+        else:
+            text = "%s (exit status %d)" % (what, status)
+        reason = tool.reason(status)
         return text + ": " + reason if reason else text
 
     def _end(self, wait):
@@ -452,7 +476,7 @@ def boards(program=None, timeout=COMMAND_TIMEOUT):
     device, from its interface A). With ``KOVRA610_BOARD=virtual:serial=NAME``
     in the environment the list ends with that virtual board. Raises
     :class:`Error` (``step == "devices"``) when the USB bus cannot be read."""
-    program = program or os.environ.get("KOVRA610_CLI") or "kovra610-cli"
+    program = _program(program)
     try:
         done = subprocess.run([program, "devices", "--json"], stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=timeout)

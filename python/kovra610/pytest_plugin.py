@@ -118,6 +118,35 @@ def _resolve(values):
     return boards
 
 
+class _Sessions:
+    """The session of each board, opened at its first test and kept until
+    the run ends, or why it could not be opened. pytest keeps one value of a
+    session fixture's parameter at a time: when it orders a board's tests
+    among another's (another session fixture with parameters does), it
+    would end a board's session and start it again, resetting the chip."""
+
+    def __init__(self, config):
+        self.config = config
+        self.boards = {}  # setting: the open Session, or the failure's text
+
+    def session(self, setting, serial):
+        if setting not in self.boards:
+            session = kovra610.Session(board=setting,
+                                       log=_log_path(self.config, serial or setting))
+            try:
+                session.open()
+                self.boards[setting] = session
+            except kovra610.Error as error:
+                self.boards[setting] = "%s: %s" % (setting, error)
+        return self.boards[setting]
+
+    def close(self):
+        boards, self.boards = self.boards, {}
+        for session in boards.values():
+            if isinstance(session, kovra610.Session):
+                session.close()
+
+
 def _given_boards(config):
     return getattr(config, "_kovra610_boards", [])
 
@@ -125,6 +154,8 @@ def _given_boards(config):
 @pytest.hookimpl(tryfirst=True)
 def pytest_configure(config):
     config._kovra610_boards = _resolve(config.getoption("kovra610_boards"))
+    config._kovra610_sessions = _Sessions(config)
+    config.add_cleanup(config._kovra610_sessions.close)
     if not config._kovra610_boards or hasattr(config, "workerinput"):
         return
     # Spread by board with xdist's loadgroup (set before xdist, trylast,
@@ -172,6 +203,15 @@ def pytest_collection_modifyitems(config, items):
             item._nodeid = "%s@%s" % (item.nodeid, board.serial)
 
 
+def pytest_sessionfinish(session):
+    """Ends the boards' sessions when the tests are done: under pytest-xdist
+    before the worker says it has finished, so that the run ends after its
+    tools and their session logs."""
+    sessions = getattr(session.config, "_kovra610_sessions", None)
+    if sessions is not None:
+        sessions.close()
+
+
 def _log_path(config, serial):
     folder = config.getoption("kovra610_log_dir")
     if folder is None:
@@ -186,7 +226,6 @@ def kovra610_board(request):
     """An open :class:`kovra610.Session` on the board this test runs on,
     kept open for the whole run."""
     board = getattr(request, "param", None)
-    config = request.config
     if board is None:
         workers = int(os.environ.get("PYTEST_XDIST_WORKER_COUNT", "1") or 1)
         if workers > 1:
@@ -196,16 +235,8 @@ def kovra610_board(request):
         serial = setting.split("=", 1)[1] if setting.startswith(_FORMS) else None
     else:
         setting, serial = board.setting, board.serial
-    session = kovra610.Session(board=setting, log=_log_path(config, serial or setting))
-    failure = None
-    try:
-        session.open()
-    except kovra610.Error as error:
-        failure = "%s: %s" % (setting, error)
-    if failure is not None:
-        # Kept by pytest for the board: each of its tests fails with it.
-        pytest.fail(failure, pytrace=False)
-    try:
-        yield session
-    finally:
-        session.close()
+    session = request.config._kovra610_sessions.session(setting, serial)
+    if not isinstance(session, kovra610.Session):
+        # Each of the board's tests fails with it.
+        pytest.fail(session, pytrace=False)
+    return session

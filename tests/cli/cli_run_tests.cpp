@@ -243,9 +243,10 @@ TEST(CliRun, NofileLoadsNothingAndIsNoError) {
 
 TEST(CliRun, ScriptRunsABenchSequenceAndReportsTheFailingLine) {
     WorkDir dir;
+    // Saved by an editor that writes a byte-order mark and CRLF line ends.
     writeWhole(dir / "bench.txt",
-               "# levels for the comparator test\n"
-               "level 3 1.25\n"
+               "\xEF\xBB\xBF# levels for the comparator test\r\n"
+               "level 3 1.25\r\n"
                "code 4 0x6000\n"
                "save \"Dac/bench out.sbus\"\n"
                "save missing/x.sbus\n"

@@ -29,7 +29,7 @@ std::string error(const QJsonObject& answer) {
 TEST(CliServe, EachCommandGetsOneAnswerAndARefusedOneEndsNothing) {
     WorkDir dir;
     const Outcome r = dir.run({"serve"}, {},
-                              "set DRVFORCE Vh\n"
+                              "\xEF\xBB\xBFset DRVFORCE Vh\r\n"  // as a BOM-writing editor saves it
                               "read 2 0x19\n"
                               "channels 1\n"
                               "set drvforce \"Vl\"\n"
@@ -42,11 +42,14 @@ TEST(CliServe, EachCommandGetsOneAnswerAndARefusedOneEndsNothing) {
                               "\n"
                               "level 0 3.3\n"
                               "read 1 0\n"
-                              "quit\n"
-                              "reset\n");
+                              "reset" +
+                                  std::string(4091, ' ') + "\r\n" +  // 4096 characters
+                                  "reset" + std::string(4092, ' ') + "\n" +
+                                  "quit\n"
+                                  "reset\n");
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<QJsonObject> a = answers(r);
-    ASSERT_EQ(a.size(), 15u) << r.out;
+    ASSERT_EQ(a.size(), 17u) << r.out;
     EXPECT_EQ(a[0].value("hello").toString(), "kovra610-cli");
     EXPECT_EQ(a[0].value("version").toString(), KOVRA610_VERSION);
     EXPECT_EQ(a[0].value("board").toString(), "virtual");
@@ -76,7 +79,9 @@ TEST(CliServe, EachCommandGetsOneAnswerAndARefusedOneEndsNothing) {
 
     EXPECT_EQ(a[12].value("code").toInt(), 38010);
     EXPECT_EQ(a[13].value("data").toInt(), 38010);
-    EXPECT_EQ(a[14].value("ok"), QJsonValue(true));  // quit; the reset after it never ran
+    EXPECT_EQ(a[14].value("ok"), QJsonValue(true)) << error(a[14]);
+    EXPECT_EQ(error(a[15]), "the line is longer than 4096 characters");
+    EXPECT_EQ(a[16].value("ok"), QJsonValue(true));  // quit; the reset after it never ran
 }
 
 TEST(CliServe, TheEndOfTheInputEndsTheSession) {

@@ -245,7 +245,10 @@ TEST(CliScripts, LinesBecomeStepsLabelledWithTheirLine) {
     ASSERT_EQ(s.size(), 5u);
     EXPECT_EQ(s[1].path, "Dac/my setup.sbus");
     const std::string script = "2 (script " + (dir / "bench.txt").string() + ")";
-    EXPECT_EQ(s[1].label, script + ", line 2 (load Dac/my setup.sbus)");
+    // Quoted as written, so that the label and the logged command read back
+    // as the same words.
+    EXPECT_EQ(s[1].label, script + ", line 2 (load \"Dac/my setup.sbus\")");
+    EXPECT_EQ(s[1].text, "load \"Dac/my setup.sbus\"");
     EXPECT_EQ(s[2].label, script + ", line 4 (level 0 2.0)");
     EXPECT_EQ(s[3].kind, StepKind::ReadAll);
     EXPECT_EQ(s[3].label, script + ", line 5 (read-all)");
@@ -278,7 +281,8 @@ TEST(CliScripts, ABadLineOrAMissingScriptStopsEverything) {
 
     writeWhole(dir / "binary.txt", std::string("reset\n\0\x01\x02", 9));
     p = parse({"script", (dir / "binary.txt").string()});
-    EXPECT_NE(p.error.find("line 2: the script is not text"), std::string::npos) << p.error;
+    EXPECT_NE(p.error.find("line 2: the line is not text (it holds a NUL byte)"), std::string::npos)
+        << p.error;
 }
 
 TEST(CliScripts, NestedScriptsRunAndASelfCallingScriptIsStopped) {

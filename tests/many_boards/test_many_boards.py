@@ -36,11 +36,11 @@ class PytestRun(unittest.TestCase):
         self.logs = os.path.join(self.folder, "logs")
         self.junit = os.path.join(self.folder, "results.xml")
 
-    def pytest(self, boards, workers=None, **environment):
+    def pytest(self, boards, workers=None, tests=os.path.basename(EXAMPLE), **environment):
         """Runs pytest on the example with the plugin: (status, output)."""
         command = [sys.executable, "-m", "pytest", "-p", "kovra610.pytest_plugin",
                    "-p", "no:cacheprovider", "--junitxml", self.junit,
-                   "--kovra610-log-dir", self.logs, os.path.basename(EXAMPLE)]
+                   "--kovra610-log-dir", self.logs, tests]
         for board in boards:
             command += ["--kovra610-board", board]
         command += ["-n", str(workers)] if workers else []
@@ -158,6 +158,20 @@ class OnVirtualBoards(PytestRun):
         self.assertEqual(len(names), 2 * EXAMPLE_TESTS)
         for board in ("P1", "P2"):
             self.check_passed(self.boards(), board, "virtual:serial=" + board)
+
+    def test_a_board_keeps_its_session_when_another_fixture_interleaves_the_boards(self):
+        # A session fixture with values of its own makes pytest take the boards in turns.
+        with open(os.path.join(self.folder, "test_lots.py"), "w") as tests:
+            tests.write("import pytest\n"
+                        "@pytest.fixture(scope='session', params=['lot6', 'lot7'])\n"
+                        "def lot(request): return request.param\n"
+                        "def test_a_lot(lot, kovra610_board): kovra610_board.level(0, 3.3)\n"
+                        "def test_the_board(kovra610_board): kovra610_board.level(0, 3.3)\n")
+        status, output = self.pytest(["virtual:serial=L1", "virtual:serial=L2"],
+                                     tests="test_lots.py")
+        self.assertEqual(status, 0, output)
+        for board in ("L1", "L2"):
+            self.check_log(board, "virtual:serial=" + board)  # one session
 
     def test_a_bad_board_option_is_a_usage_error_before_any_board_is_opened(self):
         for boards, said in ((["virtual"], "use usb:serial=SN, virtual:serial=NAME or all-usb"),

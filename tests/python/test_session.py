@@ -4,6 +4,7 @@ import gc
 import hashlib
 import json
 import os
+import resource
 import shutil
 import signal
 import tempfile
@@ -124,9 +125,11 @@ class SessionEnds(BenchFolder):
         bench.open()
         bench._tool.process.kill()
         started = time.monotonic()
-        with self.assertRaises(kovra610.Error):
+        with self.assertRaises(kovra610.Error) as caught:
             bench.level(0, 1.0)
         self.assertLess(time.monotonic() - started, 10)
+        # Named by the signal; the link's progress lines are no reason.
+        self.assertEqual(str(caught.exception), "the tool ended (killed by SIGKILL)")
         bench.close()
 
     def test_a_dropped_session_ends_its_tool(self):
@@ -223,6 +226,13 @@ class StartUp(BenchFolder):
         self.assertStartUpFails('"nonsense" is not a known board', board="nonsense")
         self.assertStartUpFails("No such file", program=os.path.join(self.folder, "nothing"))
 
+    def test_the_tool_and_the_log_named_relative_to_the_current_folder(self):
+        log = os.path.join(self.folder, "run.jsonl")
+        with kovra610.Session(program=os.path.relpath(CLI), cwd=os.path.join(self.folder, "Dac"),
+                              log=os.path.relpath(log)) as bench:
+            self.assertEqual(bench.get("DRVFORCE")["field"], "DRVFORCE")
+        self.assertTrue(os.path.exists(log))
+
 
 class SessionLog(BenchFolder):
     def read_log(self, path):
@@ -303,6 +313,25 @@ class SessionLog(BenchFolder):
         self.assertEqual(caught.exception.step, "start-up")
         self.assertIn("session log", str(caught.exception))
         self.assertFalse(os.path.exists(chip))  # libusb never even started
+
+    def test_a_file_size_limit_mid_session_fails_with_the_reason_and_tears_no_later_line(self):
+        path = os.path.join(self.folder, "limited.jsonl")
+        bench = self.session(log=path)
+        bench.open()
+        # The log may grow by part of a line; the setup file is larger.
+        resource.prlimit(bench._tool.process.pid, resource.RLIMIT_FSIZE,
+                         (os.path.getsize(path) + 100, resource.RLIM_INFINITY))
+        with self.assertRaisesRegex(kovra610.Error, 'session log ".*": File too large'):
+            bench.save("big.sbus")
+        self.assertEqual(bench.close(), 4)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["Dac", "limited.jsonl"])
+        with self.session(log=path):
+            pass
+        with open(path, encoding="utf-8") as log:
+            lines = log.readlines()
+        torn = [line for line in lines if not line.endswith("}\n")]
+        self.assertEqual(len(torn), 1, lines)  # the piece the limit cut, on a line of its own
+        self.assertEqual(json.loads(lines[-1])["event"], "end")
 
 if __name__ == "__main__":
     unittest.main()
