@@ -241,8 +241,9 @@ Answer verifyStep(const Step&, const PanelFields&) {
 }
 
 Answer writeStep(const Step& step, const PanelFields&) {
-    FTD232_sbus_single_write(static_cast<int>(step.ch), static_cast<int>(step.rw),
-                             static_cast<int>(step.addr), static_cast<int>(step.data));
+    if (FTD232_sbus_single_write(static_cast<int>(step.ch), static_cast<int>(step.rw),
+                                 static_cast<int>(step.addr), static_cast<int>(step.data)) != 0)
+        return failed("the word was not sent: the driver refused the write");
     return {};
 }
 
@@ -318,12 +319,17 @@ Answer channelsStep(const Step& step, const PanelFields& fields) {
 }
 
 Answer reopenStep(const Step&, const PanelFields&) {
+    kovra610::d2xx::forgetBoardProblem();  // the reason, if any, is this re-open's
     const int result = operate::press(panelHandle, COMMANDBUTTON_6);  // "Reset FTDI232H"
     std::fflush(stdout);
     if (result < 0)
         return failed("the \"Reset FTDI232H\" button could not be pressed (error " +
                       std::to_string(result) + ")");
-    if (!linkUp()) return failed("link down: the board did not answer the re-open", kLinkDown);
+    const std::string problem = kovra610::d2xx::lastBoardProblem();
+    if (!linkUp())
+        return failed(
+            "link down: " + (problem.empty() ? "the board did not answer the re-open" : problem),
+            kLinkDown);
     return {};
 }
 

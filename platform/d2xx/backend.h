@@ -99,9 +99,11 @@ struct FtdiPort {
 
 // Why the board could not be found or opened, in one line: the backends say
 // it on standard error with reportBoardProblem(), and a front end gives the
-// last one as the reason its start-up failed. "" when none was reported.
+// last one as the reason its start-up or a re-open failed. "" when none was
+// reported since the last forgetBoardProblem().
 void reportBoardProblem(const std::string& line);
 std::string lastBoardProblem();
+void forgetBoardProblem();
 
 // Every FTDI port attached, for listing; with KOVRA610_BOARD=virtual:serial=
 // NAME also, last, port A of that virtual board (index -1, no bus or address). False, with `error`

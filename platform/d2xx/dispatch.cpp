@@ -103,6 +103,10 @@ std::string lastBoardProblem() {
     return boardProblem();
 }
 
+void forgetBoardProblem() {
+    boardProblem().clear();
+}
+
 bool listFtdiPorts(std::vector<FtdiPort>& ports, std::string* error) {
     const BoardSetting setting = parseBoardSetting(boardSettingText());
     // The active hardware backend lists through its own libusb context.

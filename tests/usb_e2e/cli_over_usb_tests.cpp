@@ -165,6 +165,21 @@ TEST_F(CliOverUsb, ACablePulledDuringReadAllEndsTheRunWithoutHanging) {
     EXPECT_LT(chips["KV610001"].words.size(), 80u);
 }
 
+// A re-open that finds no board answers with the driver's reason, not a
+// guess.
+TEST_F(CliOverUsb, AFailedReopenSaysWhyTheBoardCouldNotBeOpened) {
+    KOVRA610_NEEDS_EMULATED_BUS();
+    const Outcome r = run({"serve"}, "ft2232h:KV610001:unplug-after=62", "usb:serial=KV610001",
+                          "level 0 1.0\nread 1 0\nread 1 0\nreopen\n");
+    const std::vector<std::string> answers = lines(r.out);
+    ASSERT_EQ(answers.size(), 5u) << r.out << r.err;
+    EXPECT_NE(answers[3].find("link down: the link to the board was lost"), std::string::npos);
+    EXPECT_NE(answers[4].find("\"link down: KOVRA610_BOARD=usb:serial=KV610001: no FT2232H with "
+                              "serial number KV610001 is attached"),
+              std::string::npos)
+        << answers[4];
+}
+
 // A port whose latency timer stays at 125 ms whatever the tool sets: the
 // last four bytes of every answer come after a single read has given up
 // (10 ms and 100 ms more), but within a batched read's wait for forty
