@@ -133,7 +133,9 @@ int sbus_structure_write_to_testequip(void) {
             rw = image->rw[i];
             ch = image->ch[i];
             FTD232_sbus_serial_write(image, i);
+            const bool reached = FTD232_link_state() == LINK_UP;
             ProcessSystemEvents();
+            if (!reached) continue;  // not sent: still due
         }
         sbus_last_sent.data[i] = data;
         sbus_last_sent.addr[i] = addr;

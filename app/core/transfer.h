@@ -22,7 +22,11 @@ int sbus_forget_last_sent(void);
 // sbus_no_setup_refused at it, which the report of the operator's action
 // takes (and clears) to say so in the status bar. The bulk read-backs do
 // the same with SBUS_NO_SETUP_READ, the saves of setup files with
-// SBUS_NO_SETUP_SAVE.
+// SBUS_NO_SETUP_SAVE. The setup-file buttons point it at what became of a
+// load or save that did not happen (no file chosen, a file not loaded or
+// not written). An entry is recorded as sent only when the link is up after
+// its word went: an edit made while the link is down or lost is still due
+// once it is up again.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];

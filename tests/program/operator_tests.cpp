@@ -305,6 +305,9 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
         board->faults().plugCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_TRUE(board->portConfig(0).open);
+        // What was edited while the link was down goes with the next edit.
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 1), 2.0);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
     });
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("There are no FTDI devices installed\n"), std::string::npos);
