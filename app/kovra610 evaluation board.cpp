@@ -133,6 +133,15 @@ const char* show_link_state(void) {
     }
 }
 
+// What start-up came to: the link's state, and with the link up and no
+// default setup loaded, that nothing was sent.
+const char* start_up_outcome(void) {
+    const char* outcome = show_link_state();
+    if (FTD232_link_state() == LINK_UP && !sbus_setup_loaded())
+        return "default setup not loaded: nothing sent";
+    return outcome;
+}
+
 // KOVRA610_LOG: the session log's path, or null.
 const char* session_log_path(void) {
     const char* path = std::getenv("KOVRA610_LOG");
@@ -161,7 +170,7 @@ void log_start_up(void) {
     if (!kovra610::sessionlog::isOpen()) return;
     const auto& backend = kovra610::d2xx::activeBackend();
     kovra610::json::JsonMembers members;
-    members.add("name", backend.boardName()).add("outcome", show_link_state());
+    members.add("name", backend.boardName()).add("outcome", start_up_outcome());
     kovra610::sessionlog::recordStartUp(FTD232_link_state() == LINK_UP, backend.boardSerial(),
                                         members);
 }
@@ -340,7 +349,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     sbus_initialize();
-    window::setLastAction(std::string("Start-up: ") + show_link_state());
+    window::setLastAction(std::string("Start-up: ") + start_up_outcome());
     log_start_up();
 
     RunUserInterface();

@@ -250,10 +250,18 @@ int readRecords(FILE* file, SBUS_STRUCTURE* image) {
     return i;
 }
 
+// What a setup-file button says in the status bar when it did not do what
+// its caption names (see sbus_no_setup_refused).
+const char kNothingLoaded[] = "no file chosen: nothing loaded";
+const char kNothingSaved[] = "no file chosen: nothing saved";
+const char kNotSaved[] = "the file could not be written: nothing saved";
+char notLoadedText[400];
+
 void reportUnableToCreate(const char* path) {
     char message[SETUP_PATH_SIZE + 32];
     Fmt(message, "%s<Unable to Create  %s", path);
     MessagePopup("Error", message);
+    sbus_no_setup_refused = kNotSaved;
 }
 
 // How many records a save writes of the `wanted`: all of them once every
@@ -349,6 +357,7 @@ int write_structure_to_sbus_setupfile(void) {
     char path[SETUP_PATH_SIZE] = "";
     if (FileSelectPopup(g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "", defaultName, "*.sbus",
                         "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+        sbus_no_setup_refused = kNothingSaved;
         return 0;
     }
     if (!writeSetupFile(path, records)) {
@@ -397,7 +406,18 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         char path[SETUP_PATH_SIZE] = "";
         if (FileSelectPopup(directory, "*.sbus", "*.sbus", "Select SBUS Setup File",
                             VAL_LOAD_BUTTON, 0, 0, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+            sbus_no_setup_refused = kNothingLoaded;
             return 1;
+        }
+        // A file the reader would take nothing from (gone, unreadable, not
+        // a setup file) changes nothing, and the box keeps naming the setup
+        // in use.
+        const std::string problem = sbus_setup_file_problem(path);
+        if (!problem.empty()) {
+            std::snprintf(notLoadedText, sizeof notLoadedText, "not loaded: %s", problem.c_str());
+            std::printf("Setup file %s %s: image, panel and chip unchanged\n", path, notLoadedText);
+            sbus_no_setup_refused = notLoadedText;
+            return 0;
         }
         write_setup_file_to_sbus_structure(path);
         write_sbus_structure_to_panel();

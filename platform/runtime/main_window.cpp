@@ -57,6 +57,7 @@ struct State {
     std::unique_ptr<ConsoleCapture> capture;
     std::vector<ConsoleLine> pending;
     CommitHook commitHook;
+    int actionDepth = 0;  // actions under way (actionBegins)
 };
 
 State& state() {
@@ -197,8 +198,9 @@ void setLinkState(LinkState link) {
 void setLastAction(const std::string& text) {
     state().lastAction = text;
     if (!made()) return;
+    // Within an action a message is the action's own: it stays.
     QStatusBar* bar = state().window->statusBar();
-    if (!bar->currentMessage().isEmpty()) bar->clearMessage();
+    if (state().actionDepth == 0 && !bar->currentMessage().isEmpty()) bar->clearMessage();
     state().frame.lastAction->setText(QString::fromStdString(text));
 }
 
@@ -280,6 +282,15 @@ void panelDiscarded(int panel) {
 
 bool commitHookInstalled() {
     return static_cast<bool>(window::state().commitHook);
+}
+
+void actionBegins() {
+    using namespace window;
+    if (state().actionDepth++ == 0 && made()) state().window->statusBar()->clearMessage();
+}
+
+void actionEnds() {
+    if (window::state().actionDepth > 0) --window::state().actionDepth;
 }
 
 void reportCommit(const CommitReport& report) {

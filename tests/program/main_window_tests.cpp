@@ -13,8 +13,10 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTest>
 
 #include "platform/runtime/main_window.h"
+#include "platform/runtime/runtime_internal.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
 #include "watched_backend.h"
@@ -136,6 +138,42 @@ TEST_F(ProgramTest, TheWindowFitsTheScreenAndEveryControlCanBeScrolledTo) {
                 << control->objectName().toStdString();
         }
         EXPECT_EQ(controls, 171);
+    });
+}
+
+// An action that did not do what its caption names says what became of it;
+// a message shown while it ran (a refusal, a path not taken) outlasts it.
+TEST_F(ProgramTest, AnActionThatDidNothingSaysSoNotDone) {
+    runProgram([&] {
+        auto click = [](int control) {
+            QTest::mouseClick(runtime::detail::findControl(panelHandle, control)->widget,
+                              Qt::LeftButton);
+            return statusText("statusLastAction");
+        };
+        auto message = [] { return window::mainWindow()->statusBar()->currentMessage(); };
+        const std::string box = driver::shownText(panelHandle, DAC1TEXTBOX);
+        EXPECT_EQ(click(SBUSSEL), "Load Setup: no file chosen: nothing loaded");  // cancelled
+        driver::answerNextFilePopup(writeSetupFile("notes.sbus", "not a setup"));
+        EXPECT_EQ(click(SBUSSEL).rfind("Load Setup: not loaded: not a setup file", 0), 0u);
+        EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), box);
+        driver::answerNextFilePopup(workDir.string() + "/" + std::string(300, 'x') + ".sbus");
+        EXPECT_EQ(click(SBUSLRN), "Save Setup: no file chosen: nothing saved");
+        EXPECT_TRUE(message().startsWith("Save As: the chosen path is longer than 259 characters"));
+        driver::answerNextFilePopup("/nonexistent/x.sbus");
+        EXPECT_EQ(click(SBUSLRN), "Save Setup: the file could not be written: nothing saved");
+        QWidget* level = runtime::detail::findControl(panelHandle, DAC1_3)->widget;
+        QTest::keyClick(level, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(level, "9.9");
+        EXPECT_EQ(click(ALL), "Write All Reg: done");
+        EXPECT_EQ(message().toStdString(), "DAC1_3: 9.9 is outside -2.5 .. 7.5; kept 1.600");
+    });
+}
+
+TEST_F(ProgramTest, AStartUpWithoutItsSetupSaysNothingWasSent) {
+    removeDefaultSetupFile();
+    runProgram([&] {
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "Start-up: default setup not loaded: nothing sent");
     });
 }
 

@@ -9,7 +9,9 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/runtime/main_window.h"
 #include "platform/runtime/runtime_internal.h"
 #include "platform/runtime/status.h"
 #include "program_fixture.h"
@@ -356,6 +359,18 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
         EXPECT_EQ(lastStatus(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
         EXPECT_EQ(lastWordIndex(*board, 1, 12), -1);
         EXPECT_NE(lastWordIndex(*board, 1, 0x12), -1);
+    });
+}
+
+// The window's close button, like "Exit", first commits what is typed: an
+// action reported as any other, not a word sent unseen as the program ends.
+TEST_F(TypingTest, ClosingTheWindowCommitsTypedTextFirst) {
+    runProgram([&] {
+        retype(level(3), "2.5");
+        level(3)->window()->close();
+        EXPECT_EQ(board->chip().reg(0, 3), 32767u);
+        auto* action = runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
+        EXPECT_EQ(action->text().toStdString(), "CPH_Ch0 VOLTAGE: done");
     });
 }
 
