@@ -14,9 +14,9 @@
 // (text boxes: on leaving) and on leaving the field after an edit. Command
 // buttons are pressed by Space and by Enter.
 //
-// A commit made because the field lost focus runs with the operator's input
-// held (see UserInputHeld): the click that took the focus away acts after
-// the commit, not inside it.
+// A commit runs with the operator's input held (see UserInputHeld): the
+// click that took the focus away, or a key typed ahead, acts after the
+// commit, not inside it.
 //
 // Text typed and not yet committed is pending (PendingEdit). Before any
 // other control's commit is delivered, the run-time settles every pending

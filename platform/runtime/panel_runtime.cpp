@@ -260,6 +260,12 @@ int deliverCommit(int panel, int control) {
     settlePendingEdits(c->widget);
     c = findControl(panel, control);
     if (!c) return UIE_INVALID_CONTROL;
+    // An action runs to its end before the operator's next one: keys and
+    // clicks that arrive while its callback runs (a transfer processes
+    // events between its words) wait for it, so a read-back typed ahead
+    // cannot take the place of an edit not yet sent. Posted events and
+    // timers still run in between.
+    const UserInputHeld held;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
     CommitReport report{panel, control, {}, 0};

@@ -77,6 +77,18 @@ void tap(QWidget* w, QPoint at) {
     QCoreApplication::processEvents();
 }
 
+// Keys typed ahead: queued by the window system together, then handled.
+void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModifiers>> keys) {
+    using Queued = QWindowSystemInterface::AsynchronousDelivery;
+    for (const auto& [key, modifiers] : keys) {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+            QWindowSystemInterface::handleKeyEvent<Queued>(w->window()->windowHandle(), type, key,
+                                                           modifiers);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
 // A click on a numeric's up arrow.
 void tapUpArrow(QAbstractSpinBox* spin) {
     QStyleOptionSpinBox option;
@@ -360,6 +372,19 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
         EXPECT_EQ(lastWordIndex(*board, 1, 12), -1);
         EXPECT_NE(lastWordIndex(*board, 1, 0x12), -1);
     });
+}
+
+// An action runs to its end before the next: "Read all Regs" typed ahead of
+// the transfer an Enter starts reads the level sent, not the one before.
+TEST_F(TypingTest, KeysTypedAheadActAfterTheActionBeforeThem) {
+    runProgram([&] {
+        retype(level(3), "2.5");
+        typeAhead(level(3), {{Qt::Key_Return, {}}, {Qt::Key_R, Qt::ControlModifier}});
+        EXPECT_EQ(board->chip().reg(0, 3), 32767u);
+        EXPECT_EQ(shown(level(3)), "2.500");
+    });
+    EXPECT_NE(console.find("CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x7FFF 32767\n"),
+              std::string::npos);
 }
 
 // The window's close button, like "Exit", first commits what is typed: an
