@@ -141,7 +141,7 @@ TEST_F(ProgramTest, TheWindowFitsTheScreenAndEveryControlCanBeScrolledTo) {
     });
 }
 
-// An action that did not do what its caption names says what became of it;
+// An action that did not do all its caption names says what became of it;
 // a message shown while it ran (a refusal, a path not taken) outlasts it.
 TEST_F(ProgramTest, AnActionThatDidNothingSaysSoNotDone) {
     runProgram([&] {
@@ -156,6 +156,10 @@ TEST_F(ProgramTest, AnActionThatDidNothingSaysSoNotDone) {
         driver::answerNextFilePopup(writeSetupFile("notes.sbus", "not a setup"));
         EXPECT_EQ(click(SBUSSEL).rfind("Load Setup: not loaded: not a setup file", 0), 0u);
         EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), box);
+        driver::answerNextFilePopup(
+            writeSetupFile("two.sbus", "A ,1.0 ,0,1,1,0,B ,2.0 ,1,1,1,0,C"));
+        EXPECT_EQ(click(SBUSSEL),
+                  "Load Setup: 2 records loaded: entries 2..39 keep what they held");
         driver::answerNextFilePopup(workDir.string() + "/" + std::string(300, 'x') + ".sbus");
         EXPECT_EQ(click(SBUSLRN), "Save Setup: no file chosen: nothing saved");
         EXPECT_TRUE(message().startsWith("Save As: the chosen path is longer than 259 characters"));
