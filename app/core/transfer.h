@@ -24,9 +24,9 @@ int sbus_forget_last_sent(void);
 // the same with SBUS_NO_SETUP_READ, the saves of setup files with
 // SBUS_NO_SETUP_SAVE. The setup-file buttons point it at what became of a
 // load or save that did not happen (no file chosen, a file not loaded or
-// not written). An entry is recorded as sent only when the link is up after
-// its word went: an edit made while the link is down or lost is still due
-// once it is up again.
+// not written). Words go only while the link is up, and an entry is
+// recorded as sent only when the link is still up after its word: an edit
+// made while the link is down or lost is still due once it is up again.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];

@@ -311,6 +311,7 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
     });
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("There are no FTDI devices installed\n"), std::string::npos);
+    EXPECT_EQ(console.find("USB Glitch"), std::string::npos) << "no word tried on a closed link";
     EXPECT_NE(console.find("Error - GPIO cannot be read\n"), std::string::npos);
     EXPECT_NE(console.find("DVH_Ch0    ch=0x1 addr=0x0 read failed: level and code kept\n"),
               std::string::npos);
