@@ -94,26 +94,45 @@ int answer_information_options(int argc, char* argv[]) {
     return -1;
 }
 
+// The DAC row of a level or code control, or -1; *code is set for a code.
+int dac_row(int control, bool* code) {
+    for (const int* array : {&VoltDataCtrlArr, &HexDataCtrlArr}) {
+        int i = -1;
+        if (GetCtrlArrayIndex(*array, panelHandle, control, &i) < 0 || i < 0) continue;
+        *code = array == &HexDataCtrlArr;
+        return i;
+    }
+    return -1;
+}
+
 // What the operator acted on: a DAC row's field by its row's name, any
 // other control (and a row without a name of its own: no setup gave it
 // one) by its caption.
 std::string action_caption(const kovra610::runtime::CommitReport& report) {
-    static const struct {
-        const int* array;
-        const char* field;
-    } rows[] = {{&VoltDataCtrlArr, " VOLTAGE"}, {&HexDataCtrlArr, " CODE"}};
-    for (const auto& row : rows) {
-        int i = -1;
-        if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
+    bool code = false;
+    const int i = dac_row(report.control, &code);
+    if (i >= 0) {
         std::string name;
         GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
         name = kovra610::runtime::trimmed(name);
         const bool named = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20;
         });
-        if (named) return name + row.field;
+        if (named) return name + (code ? " CODE" : " VOLTAGE");
     }
     return kovra610::runtime::trimmed(report.caption);
+}
+
+// What became of an edit of a DAC row that sends nothing though the link
+// is up: a code is stored and goes with the next transfer; a row with no
+// DAC entry stores nothing. Null for any other action.
+const char* dac_row_outcome(int control) {
+    bool code = false;
+    const int i = dac_row(control, &code);
+    if (i < 0) return nullptr;
+    if (i >= sbus_structure.number_dacs) return "no DAC entry: nothing stored or sent";
+    if (!code) return nullptr;
+    return sbus_setup_loaded() ? "stored: sent with the next transfer" : SBUS_NO_SETUP;
 }
 
 // The link's state into the status bar; returns what became of the last
@@ -194,6 +213,8 @@ void log_action(const std::string& action, const char* outcome) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
+    const char* row = FTD232_link_state() == LINK_UP ? dac_row_outcome(report.control) : nullptr;
+    if (row != nullptr) outcome = row;
     if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
     sbus_no_setup_refused = nullptr;
     const std::string action = action_caption(report);

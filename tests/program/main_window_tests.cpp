@@ -69,6 +69,12 @@ TEST_F(ProgramTest, TheWindowSaysWhichBoardTheLinkStateAndTheLastAction) {
             UIE_OUT_OF_RANGE);
         EXPECT_EQ(w->statusBar()->currentMessage().toStdString(),
                   "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.300");
+        // An edit that sends nothing says so.
+        driver::commit(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, 0), 40000u);
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "DVH_Ch0 CODE: stored: sent with the next transfer");
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 30), 1.0);
+        EXPECT_EQ(statusText("statusLastAction"), "DAC1_30: no DAC entry: nothing stored or sent");
 
         board->faults().pullCable();
         driver::press(panelHandle, ALL);
