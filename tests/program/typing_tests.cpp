@@ -374,6 +374,18 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
     });
 }
 
+// Escape abandons typed text: a button pressed after it acts alone.
+TEST_F(TypingTest, EscapeAbandonsTypedText) {
+    runProgram([&] {
+        const unsigned before = board->chip().reg(0, 7);
+        retype(level(7), "2.0");
+        QTest::keyClick(level(7), Qt::Key_Escape);
+        EXPECT_EQ(shown(level(7)), "0.500");
+        QTest::mouseClick(widgetOf(COMMANDBUTTON), Qt::LeftButton);
+        EXPECT_EQ(board->chip().reg(0, 7), before);
+    });
+}
+
 // An action runs to its end before the next: "Read all Regs" typed ahead of
 // the transfer an Enter starts reads the level sent, not the one before.
 TEST_F(TypingTest, KeysTypedAheadActAfterTheActionBeforeThem) {
