@@ -60,6 +60,12 @@ bool loadDefaultSetup() {
     char path[DEFAULT_SETUP_PATH_SIZE];
     sbus_default_setup_path(path, sizeof path);
     write_setup_file_to_sbus_structure(path);
+    const int records = sbus_entries_defined();
+    if (records < sbus_entries_in_use())
+        printf(
+            "Default setup file %s holds %d records: entries %d..%d hold no setup and are not "
+            "sent\n",
+            path, records, records, sbus_entries_in_use() - 1);
     return true;
 }
 
@@ -156,8 +162,10 @@ const char* show_link_state(void) {
 // default setup loaded, that nothing was sent.
 const char* start_up_outcome(void) {
     const char* outcome = show_link_state();
-    if (FTD232_link_state() == LINK_UP && !sbus_setup_loaded())
-        return "default setup not loaded: nothing sent";
+    if (FTD232_link_state() != LINK_UP) return outcome;
+    if (!sbus_setup_loaded()) return "default setup not loaded: nothing sent";
+    if (sbus_entries_defined() < sbus_entries_in_use())
+        return "default setup incomplete: entries it holds no record for are not sent";
     return outcome;
 }
 

@@ -179,12 +179,21 @@ TEST_F(ProgramTest, AnActionThatDidNothingSaysSoNotDone) {
     });
 }
 
-TEST_F(ProgramTest, AStartUpWithoutItsSetupSaysNothingWasSent) {
+TEST_F(ProgramTest, AStartUpWithoutItsWholeSetupSaysWhatWasNotSent) {
     removeDefaultSetupFile();
     runProgram([&] {
         EXPECT_EQ(statusText("statusLastAction"),
                   "Start-up: default setup not loaded: nothing sent");
     });
+    writeSetupFile("kovra610_defaults.sbus", "A ,1.0 ,0,1,1,0,B ,2.0 ,1,1,1,0,C ,3.0");
+    runProgram([&] {
+        EXPECT_EQ(
+            statusText("statusLastAction"),
+            "Start-up: default setup incomplete: entries it holds no record for are not sent");
+    });
+    EXPECT_NE(console.find("kovra610_defaults.sbus holds 2 records: entries 2..39 hold no setup "
+                           "and are not sent\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingTheLink) {
