@@ -266,6 +266,7 @@ const char kNothingSaved[] = "no file chosen: nothing saved";
 const char kNotSaved[] = "the file could not be written: nothing saved";
 char notLoadedText[400];
 char partlyLoadedText[120];
+char partlySavedText[120];
 
 void reportUnableToCreate(const char* path) {
     char message[SETUP_PATH_SIZE + 32];
@@ -373,6 +374,12 @@ int write_structure_to_sbus_setupfile(void) {
         return 0;
     }
     sayLeftOut(records);
+    if (records < sbus_structure.number_registers) {
+        std::snprintf(partlySavedText, sizeof partlySavedText,
+                      "%d records saved: entries %d..%d hold no setup", records, records,
+                      sbus_structure.number_registers - 1);
+        sbus_no_setup_refused = partlySavedText;
+    }
     showSavedPath(path);
     return 0;
 }

@@ -190,6 +190,10 @@ TEST_F(ProgramTest, AStartUpWithoutItsWholeSetupSaysWhatWasNotSent) {
         EXPECT_EQ(
             statusText("statusLastAction"),
             "Start-up: default setup incomplete: entries it holds no record for are not sent");
+        driver::answerNextFilePopup((setupDir / "saved.sbus").string());
+        driver::press(panelHandle, SBUSLRN);
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "Save Setup: 2 records saved: entries 2..39 hold no setup");
     });
     EXPECT_NE(console.find("kovra610_defaults.sbus holds 2 records: entries 2..39 hold no setup "
                            "and are not sent\n"),
