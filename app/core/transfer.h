@@ -23,10 +23,10 @@ int sbus_forget_last_sent(void);
 // takes (and clears) to say so in the status bar. The bulk read-backs do
 // the same with SBUS_NO_SETUP_READ, the saves of setup files with
 // SBUS_NO_SETUP_SAVE. The setup-file buttons point it at what became of a
-// load or save that did not happen (no file chosen, a file not loaded or
-// not written). Words go only while the link is up, and an entry is
-// recorded as sent only when the link is still up after its word: an edit
-// made while the link is down or lost is still due once it is up again.
+// load or save that did not happen or not wholly (no file chosen, a file
+// not loaded or not written, fewer records than entries in use). Words go only while the link is
+// up, and an entry is recorded as sent only when the link is still up after its word: an edit made
+// while the link is down or lost is still due once it is up again.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];
