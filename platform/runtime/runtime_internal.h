@@ -141,8 +141,9 @@ void panelDiscarded(int panel);
 bool commitHookInstalled();
 void reportCommit(const CommitReport& report);
 // An operator's action, from the commit that starts it to its report: a
-// status message left from before goes as it begins; one shown while it
-// runs (a refusal, a file not taken) stays past its report. Actions nest.
+// status message left from an earlier press or action goes as it begins;
+// one shown while it runs (a refusal, a file not taken), or by the press
+// that led to it, stays past its report. Actions nest.
 void actionBegins();
 void actionEnds();
 

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 #include <QTest>
@@ -371,6 +372,22 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
         EXPECT_EQ(lastStatus(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
         EXPECT_EQ(lastWordIndex(*board, 1, 12), -1);
         EXPECT_NE(lastWordIndex(*board, 1, 0x12), -1);
+    });
+}
+
+// A value refused as a click takes the focus away is still said once the
+// clicked button has acted; the next click's action clears it.
+TEST_F(ProgramTest, ARefusalOutlastsTheClickThatMadeIt) {
+    runProgram([&] {
+        auto message = [] {
+            return runtime::window::mainWindow()->statusBar()->currentMessage().toStdString();
+        };
+        QWidget* button = widgetOf(COMMANDBUTTON);
+        retype(level(12), "9.9");
+        tap(button, button->rect().center());
+        EXPECT_EQ(message(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
+        tap(button, button->rect().center());
+        EXPECT_EQ(message(), "");
     });
 }
 
