@@ -80,12 +80,10 @@ void tap(QWidget* w, QPoint at) {
 
 // Keys typed ahead: queued by the window system together, then handled.
 void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModifiers>> keys) {
-    using Queued = QWindowSystemInterface::AsynchronousDelivery;
-    for (const auto& [key, modifiers] : keys) {
+    for (const auto& [key, modifiers] : keys)
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
-            QWindowSystemInterface::handleKeyEvent<Queued>(w->window()->windowHandle(), type, key,
-                                                           modifiers);
-    }
+            QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                w->window()->windowHandle(), type, key, modifiers);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }
@@ -379,53 +377,37 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
 // clicked button has acted; the next click's action clears it.
 TEST_F(ProgramTest, ARefusalOutlastsTheClickThatMadeIt) {
     runProgram([&] {
-        auto message = [] {
-            return runtime::window::mainWindow()->statusBar()->currentMessage().toStdString();
-        };
+        QStatusBar* bar = runtime::window::mainWindow()->statusBar();
         QWidget* button = widgetOf(COMMANDBUTTON);
         retype(level(12), "9.9");
         tap(button, button->rect().center());
-        EXPECT_EQ(message(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
+        EXPECT_EQ(bar->currentMessage(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
         tap(button, button->rect().center());
-        EXPECT_EQ(message(), "");
+        EXPECT_EQ(bar->currentMessage(), "");
     });
 }
 
-// Escape abandons typed text: a button pressed after it acts alone.
-TEST_F(TypingTest, EscapeAbandonsTypedText) {
+// Typed text meets one fate: Escape abandons it; Enter sends it before a key
+// typed ahead acts ("Read all Regs" then reads back the level sent); the
+// close button, like "Exit", commits it first, an action reported as any.
+TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
     runProgram([&] {
         const unsigned before = board->chip().reg(0, 7);
         retype(level(7), "2.0");
         QTest::keyClick(level(7), Qt::Key_Escape);
         EXPECT_EQ(shown(level(7)), "0.500");
-        QTest::mouseClick(widgetOf(COMMANDBUTTON), Qt::LeftButton);
-        EXPECT_EQ(board->chip().reg(0, 7), before);
-    });
-}
-
-// An action runs to its end before the next: "Read all Regs" typed ahead of
-// the transfer an Enter starts reads the level sent, not the one before.
-TEST_F(TypingTest, KeysTypedAheadActAfterTheActionBeforeThem) {
-    runProgram([&] {
         retype(level(3), "2.5");
         typeAhead(level(3), {{Qt::Key_Return, {}}, {Qt::Key_R, Qt::ControlModifier}});
-        EXPECT_EQ(board->chip().reg(0, 3), 32767u);
         EXPECT_EQ(shown(level(3)), "2.500");
+        retype(level(4), "2.5");
+        level(4)->window()->close();
+        EXPECT_EQ(board->chip().reg(0, 4), 32767u);
+        EXPECT_EQ(board->chip().reg(0, 7), before);
+        auto* action = runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
+        EXPECT_EQ(action->text().toStdString(), "CPL_Ch0 VOLTAGE: done");
     });
     EXPECT_NE(console.find("CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x7FFF 32767\n"),
               std::string::npos);
-}
-
-// The window's close button, like "Exit", first commits what is typed: an
-// action reported as any other, not a word sent unseen as the program ends.
-TEST_F(TypingTest, ClosingTheWindowCommitsTypedTextFirst) {
-    runProgram([&] {
-        retype(level(3), "2.5");
-        level(3)->window()->close();
-        EXPECT_EQ(board->chip().reg(0, 3), 32767u);
-        auto* action = runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
-        EXPECT_EQ(action->text().toStdString(), "CPH_Ch0 VOLTAGE: done");
-    });
 }
 
 TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
