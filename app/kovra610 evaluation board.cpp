@@ -60,6 +60,12 @@ bool loadDefaultSetup() {
     char path[DEFAULT_SETUP_PATH_SIZE];
     sbus_default_setup_path(path, sizeof path);
     write_setup_file_to_sbus_structure(path);
+    const int records = sbus_entries_defined();
+    if (records < sbus_entries_in_use())
+        printf(
+            "Default setup file %s holds %d records: entries %d..%d hold no setup and are not "
+            "sent\n",
+            path, records, records, sbus_entries_in_use() - 1);
     return true;
 }
 
@@ -94,26 +100,45 @@ int answer_information_options(int argc, char* argv[]) {
     return -1;
 }
 
+// The DAC row of a level or code control, or -1; *code is set for a code.
+int dac_row(int control, bool* code) {
+    for (const int* array : {&VoltDataCtrlArr, &HexDataCtrlArr}) {
+        int i = -1;
+        if (GetCtrlArrayIndex(*array, panelHandle, control, &i) < 0 || i < 0) continue;
+        *code = array == &HexDataCtrlArr;
+        return i;
+    }
+    return -1;
+}
+
 // What the operator acted on: a DAC row's field by its row's name, any
 // other control (and a row without a name of its own: no setup gave it
 // one) by its caption.
 std::string action_caption(const kovra610::runtime::CommitReport& report) {
-    static const struct {
-        const int* array;
-        const char* field;
-    } rows[] = {{&VoltDataCtrlArr, " VOLTAGE"}, {&HexDataCtrlArr, " CODE"}};
-    for (const auto& row : rows) {
-        int i = -1;
-        if (GetCtrlArrayIndex(*row.array, panelHandle, report.control, &i) < 0 || i < 0) continue;
+    bool code = false;
+    const int i = dac_row(report.control, &code);
+    if (i >= 0) {
         std::string name;
         GetCtrlVal(panelHandle, GetCtrlArrayItem(LabelArr, i), &name);
         name = kovra610::runtime::trimmed(name);
         const bool named = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20;
         });
-        if (named) return name + row.field;
+        if (named) return name + (code ? " CODE" : " VOLTAGE");
     }
     return kovra610::runtime::trimmed(report.caption);
+}
+
+// What became of an edit of a DAC row that sends nothing though the link
+// is up: a code is stored and goes with the next transfer; a row with no
+// DAC entry stores nothing. Null for any other action.
+const char* dac_row_outcome(int control) {
+    bool code = false;
+    const int i = dac_row(control, &code);
+    if (i < 0) return nullptr;
+    if (i >= sbus_structure.number_dacs) return "no DAC entry: nothing stored or sent";
+    if (!code) return nullptr;
+    return sbus_setup_loaded() ? "stored: sent with the next transfer" : SBUS_NO_SETUP;
 }
 
 // The link's state into the status bar; returns what became of the last
@@ -131,6 +156,17 @@ const char* show_link_state(void) {
             window::setLinkState(window::LinkState::Down);
             return "link down";
     }
+}
+
+// What start-up came to: the link's state, and with the link up and no
+// default setup loaded, that nothing was sent.
+const char* start_up_outcome(void) {
+    const char* outcome = show_link_state();
+    if (FTD232_link_state() != LINK_UP) return outcome;
+    if (!sbus_setup_loaded()) return "default setup not loaded: nothing sent";
+    if (sbus_entries_defined() < sbus_entries_in_use())
+        return "default setup incomplete: entries it holds no record for are not sent";
+    return outcome;
 }
 
 // KOVRA610_LOG: the session log's path, or null.
@@ -161,7 +197,7 @@ void log_start_up(void) {
     if (!kovra610::sessionlog::isOpen()) return;
     const auto& backend = kovra610::d2xx::activeBackend();
     kovra610::json::JsonMembers members;
-    members.add("name", backend.boardName()).add("outcome", show_link_state());
+    members.add("name", backend.boardName()).add("outcome", start_up_outcome());
     kovra610::sessionlog::recordStartUp(FTD232_link_state() == LINK_UP, backend.boardSerial(),
                                         members);
 }
@@ -185,6 +221,8 @@ void log_action(const std::string& action, const char* outcome) {
 void report_action(const kovra610::runtime::CommitReport& report) {
     if (report.panel != panelHandle) return;
     const char* outcome = show_link_state();
+    const char* row = FTD232_link_state() == LINK_UP ? dac_row_outcome(report.control) : nullptr;
+    if (row != nullptr) outcome = row;
     if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
     sbus_no_setup_refused = nullptr;
     const std::string action = action_caption(report);
@@ -340,7 +378,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     sbus_initialize();
-    window::setLastAction(std::string("Start-up: ") + show_link_state());
+    window::setLastAction(std::string("Start-up: ") + start_up_outcome());
     log_start_up();
 
     RunUserInterface();

@@ -250,10 +250,29 @@ int readRecords(FILE* file, SBUS_STRUCTURE* image) {
     return i;
 }
 
+// How many records the reader takes from the open file, which it closes;
+// the image is not changed.
+int recordsIn(FILE* file) {
+    SBUS_STRUCTURE scratch = sbus_structure;
+    const int records = readRecords(file, &scratch);
+    std::fclose(file);
+    return records;
+}
+
+// What a setup-file button says in the status bar when it did not do what
+// its caption names (see sbus_no_setup_refused).
+const char kNothingLoaded[] = "no file chosen: nothing loaded";
+const char kNothingSaved[] = "no file chosen: nothing saved";
+const char kNotSaved[] = "the file could not be written: nothing saved";
+char notLoadedText[400];
+char partlyLoadedText[120];
+char partlySavedText[120];
+
 void reportUnableToCreate(const char* path) {
     char message[SETUP_PATH_SIZE + 32];
     Fmt(message, "%s<Unable to Create  %s", path);
     MessagePopup("Error", message);
+    sbus_no_setup_refused = kNotSaved;
 }
 
 // How many records a save writes of the `wanted`: all of them once every
@@ -323,9 +342,7 @@ const char* sbus_setup_file_problem(const char* path) {
     errno = 0;
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) return errno != 0 ? std::strerror(errno) : "cannot open the file";
-    SBUS_STRUCTURE scratch = sbus_structure;
-    const int records = readRecords(file, &scratch);
-    std::fclose(file);
+    const int records = recordsIn(file);
     if (records == 0)
         return "not a setup file (no setup record \"name ,volts ,addr,rw,ch,data,\" at its start)";
     return "";
@@ -349,6 +366,7 @@ int write_structure_to_sbus_setupfile(void) {
     char path[SETUP_PATH_SIZE] = "";
     if (FileSelectPopup(g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "", defaultName, "*.sbus",
                         "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+        sbus_no_setup_refused = kNothingSaved;
         return 0;
     }
     if (!writeSetupFile(path, records)) {
@@ -356,6 +374,12 @@ int write_structure_to_sbus_setupfile(void) {
         return 0;
     }
     sayLeftOut(records);
+    if (records < sbus_structure.number_registers) {
+        std::snprintf(partlySavedText, sizeof partlySavedText,
+                      "%d records saved: entries %d..%d hold no setup", records, records,
+                      sbus_structure.number_registers - 1);
+        sbus_no_setup_refused = partlySavedText;
+    }
     showSavedPath(path);
     return 0;
 }
@@ -397,11 +421,33 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         char path[SETUP_PATH_SIZE] = "";
         if (FileSelectPopup(directory, "*.sbus", "*.sbus", "Select SBUS Setup File",
                             VAL_LOAD_BUTTON, 0, 0, 1, 1, path) == VAL_NO_FILE_SELECTED) {
+            sbus_no_setup_refused = kNothingLoaded;
             return 1;
         }
+        // A file the reader would take nothing from (gone, unreadable, not
+        // a setup file) changes nothing, and the box keeps naming the setup
+        // in use.
+        const std::string problem = sbus_setup_file_problem(path);
+        if (!problem.empty()) {
+            std::snprintf(notLoadedText, sizeof notLoadedText, "not loaded: %s", problem.c_str());
+            std::printf("Setup file %s %s: image, panel and chip unchanged\n", path, notLoadedText);
+            sbus_no_setup_refused = notLoadedText;
+            return 0;
+        }
+        FILE* file = std::fopen(path, "r");
+        const int records = file != nullptr ? recordsIn(file) : 0;
         write_setup_file_to_sbus_structure(path);
         write_sbus_structure_to_panel();
         sbus_structure_write_to_testequip();
+        // A file with fewer records than entries in use leaves the others
+        // as they were: said, so a file cut short is not taken for whole.
+        if (records < sbus_entries_in_use() && sbus_no_setup_refused == nullptr) {
+            std::snprintf(partlyLoadedText, sizeof partlyLoadedText,
+                          "%d records loaded: entries %d..%d keep what they held", records, records,
+                          sbus_entries_in_use() - 1);
+            std::printf("Setup file %s: %s\n", path, partlyLoadedText);
+            sbus_no_setup_refused = partlyLoadedText;
+        }
     } else if (control == SBUSLRN) {
         write_sbus_panel_to_structure();
         write_structure_to_sbus_setupfile();

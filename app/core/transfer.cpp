@@ -124,6 +124,9 @@ int sbus_structure_write_to_testequip(void) {
             image->rw[i] != sbus_last_sent.rw[i] || image->ch[i] != sbus_last_sent.ch[i];
         int data = image->data[i], addr = image->addr[i], rw = image->rw[i], ch = image->ch[i];
         if (due) {
+            // No word goes on a link that is not up (it could not arrive):
+            // the entry stays due until the link is reopened.
+            if (FTD232_link_state() != LINK_UP) continue;
             ProcessSystemEvents();
             // What goes on the wire is what is recorded as sent: an edit that
             // a nested callback makes to this entry while its word is on the

@@ -18,13 +18,16 @@ int sbus_forget_last_sent(void);
 
 // Sends the entries in use that changed since the last pass ("Write All
 // Reg" forces every entry), of those a setup defined (sbus_entry_defined).
-// Only a word the link sent counts as sent: the first that does not go out
-// (link down or lost) ends the pass, and it and the rest stay due.
+// No word goes while the link is not up, and only a word the link sent
+// counts as sent: the first that does not go out ends the pass, and it and
+// the rest stay due until the link is up again.
 // With no setup loaded it sends nothing, prints SBUS_NO_SETUP and points
 // sbus_no_setup_refused at it, which the report of the operator's action
 // takes (and clears) to say so in the status bar. The bulk read-backs do
 // the same with SBUS_NO_SETUP_READ, the saves of setup files with
-// SBUS_NO_SETUP_SAVE.
+// SBUS_NO_SETUP_SAVE. The setup-file buttons point it at what became of a
+// load or save that did not happen or not wholly (no file chosen, a file
+// not loaded or not written, fewer records than entries in use).
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];

@@ -10,13 +10,14 @@
 // point. A whole-number field takes digits only, or 0x and hexadecimal
 // digits: a comma, point or group separator in it is refused, never read as
 // a fraction or a thousands mark. Arrow steps commit each step that changes
-// the value. String fields and text boxes commit on Enter
+// the value. Escape abandons a numeric's typed text: its value shows again
+// and nothing commits. String fields and text boxes commit on Enter
 // (text boxes: on leaving) and on leaving the field after an edit. Command
 // buttons are pressed by Space and by Enter.
 //
-// A commit made because the field lost focus runs with the operator's input
-// held (see UserInputHeld): the click that took the focus away acts after
-// the commit, not inside it.
+// A commit runs with the operator's input held (see UserInputHeld): the
+// click that took the focus away, or a key typed ahead, acts after the
+// commit, not inside it.
 //
 // Text typed and not yet committed is pending (PendingEdit). Before any
 // other control's commit is delivered, the run-time settles every pending
@@ -199,6 +200,16 @@ protected:
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             event->accept();
             enterTyped();
+            return;
+        }
+        if (event->key() == Qt::Key_Escape && edited_) {
+            // The typed text is abandoned: the field shows its value again
+            // and nothing commits, now or when another control acts.
+            event->accept();
+            edited_ = false;
+            const QSignalBlocker block(this);
+            this->lineEdit()->setText(this->textFromValue(this->value()));
+            this->selectAll();
             return;
         }
         Base::keyPressEvent(event);

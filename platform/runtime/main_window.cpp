@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/runtime/console_pane.h"
@@ -57,12 +58,40 @@ struct State {
     std::unique_ptr<ConsoleCapture> capture;
     std::vector<ConsoleLine> pending;
     CommitHook commitHook;
+    int actionDepth = 0;  // actions under way (actionBegins)
+    // The operator's gesture: counted up at each key or button press, and
+    // when an action ends; the message shown tells the gesture it came in.
+    unsigned gesture = 0;
+    unsigned messageGesture = 0;
+    const QEvent* lastShortcutCheck = nullptr;
 };
 
 State& state() {
     static State s;
     return s;
 }
+
+// Counts the operator's presses as they arrive, before any widget acts on
+// them (and so before the focus moves): a key or button press at the
+// window, and the shortcut check that comes first for every key, seen once
+// however far it propagates (the same event object, with no other event
+// between).
+class PressCounter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        const bool press = type == QEvent::MouseButtonPress ||
+                           type == QEvent::MouseButtonDblClick || type == QEvent::KeyPress;
+        const bool newCheck =
+            type == QEvent::ShortcutOverride && event != state().lastShortcutCheck;
+        if ((press && watched->isWindowType()) || newCheck) ++state().gesture;
+        state().lastShortcutCheck = type == QEvent::ShortcutOverride ? event : nullptr;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 bool made() {
     return state().window != nullptr;
@@ -197,12 +226,14 @@ void setLinkState(LinkState link) {
 void setLastAction(const std::string& text) {
     state().lastAction = text;
     if (!made()) return;
+    // Within an action a message is the action's own: it stays.
     QStatusBar* bar = state().window->statusBar();
-    if (!bar->currentMessage().isEmpty()) bar->clearMessage();
+    if (state().actionDepth == 0 && !bar->currentMessage().isEmpty()) bar->clearMessage();
     state().frame.lastAction->setText(QString::fromStdString(text));
 }
 
 void showMessage(const std::string& text) {
+    state().messageGesture = state().gesture;
     if (made())
         state().window->statusBar()->showMessage(QString::fromStdString(text), kMessageMs);
     else
@@ -248,6 +279,10 @@ void frameIfHeld(Panel& p) {
     if (p.handle != s.heldPanel || p.widget == nullptr || made()) return;
     s.frame = makeFrame(p.widget);
     s.window = s.frame.window;
+    static bool counting = false;  // once for the application, which lives on
+    if (!std::exchange(counting, true))
+        QCoreApplication::instance()->installEventFilter(
+            new PressCounter(QCoreApplication::instance()));
     showAll();
     for (const ConsoleLine& line : s.pending) s.frame.console->append(line);
     s.pending.clear();
@@ -280,6 +315,22 @@ void panelDiscarded(int panel) {
 
 bool commitHookInstalled() {
     return static_cast<bool>(window::state().commitHook);
+}
+
+void actionBegins() {
+    using namespace window;
+    // A message from an earlier gesture is stale; one from the press that
+    // led to this action (a value refused as the click took the focus
+    // away) is about it.
+    State& s = state();
+    if (s.actionDepth++ == 0 && made() && s.messageGesture != s.gesture)
+        s.window->statusBar()->clearMessage();
+}
+
+void actionEnds() {
+    using namespace window;
+    State& s = state();
+    if (s.actionDepth > 0 && --s.actionDepth == 0) ++s.gesture;  // the gesture is spent
 }
 
 void reportCommit(const CommitReport& report) {

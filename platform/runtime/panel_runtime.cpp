@@ -68,7 +68,10 @@ void quietRuntimeDirNote(QtMsgType type, const QMessageLogContext& context, cons
 }
 
 // Closing the panel window asks the event loop to end, as "Exit" does; the
-// window itself stays until the program discards the panel.
+// window itself stays until the program discards the panel. Typed text not
+// yet committed is committed, or refused, first, as before "Exit": it is
+// the operator's action, reported as any other, never sent unseen while
+// the program ends.
 class CloseToQuit : public QObject {
 public:
     using QObject::QObject;
@@ -77,6 +80,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Close) {
             event->ignore();
+            settlePendingEdits(nullptr);
             QuitUserInterface(0);
             return true;
         }
@@ -230,6 +234,8 @@ std::vector<QPointer<QWidget>> pendingEdits(const QWidget* acting) {
     return found;
 }
 
+}  // namespace
+
 // Every control's commit passes deliverCommit, which calls this first:
 // pending typed text elsewhere is committed or refused, so the control acts
 // on what the operator typed and its redraw cannot overwrite it.
@@ -240,16 +246,26 @@ void settlePendingEdits(const QWidget* acting) {
     }
 }
 
-}  // namespace
-
 int deliverCommit(int panel, int control) {
     Control* c = findControl(panel, control);
     if (!c) return UIE_INVALID_CONTROL;
     // The watch is for this control's commit, not for the settled fields'.
     CommitWatch* watch = std::exchange(state().commitWatch, nullptr);
+    struct Action {
+        Action() { actionBegins(); }
+        ~Action() { actionEnds(); }
+        Action(const Action&) = delete;
+        Action& operator=(const Action&) = delete;
+    } action;
     settlePendingEdits(c->widget);
     c = findControl(panel, control);
     if (!c) return UIE_INVALID_CONTROL;
+    // An action runs to its end before the operator's next one: keys and
+    // clicks that arrive while its callback runs (a transfer processes
+    // events between its words) wait for it, so a read-back typed ahead
+    // cannot take the place of an edit not yet sent. Posted events and
+    // timers still run in between.
+    const UserInputHeld held;
     // Copy what the call needs: the callback may discard the panel.
     const CtrlCallbackPtr cb = c->callback;
     CommitReport report{panel, control, {}, 0};

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/runtime/popup_answers.h"
+#include "platform/runtime/status.h"
 #include "runtime_internal.h"
 
 using kovra610::runtime::FilePopupRequest;
@@ -178,9 +179,10 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
     }
     const std::string path = QDir::toNativeSeparators(chosen).toStdString();
     if (path.size() >= size) {
-        // A cut path would name another file: refuse it instead.
-        reportError("FileSelectPopup", "the chosen path is longer than " +
-                                           std::to_string(size - 1) + " characters: " + path);
+        // A cut path would name another file: refuse it instead, in the
+        // status line, where the operator who chose it looks.
+        kovra610::runtime::showStatus(call.title + ": the chosen path is longer than " +
+                                      std::to_string(size - 1) + " characters: " + path);
         return VAL_NO_FILE_SELECTED;
     }
     std::memcpy(pathName, path.c_str(), path.size() + 1);

@@ -91,6 +91,9 @@ void panelMade(Panel& panel);
 void makeLoadedPanels();
 CtrlCallbackPtr lookupCallback(const std::string& name);
 
+// Commits, or refuses, the typed text not yet committed of every field but
+// `acting` (which may be null), as leaving each field would.
+void settlePendingEdits(const QWidget* acting);
 // Delivers a commit of the control to its callback. Returns the callback's
 // result (0 when it has none), or a negative error when the control is gone.
 int deliverCommit(int panel, int control);
@@ -137,5 +140,11 @@ void panelDiscarded(int panel);
 // The commit hook (setCommitHook): whether one is installed, and its call.
 bool commitHookInstalled();
 void reportCommit(const CommitReport& report);
+// An operator's action, from the commit that starts it to its report: a
+// status message left from an earlier press or action goes as it begins;
+// one shown while it runs (a refusal, a file not taken), or by the press
+// that led to it, stays past its report. Actions nest.
+void actionBegins();
+void actionEnds();
 
 }  // namespace kovra610::runtime::detail

@@ -13,8 +13,10 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTest>
 
 #include "platform/runtime/main_window.h"
+#include "platform/runtime/runtime_internal.h"
 #include "program_fixture.h"
 #include "recording_backend.h"
 #include "watched_backend.h"
@@ -67,6 +69,12 @@ TEST_F(ProgramTest, TheWindowSaysWhichBoardTheLinkStateAndTheLastAction) {
             UIE_OUT_OF_RANGE);
         EXPECT_EQ(w->statusBar()->currentMessage().toStdString(),
                   "DAC1_0: 9.9 is outside -2.5 .. 7.5; kept 3.300");
+        // An edit that sends nothing says so.
+        driver::commit(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, 0), 40000u);
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "DVH_Ch0 CODE: stored: sent with the next transfer");
+        driver::commit(panelHandle, GetCtrlArrayItem(VoltDataCtrlArr, 30), 1.0);
+        EXPECT_EQ(statusText("statusLastAction"), "DAC1_30: no DAC entry: nothing stored or sent");
 
         board->faults().pullCable();
         driver::press(panelHandle, ALL);
@@ -137,6 +145,59 @@ TEST_F(ProgramTest, TheWindowFitsTheScreenAndEveryControlCanBeScrolledTo) {
         }
         EXPECT_EQ(controls, 171);
     });
+}
+
+// An action that did not do all its caption names says what became of it;
+// a message shown while it ran (a refusal, a path not taken) outlasts it.
+TEST_F(ProgramTest, AnActionThatDidNothingSaysSoNotDone) {
+    runProgram([&] {
+        auto click = [](int control) {
+            QTest::mouseClick(runtime::detail::findControl(panelHandle, control)->widget,
+                              Qt::LeftButton);
+            return statusText("statusLastAction");
+        };
+        auto message = [] { return window::mainWindow()->statusBar()->currentMessage(); };
+        const std::string box = driver::shownText(panelHandle, DAC1TEXTBOX);
+        EXPECT_EQ(click(SBUSSEL), "Load Setup: no file chosen: nothing loaded");  // cancelled
+        driver::answerNextFilePopup(writeSetupFile("notes.sbus", "not a setup"));
+        EXPECT_EQ(click(SBUSSEL).rfind("Load Setup: not loaded: not a setup file", 0), 0u);
+        EXPECT_EQ(driver::shownText(panelHandle, DAC1TEXTBOX), box);
+        driver::answerNextFilePopup(
+            writeSetupFile("two.sbus", "A ,1.0 ,0,1,1,0,B ,2.0 ,1,1,1,0,C"));
+        EXPECT_EQ(click(SBUSSEL),
+                  "Load Setup: 2 records loaded: entries 2..39 keep what they held");
+        driver::answerNextFilePopup(workDir.string() + "/" + std::string(300, 'x') + ".sbus");
+        EXPECT_EQ(click(SBUSLRN), "Save Setup: no file chosen: nothing saved");
+        EXPECT_TRUE(message().startsWith("Save As: the chosen path is longer than 259 characters"));
+        driver::answerNextFilePopup("/nonexistent/x.sbus");
+        EXPECT_EQ(click(SBUSLRN), "Save Setup: the file could not be written: nothing saved");
+        QWidget* level = runtime::detail::findControl(panelHandle, DAC1_3)->widget;
+        QTest::keyClick(level, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(level, "9.9");
+        EXPECT_EQ(click(ALL), "Write All Reg: done");
+        EXPECT_EQ(message().toStdString(), "DAC1_3: 9.9 is outside -2.5 .. 7.5; kept 1.600");
+    });
+}
+
+TEST_F(ProgramTest, AStartUpWithoutItsWholeSetupSaysWhatWasNotSent) {
+    removeDefaultSetupFile();
+    runProgram([&] {
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "Start-up: default setup not loaded: nothing sent");
+    });
+    writeSetupFile("kovra610_defaults.sbus", "A ,1.0 ,0,1,1,0,B ,2.0 ,1,1,1,0,C ,3.0");
+    runProgram([&] {
+        EXPECT_EQ(
+            statusText("statusLastAction"),
+            "Start-up: default setup incomplete: entries it holds no record for are not sent");
+        driver::answerNextFilePopup((setupDir / "saved.sbus").string());
+        driver::press(panelHandle, SBUSLRN);
+        EXPECT_EQ(statusText("statusLastAction"),
+                  "Save Setup: 2 records saved: entries 2..39 hold no setup");
+    });
+    EXPECT_NE(console.find("kovra610_defaults.sbus holds 2 records: entries 2..39 hold no setup "
+                           "and are not sent\n"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, HelpAndVersionAnswerWithoutTouchingTheLink) {

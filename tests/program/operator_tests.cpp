@@ -305,9 +305,13 @@ TEST_F(ProgramTest, ReopeningWithTheCablePulledLeavesThePanelUsable) {
         board->faults().plugCable();
         driver::press(panelHandle, COMMANDBUTTON_6);
         EXPECT_TRUE(board->portConfig(0).open);
+        // What was edited while the link was down goes with the next edit.
+        driver::commit(panelHandle, item(VoltDataCtrlArr, 1), 2.0);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(chipValueOf(i), sbus_structure.data[i]) << i;
     });
     EXPECT_EQ(result, 0);
     EXPECT_NE(console.find("There are no FTDI devices installed\n"), std::string::npos);
+    EXPECT_EQ(console.find("USB Glitch"), std::string::npos) << "no word tried on a closed link";
     EXPECT_NE(console.find("Error - GPIO cannot be read\n"), std::string::npos);
     EXPECT_NE(console.find("DVH_Ch0    ch=0x1 addr=0x0 read failed: level and code kept\n"),
               std::string::npos);

@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,8 @@ void ProgramTest::SetUp() {
     delete[] g_DACSETUPFILES;
     g_DACSETUPFILES = nullptr;
     sbus_structure = sbus_structure_initial_contents();
+    std::fill(std::begin(sbus_entry_defined), std::end(sbus_entry_defined), 0);
+    sbus_no_setup_refused = nullptr;
     std::memset(&sbus_last_sent, 0xFF, sizeof sbus_last_sent);
 
     board = std::make_shared<vboard::VirtualBoard>();

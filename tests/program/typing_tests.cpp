@@ -9,11 +9,14 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 #include <QTest>
@@ -22,6 +25,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/runtime/main_window.h"
 #include "platform/runtime/runtime_internal.h"
 #include "platform/runtime/status.h"
 #include "program_fixture.h"
@@ -70,6 +74,16 @@ void tap(QWidget* w, QPoint at) {
                                                      Qt::LeftButton, QEvent::MouseButtonPress);
     QWindowSystemInterface::handleMouseEvent<Queued>(window, local, global, Qt::NoButton,
                                                      Qt::LeftButton, QEvent::MouseButtonRelease);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Keys typed ahead: queued by the window system together, then handled.
+void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModifiers>> keys) {
+    for (const auto& [key, modifiers] : keys)
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+            QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                w->window()->windowHandle(), type, key, modifiers);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }
@@ -357,6 +371,43 @@ TEST_F(TypingTest, PendingTextIsCommittedBeforeAnyOtherControlActs) {
         EXPECT_EQ(lastWordIndex(*board, 1, 12), -1);
         EXPECT_NE(lastWordIndex(*board, 1, 0x12), -1);
     });
+}
+
+// A value refused as a click takes the focus away is still said once the
+// clicked button has acted; the next click's action clears it.
+TEST_F(ProgramTest, ARefusalOutlastsTheClickThatMadeIt) {
+    runProgram([&] {
+        QStatusBar* bar = runtime::window::mainWindow()->statusBar();
+        QWidget* button = widgetOf(COMMANDBUTTON);
+        retype(level(12), "9.9");
+        tap(button, button->rect().center());
+        EXPECT_EQ(bar->currentMessage(), "DAC1_12: 9.9 is outside -2.5 .. 7.5; kept -1.000");
+        tap(button, button->rect().center());
+        EXPECT_EQ(bar->currentMessage(), "");
+    });
+}
+
+// Typed text meets one fate: Escape abandons it; Enter sends it before a key
+// typed ahead acts ("Read all Regs" then reads back the level sent); the
+// close button, like "Exit", commits it first, an action reported as any.
+TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
+    runProgram([&] {
+        const unsigned before = board->chip().reg(0, 7);
+        retype(level(7), "2.0");
+        QTest::keyClick(level(7), Qt::Key_Escape);
+        EXPECT_EQ(shown(level(7)), "0.500");
+        retype(level(3), "2.5");
+        typeAhead(level(3), {{Qt::Key_Return, {}}, {Qt::Key_R, Qt::ControlModifier}});
+        EXPECT_EQ(shown(level(3)), "2.500");
+        retype(level(4), "2.5");
+        level(4)->window()->close();
+        EXPECT_EQ(board->chip().reg(0, 4), 32767u);
+        EXPECT_EQ(board->chip().reg(0, 7), before);
+        auto* action = runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction");
+        EXPECT_EQ(action->text().toStdString(), "CPL_Ch0 VOLTAGE: done");
+    });
+    EXPECT_NE(console.find("CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x7FFF 32767\n"),
+              std::string::npos);
 }
 
 TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
