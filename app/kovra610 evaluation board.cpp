@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -361,6 +362,11 @@ void register_panel_callbacks(void) {
 
 int main(int argc, char* argv[]) {
     if (answer_information_options(argc, argv) == 0) return 0;
+    // A write past the file-size limit (ulimit -f) fails with EFBIG instead
+    // of ending the program: a setup file or the session log that cannot be
+    // written is then reported as such, and the save's temporary file is
+    // removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Progress lines reach a log or a pipe as they are printed, and the
     // console pane as well.
     setvbuf(stdout, nullptr, _IOLBF, 0);
