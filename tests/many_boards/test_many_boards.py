@@ -21,6 +21,11 @@ CLI = os.path.abspath(os.environ.get("KOVRA610_CLI", "kovra610-cli"))
 DEFAULT_SETUP = os.environ["KOVRA610_DEFAULT_SETUP"]
 USB_LIB = os.environ["KOVRA610_USB_LIB"]
 EXAMPLE_TESTS = 4
+# A virtual board is claimed by its name machine-wide: the names carry this
+# run's process id, so that another run of the suite at the same time (from
+# another checkout) never holds the same boards.
+V1, V2, V3, P1, P2, L1, L2 = ("%s-%d" % (name, os.getpid())
+                              for name in ("V1", "V2", "V3", "P1", "P2", "L1", "L2"))
 
 
 class PytestRun(unittest.TestCase):
@@ -124,39 +129,39 @@ class OnVirtualBoards(PytestRun):
     def test_three_workers_one_board_each_and_a_board_held_elsewhere_fails_alone(self):
         # V2 is open in another session: the worker that takes it cannot open it.
         holder = subprocess.Popen([CLI, "serve"], cwd=self.folder,
-                                  env=dict(os.environ, KOVRA610_BOARD="virtual:serial=V2"),
+                                  env=dict(os.environ, KOVRA610_BOARD="virtual:serial=" + V2),
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                   stderr=subprocess.DEVNULL)
         self.addCleanup(holder.wait, 30)
         self.addCleanup(holder.stdout.close)
         self.addCleanup(holder.stdin.close)
         self.assertTrue(json.loads(holder.stdout.readline())["ok"])
-        status, output = self.pytest(["virtual:serial=V1", "virtual:serial=V2",
-                                      "virtual:serial=V3"], workers=3)
+        status, output = self.pytest(["virtual:serial=" + V1, "virtual:serial=" + V2,
+                                      "virtual:serial=" + V3], workers=3)
         self.assertEqual(status, 1, output)
         boards = self.boards()
-        self.assertEqual(sorted(boards), ["V1", "V2", "V3"])
+        self.assertEqual(sorted(boards), [V1, V2, V3])
         self.check_workers(boards)
-        self.check_passed(boards, "V1", "virtual:serial=V1")
-        self.check_passed(boards, "V3", "virtual:serial=V3")
-        for _, _, outcome, message in boards["V2"]:
+        self.check_passed(boards, V1, "virtual:serial=" + V1)
+        self.check_passed(boards, V3, "virtual:serial=" + V3)
+        for _, _, outcome, message in boards[V2]:
             self.assertEqual(outcome, "error")
-            self.assertIn("virtual:serial=V2: link down: ", message)
+            self.assertIn("virtual:serial=%s: link down: " % V2, message)
             self.assertIn("open in another session", message)
-        lines = self.check_log("V2", "virtual:serial=V2", opened=False)
+        lines = self.check_log(V2, "virtual:serial=" + V2, opened=False)
         self.assertEqual([(l["event"], l.get("ok")) for l in lines],
                          [("start", None), ("start-up", False), ("end", None)])
 
     def test_a_plain_run_runs_each_test_on_each_board_with_one_session_each(self):
-        status, output = self.pytest(["virtual:serial=P1", "virtual:serial=P2",
-                                      "virtual:serial=P1"])
+        status, output = self.pytest(["virtual:serial=" + P1, "virtual:serial=" + P2,
+                                      "virtual:serial=" + P1])
         self.assertEqual(status, 0, output)
         names = [c.get("name") for c in ElementTree.parse(self.junit).iter("testcase")]
         self.assertEqual(sorted(names), sorted(
-            "%s[%s]" % (name, board) for board in ("P1", "P2")
+            "%s[%s]" % (name, board) for board in (P1, P2)
             for name, _, _, _ in self.boards()[board]))
         self.assertEqual(len(names), 2 * EXAMPLE_TESTS)
-        for board in ("P1", "P2"):
+        for board in (P1, P2):
             self.check_passed(self.boards(), board, "virtual:serial=" + board)
 
     def test_a_board_keeps_its_session_when_another_fixture_interleaves_the_boards(self):
@@ -167,10 +172,10 @@ class OnVirtualBoards(PytestRun):
                         "def lot(request): return request.param\n"
                         "def test_a_lot(lot, kovra610_board): kovra610_board.level(0, 3.3)\n"
                         "def test_the_board(kovra610_board): kovra610_board.level(0, 3.3)\n")
-        status, output = self.pytest(["virtual:serial=L1", "virtual:serial=L2"],
+        status, output = self.pytest(["virtual:serial=" + L1, "virtual:serial=" + L2],
                                      tests="test_lots.py")
         self.assertEqual(status, 0, output)
-        for board in ("L1", "L2"):
+        for board in (L1, L2):
             self.check_log(board, "virtual:serial=" + board)  # one session
 
     def test_a_bad_board_option_is_a_usage_error_before_any_board_is_opened(self):

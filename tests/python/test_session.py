@@ -241,9 +241,10 @@ class SessionLog(BenchFolder):
 
     def test_the_log_records_the_board_each_command_its_answer_and_each_setup_file(self):
         path = os.path.join(self.folder, "lot 7.jsonl")
-        with kovra610.Session(board="virtual:serial=LOG1", program=CLI, cwd=self.folder,
+        name = "LOG1-%d" % os.getpid()  # claimed machine-wide: this run's own
+        with kovra610.Session(board="virtual:serial=" + name, program=CLI, cwd=self.folder,
                               log=path) as bench:
-            self.assertEqual(bench.serial, "LOG1")
+            self.assertEqual(bench.serial, name)
             answer = bench.level(3, 1.25)
             with self.assertRaises(kovra610.Error):
                 bench.level(30, 1.0)
@@ -251,14 +252,14 @@ class SessionLog(BenchFolder):
             bench.load("Dac/saved.sbus")
         lines = self.read_log(path)
         events = [line["event"] for line in lines]
-        self.assertEqual({line["board"] for line in lines}, {"virtual:serial=LOG1"})
+        self.assertEqual({line["board"] for line in lines}, {"virtual:serial=" + name})
         for line in lines:
             self.assertRegex(line["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
         self.assertEqual((lines[0]["tool"], lines[-1]["event"], lines[-1]["status"]),
                          ("kovra610-cli", "end", 0))
         started = lines[events.index("start-up")]
         self.assertEqual((started["ok"], started["serial"], started["device"]),
-                         (True, "LOG1", bench.hello["device"]))
+                         (True, name, bench.hello["device"]))
         # Each setup file as it is read: the default one during start-up, the
         # loaded one before the load's answer; by the SHA-256 of its bytes.
         files = [(l["path"], l["sha256"]) for l in lines if l["event"] == "setup-file"]
@@ -286,13 +287,14 @@ class SessionLog(BenchFolder):
                     bench.read_all()  # a long answer: some 4 kB a line
                     bench.level(i % 30, 1.0)
 
-        threads = [threading.Thread(target=run, args=(name,)) for name in ("SH1", "SH2", "SH3")]
+        names = ["SH%d-%d" % (i, os.getpid()) for i in (1, 2, 3)]  # this run's own boards
+        threads = [threading.Thread(target=run, args=(name,)) for name in names]
         for thread in threads:
             thread.start()
         for thread in threads:
             thread.join()
         lines = self.read_log(path)  # every line whole JSON
-        for name in ("SH1", "SH2", "SH3"):
+        for name in names:
             mine = [l for l in lines if l["board"] == "virtual:serial=" + name]
             self.assertEqual(sum(l["event"] == "command" for l in mine), 120)
             self.assertEqual(mine[-1]["event"], "end")
