@@ -335,6 +335,20 @@ int write_setup_file_to_sbus_structure(const char* path) {
     return 0;
 }
 
+int sbus_setup_file_records(const char* path) {
+    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
+    return file != nullptr ? recordsIn(file) : 0;
+}
+
+const char* sbus_say_partly_loaded(const char* path, int records) {
+    if (records >= sbus_entries_in_use()) return nullptr;
+    std::snprintf(partlyLoadedText, sizeof partlyLoadedText,
+                  "%d records loaded: entries %d..%d keep what they held", records, records,
+                  sbus_entries_in_use() - 1);
+    std::printf("Setup file %s: %s\n", path, partlyLoadedText);
+    return partlyLoadedText;
+}
+
 const char* sbus_setup_file_problem(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
@@ -434,20 +448,14 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
             sbus_no_setup_refused = notLoadedText;
             return 0;
         }
-        FILE* file = std::fopen(path, "r");
-        const int records = file != nullptr ? recordsIn(file) : 0;
+        const int records = sbus_setup_file_records(path);
         write_setup_file_to_sbus_structure(path);
         write_sbus_structure_to_panel();
         sbus_structure_write_to_testequip();
         // A file with fewer records than entries in use leaves the others
         // as they were: said, so a file cut short is not taken for whole.
-        if (records < sbus_entries_in_use() && sbus_no_setup_refused == nullptr) {
-            std::snprintf(partlyLoadedText, sizeof partlyLoadedText,
-                          "%d records loaded: entries %d..%d keep what they held", records, records,
-                          sbus_entries_in_use() - 1);
-            std::printf("Setup file %s: %s\n", path, partlyLoadedText);
-            sbus_no_setup_refused = partlyLoadedText;
-        }
+        if (sbus_no_setup_refused == nullptr)
+            sbus_no_setup_refused = sbus_say_partly_loaded(path, records);
     } else if (control == SBUSLRN) {
         write_sbus_panel_to_structure();
         write_structure_to_sbus_setupfile();

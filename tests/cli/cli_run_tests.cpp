@@ -324,6 +324,8 @@ TEST(CliRun, WithoutASetupStepsThatSendOrListTheImageAreRefusedBeforeTheBoard) {
         << r.err;
     r = dir.run({"load", "three.sbus", "save", "again.sbus"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "three.sbus: 3 records loaded: entries 3..39 keep what they held"))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "Only the 3 entries a setup defined are saved")) << r.out;
     const std::string again = readWhole(dir / "again.sbus");
     EXPECT_EQ(std::count(again.begin(), again.end(), ','), 3 * 6) << again;  // three records
