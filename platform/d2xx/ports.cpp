@@ -75,6 +75,10 @@ std::string portsTable(const std::vector<FtdiPort>& ports) {
     }
     if (boardSettingText() == "virtual")
         table += "KOVRA610_BOARD=virtual: the tool opens the virtual board, none of these.\n";
+    else if (boardSettingText() == "usb" && !ports.empty() && !opened)
+        table +=
+            "KOVRA610_BOARD=usb takes the first port, which has no MPSSE: the tool opens none of "
+            "these. Name the board with usb:serial=SN.\n";
     else if (!ports.empty() && !opened)
         table += "None of these is the board KOVRA610_BOARD names.\n";
     return table;

@@ -377,9 +377,13 @@ TEST(CliRun, DevicesListsEveryFtdiPortAndTheOneTheToolOpens) {
     const auto first = parseJsonLine(lines(r.out)[0]);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->value("chip").toString(), "FT232R");
-    EXPECT_EQ(first->value("open").toBool(), true);  // port 0, whatever it is
+    EXPECT_EQ(first->value("open").toBool(), false);  // port 0 has no MPSSE: never opened
     EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("serial").toString(), "KV610002");
     EXPECT_EQ(parseJsonLine(lines(r.out)[3])->value("interface").toString(), "A");
+    r = dir.run({"devices"}, with("KOVRA610_BOARD=usb"));
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '<'), 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "the tool opens none of these. Name the board with usb:serial=SN"))
+        << r.out;
 }
 
 TEST(CliRun, RunsWithoutADisplayAndFindsThePanelThroughALink) {

@@ -142,7 +142,7 @@ bool HardwareBackend::listPorts(std::vector<FtdiPort>& ports, std::string* error
             port.bus = device.bus;
             port.address = device.address;
             port.interfaceLetter = static_cast<char>('A' + i);
-            port.selected = thisOne && i == 0;
+            port.selected = thisOne && i == 0 && hasMpsse(device);  // else the open refuses it
             ports.push_back(std::move(port));
         }
     }
