@@ -224,8 +224,10 @@ void report_action(const kovra610::runtime::CommitReport& report) {
     const char* outcome = show_link_state();
     const char* row = FTD232_link_state() == LINK_UP ? dac_row_outcome(report.control) : nullptr;
     if (row != nullptr) outcome = row;
+    if (sbus_action_outcome != nullptr) outcome = sbus_action_outcome;
     if (sbus_no_setup_refused != nullptr) outcome = sbus_no_setup_refused;
     sbus_no_setup_refused = nullptr;
+    sbus_action_outcome = nullptr;
     const std::string action = action_caption(report);
     window::setLastAction(action + ": " + outcome);
     log_action(action, outcome);

@@ -260,7 +260,7 @@ int recordsIn(FILE* file) {
 }
 
 // What a setup-file button says in the status bar when it did not do what
-// its caption names (see sbus_no_setup_refused).
+// its caption names (see sbus_action_outcome).
 const char kNothingLoaded[] = "no file chosen: nothing loaded";
 const char kNothingSaved[] = "no file chosen: nothing saved";
 const char kNotSaved[] = "the file could not be written: nothing saved";
@@ -272,7 +272,7 @@ void reportUnableToCreate(const char* path) {
     char message[SETUP_PATH_SIZE + 32];
     Fmt(message, "%s<Unable to Create  %s", path);
     MessagePopup("Error", message);
-    sbus_no_setup_refused = kNotSaved;
+    sbus_action_outcome = kNotSaved;
 }
 
 // How many records a save writes of the `wanted`: all of them once every
@@ -380,7 +380,7 @@ int write_structure_to_sbus_setupfile(void) {
     char path[SETUP_PATH_SIZE] = "";
     if (FileSelectPopup(g_DACSETUPFILES != nullptr ? g_DACSETUPFILES : "", defaultName, "*.sbus",
                         "Save As", VAL_SAVE_BUTTON, 0, 1, 1, 1, path) == VAL_NO_FILE_SELECTED) {
-        sbus_no_setup_refused = kNothingSaved;
+        sbus_action_outcome = kNothingSaved;
         return 0;
     }
     if (!writeSetupFile(path, records)) {
@@ -392,7 +392,7 @@ int write_structure_to_sbus_setupfile(void) {
         std::snprintf(partlySavedText, sizeof partlySavedText,
                       "%d records saved: entries %d..%d hold no setup", records, records,
                       sbus_structure.number_registers - 1);
-        sbus_no_setup_refused = partlySavedText;
+        sbus_action_outcome = partlySavedText;
     }
     showSavedPath(path);
     return 0;
@@ -435,7 +435,7 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         char path[SETUP_PATH_SIZE] = "";
         if (FileSelectPopup(directory, "*.sbus", "*.sbus", "Select SBUS Setup File",
                             VAL_LOAD_BUTTON, 0, 0, 1, 1, path) == VAL_NO_FILE_SELECTED) {
-            sbus_no_setup_refused = kNothingLoaded;
+            sbus_action_outcome = kNothingLoaded;
             return 1;
         }
         // A file the reader would take nothing from (gone, unreadable, not
@@ -445,7 +445,7 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         if (!problem.empty()) {
             std::snprintf(notLoadedText, sizeof notLoadedText, "not loaded: %s", problem.c_str());
             std::printf("Setup file %s %s: image, panel and chip unchanged\n", path, notLoadedText);
-            sbus_no_setup_refused = notLoadedText;
+            sbus_action_outcome = notLoadedText;
             return 0;
         }
         const int records = sbus_setup_file_records(path);
@@ -455,7 +455,7 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         // A file with fewer records than entries in use leaves the others
         // as they were: said, so a file cut short is not taken for whole.
         if (sbus_no_setup_refused == nullptr)
-            sbus_no_setup_refused = sbus_say_partly_loaded(path, records);
+            sbus_action_outcome = sbus_say_partly_loaded(path, records);
     } else if (control == SBUSLRN) {
         write_sbus_panel_to_structure();
         write_structure_to_sbus_setupfile();

@@ -75,6 +75,7 @@ const char SBUS_NO_SETUP[] = "No setup loaded: nothing sent - load a setup file 
 const char SBUS_NO_SETUP_READ[] = "No setup loaded: nothing read - load a setup file first";
 const char SBUS_NO_SETUP_SAVE[] = "No setup loaded: nothing saved - load a setup file first";
 const char* sbus_no_setup_refused = nullptr;
+const char* sbus_action_outcome = nullptr;
 
 int sbus_forget_last_sent(void) {
     sbus_last_sent = nothingSentYet();

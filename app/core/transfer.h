@@ -25,14 +25,18 @@ int sbus_forget_last_sent(void);
 // sbus_no_setup_refused at it, which the report of the operator's action
 // takes (and clears) to say so in the status bar. The bulk read-backs do
 // the same with SBUS_NO_SETUP_READ, the saves of setup files with
-// SBUS_NO_SETUP_SAVE. The setup-file buttons point it at what became of a
-// load or save that did not happen or not wholly (no file chosen, a file
-// not loaded or not written, fewer records than entries in use).
+// SBUS_NO_SETUP_SAVE. A refusal fails the CLI's step as well.
 int sbus_structure_write_to_testequip(void);
 extern const char SBUS_NO_SETUP[];
 extern const char SBUS_NO_SETUP_READ[];
 extern const char SBUS_NO_SETUP_SAVE[];
 extern const char* sbus_no_setup_refused;
+// What became of the operator's action when it did not do all its caption
+// names and was no refusal: a load or save that did not happen or not
+// wholly (no file chosen, a file not loaded or not written, fewer records
+// than entries in use). The report of the action takes (and clears) it for
+// the status bar, after a refusal; null otherwise.
+extern const char* sbus_action_outcome;
 // Records the image's entries in use as what the transfer last sent: for an
 // image read back from the chip, so the next pass sends only what changes.
 void sbus_last_sent_from_image(void);

@@ -45,6 +45,7 @@ void ProgramTest::SetUp() {
     sbus_structure = sbus_structure_initial_contents();
     std::fill(std::begin(sbus_entry_defined), std::end(sbus_entry_defined), 0);
     sbus_no_setup_refused = nullptr;
+    sbus_action_outcome = nullptr;
     std::memset(&sbus_last_sent, 0xFF, sizeof sbus_last_sent);
 
     board = std::make_shared<vboard::VirtualBoard>();
