@@ -186,13 +186,11 @@ Answer loadStep(const Step& step, const PanelFields&) {
     // Checked again: the file may have gone since the command was read.
     const std::string problem = sbus_setup_file_problem(path.c_str());
     if (!problem.empty()) return failed(problem);
-    const int records = sbus_setup_file_records(path.c_str());
     sbus_test_setup_write(path.c_str());
     Answer a;
     a.members.add("loaded", path);
     // A file shorter than the entries in use leaves the others as they were.
-    if (const char* partly = sbus_say_partly_loaded(path.c_str(), records))
-        a.members.add("note", partly);
+    if (const char* partly = sbus_say_partly_loaded(path.c_str())) a.members.add("note", partly);
     return a;
 }
 

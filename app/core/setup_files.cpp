@@ -266,6 +266,8 @@ const char kNothingSaved[] = "no file chosen: nothing saved";
 const char kNotSaved[] = "the file could not be written: nothing saved";
 char notLoadedText[400];
 char partlyLoadedText[120];
+// How many records the last file read into the image held.
+int recordsLoaded = 0;
 char partlySavedText[120];
 
 void reportUnableToCreate(const char* path) {
@@ -313,6 +315,7 @@ void showSavedPath(const char* path) {
 }  // namespace
 
 int write_setup_file_to_sbus_structure(const char* path) {
+    recordsLoaded = 0;
     if (path == nullptr) return 0;
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
@@ -321,6 +324,7 @@ int write_setup_file_to_sbus_structure(const char* path) {
     }
     SBUS_STRUCTURE* const image = &sbus_structure;
     const int records = readRecords(file, image);
+    recordsLoaded = records;
     // The session log keeps which file this was: its path and the SHA-256
     // of the bytes of the file opened here.
     kovra610::sessionlog::recordSetupFile(path, fileno(file));
@@ -335,16 +339,11 @@ int write_setup_file_to_sbus_structure(const char* path) {
     return 0;
 }
 
-int sbus_setup_file_records(const char* path) {
-    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
-    return file != nullptr ? recordsIn(file) : 0;
-}
-
-const char* sbus_say_partly_loaded(const char* path, int records) {
-    if (records >= sbus_entries_in_use()) return nullptr;
+const char* sbus_say_partly_loaded(const char* path) {
+    if (recordsLoaded >= sbus_entries_in_use()) return nullptr;
     std::snprintf(partlyLoadedText, sizeof partlyLoadedText,
-                  "%d records loaded: entries %d..%d keep what they held", records, records,
-                  sbus_entries_in_use() - 1);
+                  "%d records loaded: entries %d..%d keep what they held", recordsLoaded,
+                  recordsLoaded, sbus_entries_in_use() - 1);
     std::printf("Setup file %s: %s\n", path, partlyLoadedText);
     return partlyLoadedText;
 }
@@ -448,14 +447,12 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
             sbus_action_outcome = notLoadedText;
             return 0;
         }
-        const int records = sbus_setup_file_records(path);
         write_setup_file_to_sbus_structure(path);
         write_sbus_structure_to_panel();
         sbus_structure_write_to_testequip();
         // A file with fewer records than entries in use leaves the others
         // as they were: said, so a file cut short is not taken for whole.
-        if (sbus_no_setup_refused == nullptr)
-            sbus_action_outcome = sbus_say_partly_loaded(path, records);
+        if (sbus_no_setup_refused == nullptr) sbus_action_outcome = sbus_say_partly_loaded(path);
     } else if (control == SBUSLRN) {
         write_sbus_panel_to_structure();
         write_structure_to_sbus_setupfile();

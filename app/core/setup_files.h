@@ -14,13 +14,11 @@ int write_setup_file_to_sbus_structure(const char* path);
 // regular file, unreadable, no record the reader takes), or "" when it can.
 // The image is not changed.
 const char* sbus_setup_file_problem(const char* path);
-// How many records the reader takes from the file at `path` (0 when none).
-int sbus_setup_file_records(const char* path);
-// After a load of `records` records from `path`: when entries in use are
-// left as they were (fewer records than entries in use), prints "Setup
-// file PATH: N records loaded: entries N..M keep what they held" and
-// returns the text after "PATH: "; else null.
-const char* sbus_say_partly_loaded(const char* path, int records);
+// After a load of the file at `path`: when it held fewer records than
+// entries in use (the others are left as they were), prints "Setup file
+// PATH: N records loaded: entries N..M keep what they held" and returns the
+// text after "PATH: "; else null. N is what the load itself read.
+const char* sbus_say_partly_loaded(const char* path);
 // The writers save the entries in use ("Save Setup") or all 64 (a path
 // given), and only those a setup defined while entries in use hold the
 // image's placeholders; with no setup loaded they save nothing and say so
