@@ -63,6 +63,12 @@ std::string sbus_unanswered_entries(void);
 // The entries sbus_verify_read_back marked, "; " between: "3 DVL_Ch0 ch=0x1
 // addr=0x3 image=0x8CCC chip=0x8CCD".
 std::string sbus_differences(void);
+// The entries the last read-back answered as JSON rows, one object each:
+// index, name, channel and address, with the read/write flag, the data and
+// the level as the image now holds them (the level null for register
+// entries); with `differences`, the entries sbus_verify_read_back marked,
+// each with the image's and the chip's data.
+std::vector<std::string> sbus_read_back_rows(int differences);
 
 // The value of a register field in the image: item `item` of the register
 // group whose control array has the resource name `array` ("DRVREG",

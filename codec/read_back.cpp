@@ -7,6 +7,7 @@
 #include "app/core/sbus_image.h"
 #include "codec/codec.h"
 #include "link/FT2232H.h"
+#include "platform/json/json_text.h"
 #include "platform/protocol/sbus_protocol.h"
 
 namespace {
@@ -99,4 +100,27 @@ std::string sbus_differences(void) {
                       static_cast<unsigned>(sbus_read_back.data[i]));
         return std::string(text);
     });
+}
+
+std::vector<std::string> sbus_read_back_rows(int differences) {
+    const SBUS_STRUCTURE& image = sbus_structure;
+    const int* marked = differences ? sbus_read_back.differs : sbus_read_back.answered;
+    std::vector<std::string> rows;
+    for (int i = 0; i < sbus_entries_in_use(); ++i) {
+        if (marked[i] == 0) continue;
+        kovra610::json::JsonMembers row;
+        row.add("index", i)
+            .add("name", image.name[i])
+            .add("ch", image.ch[i])
+            .add("addr", image.addr[i]);
+        if (differences) {
+            row.add("image", static_cast<unsigned>(image.data[i]) & 0xFFFFu);
+            row.add("chip", sbus_read_back.data[i]);
+        } else {
+            row.add("rw", sbus_read_back.rw[i]).add("data", image.data[i]);
+            i < image.number_dacs ? row.number("volts", image.volts[i]) : row.raw("volts", "null");
+        }
+        rows.push_back(row.object());
+    }
+    return rows;
 }

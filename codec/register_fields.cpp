@@ -7,6 +7,8 @@
 #include <cctype>
 
 #include "platform/runtime/panel_file.h"
+#include "platform/runtime/panel_runtime.h"
+#include "platform/text/text_lines.h"
 
 namespace {
 
@@ -71,4 +73,21 @@ const RegisterField* PanelFields::find(const std::string& name) const {
         if (same(f.name, name)) return &f;
     }
     return nullptr;
+}
+
+std::optional<int> RegisterField::valueNamed(const std::string& text) const {
+    const std::optional<unsigned> number = kovra610::text::parseNumber(text, 0xFFFF);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const bool byCaption = i < captions.size() && kovra610::runtime::trimmed(captions[i]) ==
+                                                          kovra610::runtime::trimmed(text);
+        if (byCaption || (number && static_cast<int>(*number) == values[i])) return values[i];
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RegisterField::captionOf(int value) const {
+    for (std::size_t i = 0; i < values.size() && i < captions.size(); ++i) {
+        if (values[i] == value) return kovra610::runtime::trimmed(captions[i]);
+    }
+    return std::nullopt;
 }

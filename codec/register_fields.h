@@ -5,6 +5,7 @@
 // file, so a tool can name them before the panel is made.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ struct RegisterField {
     int item = 0;                       // item index in that array
     std::vector<int> values;            // ring values, in item order
     std::vector<std::string> captions;  // their captions
+
+    // The ring value `text` names: one of `values` by its number (decimal or
+    // 0x hex) or by its caption, blanks around either ignored; none if it
+    // names no value of this field.
+    std::optional<int> valueNamed(const std::string& text) const;
+    // The caption of `value` without the blanks around it; none when the
+    // ring lists no such value (a word read back from the chip may hold one).
+    std::optional<std::string> captionOf(int value) const;
 };
 
 struct PanelFields {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,8 @@ enum class StepKind {
 // standard input, the list of FTDI ports, or a text.
 enum class Mode { Steps, Serve, Devices, Help, Version };
 
-// A line of a bench script longer than this is refused.
-inline constexpr std::size_t kScriptLineLimit = 4096;
+// A line of a bench script or a serve session longer than this is refused.
+inline constexpr std::size_t kLineLimit = 4096;
 
 struct Command;
 
@@ -129,21 +130,9 @@ struct Command {
     bool needsSetup =
         false;  // refused while no setup is loaded: it sends, reads or saves the image
 };
-// The row named `name`, or null.
+// The row named `name`, or null; all the rows, in --help's order.
 const Command* findCommand(const std::string& name);
-
-// Number parsing, shared with the tests. Decimal or 0x hexadecimal, no sign,
-// the whole text, at most `max`.
-std::optional<unsigned> parseNumber(const std::string& text, unsigned max);
-// A level in volts: decimal, optional minus sign, finite.
-std::optional<double> parseVolts(const std::string& text);
-// A line of a script or a serve session as read, without the "\r" of a
-// CRLF line end and a UTF-8 byte-order mark before it (text saved as "UTF-8
-// with BOM"), which are no part of a command.
-void dropLineFraming(std::string* line);
-// Splits a script line into words; "double quotes" keep blanks in one word,
-// `#` outside quotes starts a comment. False for an unterminated quote.
-bool splitScriptLine(const std::string& line, std::vector<std::string>* words);
+std::span<const Command> commandRows();
 
 // The text of --help.
 const char* helpText();
@@ -170,27 +159,6 @@ bool linkUp();
 // when it needs the link, failed when the link is lost on the way or a
 // popup (collected in `popups`) reports an error.
 Answer runStep(const Step& step, const PanelFields& fields, CollectedPopups& popups);
-
-// The handlers of the sub-commands' rows.
-Answer loadStep(const Step& step, const PanelFields& fields);
-Answer saveStep(const Step& step, const PanelFields& fields);
-Answer readAllStep(const Step& step, const PanelFields& fields);
-Answer verifyStep(const Step& step, const PanelFields& fields);
-Answer writeStep(const Step& step, const PanelFields& fields);
-Answer readStep(const Step& step, const PanelFields& fields);
-Answer bitsStep(const Step& step, const PanelFields& fields);
-Answer ovdMaskStep(const Step& step, const PanelFields& fields);
-Answer resetStep(const Step& step, const PanelFields& fields);
-Answer clockStep(const Step& step, const PanelFields& fields);
-Answer levelStep(const Step& step, const PanelFields& fields);
-Answer codeStep(const Step& step, const PanelFields& fields);
-Answer setStep(const Step& step, const PanelFields& fields);
-Answer getStep(const Step& step, const PanelFields& fields);
-Answer channelsStep(const Step& step, const PanelFields& fields);
-Answer reopenStep(const Step& step, const PanelFields& fields);
-// In devices.cpp: the ports as a "devices" array of objects, as --json
-// devices lists them.
-Answer devicesStep(const Step& step, const PanelFields& fields);
 
 // --- serve: commands one per line on standard input, each answered by
 // exactly one JSON object line -----------------------------------------------

@@ -1,15 +1,9 @@
 // Reading the command line of kovra610-cli and its bench scripts.
-#include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 
 #include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "platform/runtime/panel_runtime.h"
+#include "platform/text/text_lines.h"
 
 namespace kovra610::cli {
 namespace {
@@ -57,6 +51,7 @@ const Argument kArguments[] = {
 };
 
 using kovra610::runtime::trimmed;
+using namespace kovra610::text;
 
 // One argument that must be a whole number in [min, max].
 bool numberArgument(const std::string& text, const char* what, unsigned min, unsigned max,
@@ -94,16 +89,11 @@ bool fieldArgument(const std::string& name, const PanelFields& fields, Step* ste
 }
 
 // The ring value a set names: one of the listed values, by number or by
-// its caption (blanks around either ignored).
+// its caption.
 bool ringValue(const RegisterField& field, const std::string& text, int* value, std::string* why) {
-    const std::optional<unsigned> number = parseNumber(text, 0xFFFF);
-    for (std::size_t i = 0; i < field.values.size(); ++i) {
-        const bool byCaption =
-            i < field.captions.size() && trimmed(field.captions[i]) == trimmed(text);
-        if (byCaption || (number && static_cast<int>(*number) == field.values[i])) {
-            *value = field.values[i];
-            return true;
-        }
+    if (const std::optional<int> named = field.valueNamed(text)) {
+        *value = *named;
+        return true;
     }
     *why = "VALUE of " + field.name + " must be one of";
     for (std::size_t i = 0; i < field.values.size(); ++i) {
@@ -126,7 +116,7 @@ bool readArgument(const Argument& argument, const std::string& text, Step* step,
         case kRow:
             return rowArgument(text, &step->row, why);
         case kVolts: {
-            const std::optional<double> v = parseVolts(text);
+            const std::optional<double> v = parseDecimal(text);
             step->volts = v.value_or(0.0);
             if (v && *v >= kVoltsMin && *v <= kVoltsMax) return true;
             *why = "VOLTS must be a level from -2.5 to 7.5, not \"" + text + "\"";
@@ -164,7 +154,7 @@ bool readArgument(const Argument& argument, const std::string& text, Step* step,
 // The arguments of a row, as its usage line names them.
 std::vector<const Argument*> argumentsOf(const Command& command) {
     std::vector<std::string> words;
-    splitScriptLine(command.usage, &words);
+    splitWords(command.usage, &words);
     std::vector<const Argument*> arguments;
     for (std::size_t i = 1; i < words.size(); ++i) {
         for (const Argument& argument : kArguments) {
@@ -172,19 +162,6 @@ std::vector<const Argument*> argumentsOf(const Command& command) {
         }
     }
     return arguments;
-}
-
-// The words as one command line, for labels and the session log: a word
-// that the line's reader would split or take for a comment is quoted, so
-// that the line reads back as the same words.
-std::string joined(const std::vector<std::string>& words) {
-    std::string out;
-    for (const std::string& w : words) {
-        if (!out.empty()) out += ' ';
-        const bool quote = w.empty() || w.find_first_of(" \t\v\f#") != std::string::npos;
-        out += quote ? '"' + w + '"' : w;
-    }
-    return out;
 }
 
 class Reader {
@@ -215,7 +192,7 @@ public:
             const std::size_t count = argumentCount(words, i);
             const std::vector<std::string> these(words.begin() + static_cast<long>(i),
                                                  words.begin() + static_cast<long>(i + 1 + count));
-            const std::string label = std::to_string(number) + " (" + joined(these) + ")";
+            const std::string label = std::to_string(number) + " (" + joinWords(these) + ")";
             if (!subCommand(these, label, 0, error)) return false;
             i += 1 + count;
         }
@@ -226,7 +203,7 @@ public:
     bool serveLine(const std::string& line, std::string* error) {
         std::vector<std::string> words;
         std::string why;
-        if (!scriptLineWords(line, &words, &why)) return fail(why, error);
+        if (!lineWords(line, kLineLimit, &words, &why)) return fail(why, error);
         if (words.empty()) return fail("empty command", error);
         const Command* command = findCommand(words[0]);
         if (command != nullptr && command->use == kScript)
@@ -342,7 +319,7 @@ private:
         step.kind = command->kind;
         step.command = command;
         step.label = label;
-        step.text = joined(words);
+        step.text = joinWords(words);
         step.fast = command->kind == StepKind::ReadAll && words.size() == 2;
         const std::vector<const Argument*> arguments = argumentsOf(*command);
         for (std::size_t k = 0; k < arguments.size(); ++k) {
@@ -366,47 +343,6 @@ private:
         return true;
     }
 
-    // The text of a script file; false with the reason when it cannot be
-    // read or is too large.
-    static bool readScript(const std::string& path, std::string* text, std::string* why) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            const int e = errno;
-            *why = e == ENOENT ? "no such file"
-                   : e != 0    ? std::strerror(e)
-                               : "cannot open the script";
-            return false;
-        }
-        char chunk[4096];
-        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-            text->append(chunk, static_cast<std::size_t>(in.gcount()));
-            if (text->size() > kScriptSizeLimit) {
-                *why = "the script is larger than " + std::to_string(kScriptSizeLimit) + " bytes";
-                return false;
-            }
-        }
-        if (!in.bad()) return true;
-        *why = "cannot read the script";
-        return false;
-    }
-
-    // The words of one script line; false with the reason when the line is
-    // not acceptable.
-    static bool scriptLineWords(const std::string& line, std::vector<std::string>* words,
-                                std::string* why) {
-        if (line.size() > kScriptLineLimit) {
-            *why = "the line is longer than " + std::to_string(kScriptLineLimit) + " characters";
-            return false;
-        }
-        if (line.find('\0') != std::string::npos) {
-            *why = "the line is not text (it holds a NUL byte)";
-            return false;
-        }
-        if (splitScriptLine(line, words)) return true;
-        *why = "a double quote is not closed";
-        return false;
-    }
-
     // The sub-commands of a script file, one per line, as steps of `label`.
     bool script(const std::string& path, const std::string& label, int depth, std::string* error) {
         if (depth >= kScriptDepthLimit)
@@ -415,7 +351,8 @@ private:
                                 " (does a script call itself?)",
                             error);
         std::string text, why;
-        if (!readScript(path, &text, &why)) return failStep(label, why, error);
+        if (!readFile(path, "the script", kScriptSizeLimit, &text, &why))
+            return failStep(label, why, error);
         std::size_t start = 0;
         int lineNumber = 0;
         while (start < text.size()) {
@@ -426,9 +363,9 @@ private:
             dropLineFraming(&line);
             const std::string where = label + ", line " + std::to_string(++lineNumber);
             std::vector<std::string> words;
-            if (!scriptLineWords(line, &words, &why)) return failStep(where, why, error);
+            if (!lineWords(line, kLineLimit, &words, &why)) return failStep(where, why, error);
             if (words.empty()) continue;
-            if (!subCommand(words, where + " (" + joined(words) + ")", depth + 1, error))
+            if (!subCommand(words, where + " (" + joinWords(words) + ")", depth + 1, error))
                 return false;
         }
         return true;
@@ -442,60 +379,6 @@ private:
 };
 
 }  // namespace
-
-std::optional<unsigned> parseNumber(const std::string& text, unsigned max) {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        first += 2;
-        base = 16;
-    }
-    if (first == last || *first == '+' || *first == '-') return std::nullopt;
-    unsigned long value = 0;
-    const auto [end, ec] = std::from_chars(first, last, value, base);
-    if (ec != std::errc() || end != last || value > max) return std::nullopt;
-    return static_cast<unsigned>(value);
-}
-
-std::optional<double> parseVolts(const std::string& text) {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first == last) return std::nullopt;
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
-    if (ec != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-void dropLineFraming(std::string* line) {
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    if (line->rfind("\xEF\xBB\xBF", 0) == 0) line->erase(0, 3);
-}
-
-bool splitScriptLine(const std::string& line, std::vector<std::string>* words) {
-    words->clear();
-    std::size_t i = 0;
-    const std::size_t n = line.size();
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-    while (i < n) {
-        while (i < n && blank(line[i])) ++i;
-        if (i >= n || line[i] == '#') break;
-        std::string word;
-        while (i < n && !blank(line[i])) {
-            if (line[i] == '"') {
-                const std::size_t close = line.find('"', i + 1);
-                if (close == std::string::npos) return false;
-                word.append(line, i + 1, close - i - 1);
-                i = close + 1;
-            } else {
-                word += line[i++];
-            }
-        }
-        words->push_back(std::move(word));
-    }
-    return true;
-}
 
 Parsed parseCommandLine(const std::vector<std::string>& args, const PanelFields& fields) {
     Parsed parsed;

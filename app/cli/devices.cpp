@@ -1,4 +1,4 @@
-// devices: the FTDI ports attached, as a table, as JSON lines or as an answer.
+// devices: the FTDI ports attached, as a table or as JSON lines.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,22 +10,6 @@ namespace kovra610::cli {
 
 using kovra610::d2xx::FtdiPort;
 using kovra610::d2xx::portJson;
-
-Answer devicesStep(const Step&, const PanelFields&) {
-    std::vector<FtdiPort> ports;
-    Answer a;
-    if (!kovra610::d2xx::listFtdiPorts(ports, &a.why)) {
-        a.ok = false;
-        return a;
-    }
-    std::string list;
-    for (const FtdiPort& p : ports) {
-        a.rows.push_back(portJson(p));
-        list += (list.empty() ? "" : ",") + a.rows.back();
-    }
-    a.members.raw("devices", "[" + list + "]");
-    return a;
-}
 
 int listDevices(bool json) {
     std::vector<FtdiPort> ports;

@@ -8,32 +8,10 @@
 #include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/session_log/session_log.h"
+#include "platform/text/text_lines.h"
 
 namespace kovra610::cli {
 namespace {
-
-// A command line longer than this is refused (and read to its end).
-constexpr std::size_t kLineLimit = 4096;
-
-// Reads one line without its line end; false at the end of the input. The
-// limit is the command's: a CR before the line end or a byte-order mark
-// before the command does not count.
-bool readLine(FILE* in, std::string* line, bool* tooLong) {
-    constexpr std::size_t kFraming = 4;  // "\xEF\xBB\xBF" and "\r"
-    line->clear();
-    *tooLong = false;
-    int c = 0;
-    while ((c = std::fgetc(in)) != EOF && c != '\n') {
-        if (line->size() < kLineLimit + kFraming)
-            *line += static_cast<char>(c);
-        else
-            *tooLong = true;
-    }
-    if (c == EOF && line->empty() && !*tooLong) return false;
-    dropLineFraming(line);
-    *tooLong = *tooLong || line->size() > kLineLimit;
-    return true;
-}
 
 // Writes one answer line; false when it could not be written (the reader
 // has gone: EPIPE when SIGPIPE is ignored, as many supervisors start their
@@ -120,7 +98,7 @@ std::string errorLine(const std::string& step, const std::string& why) {
 int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* out) {
     std::string line;
     bool tooLong = false, quit = false;
-    while (!quit && readLine(in, &line, &tooLong)) {
+    while (!quit && kovra610::text::readLine(in, kLineLimit, &line, &tooLong)) {
         if (readerGone(out)) {
             sessionEnded("nobody reads them");
             return kStepFailed;

@@ -4,8 +4,10 @@
 #include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "cli_process.h"
+#include "platform/text/text_lines.h"
 
 using namespace kovra610::cli;
+using namespace kovra610::text;
 using kovra610::cli::testing::WorkDir;
 using kovra610::cli::testing::writeWhole;
 
@@ -49,29 +51,29 @@ TEST(CliNumbers, DecimalAndHexWithinTheirLimits) {
 }
 
 TEST(CliNumbers, Volts) {
-    EXPECT_EQ(parseVolts("1.25"), 1.25);
-    EXPECT_EQ(parseVolts("-2.5"), -2.5);
-    EXPECT_EQ(parseVolts("7"), 7.0);
-    EXPECT_EQ(parseVolts(".5"), 0.5);
-    EXPECT_FALSE(parseVolts(""));
-    EXPECT_FALSE(parseVolts("1,25"));  // never a decimal comma
-    EXPECT_FALSE(parseVolts("1.2V"));
-    EXPECT_FALSE(parseVolts("nan"));
-    EXPECT_FALSE(parseVolts("inf"));
-    EXPECT_FALSE(parseVolts("1e400"));
+    EXPECT_EQ(parseDecimal("1.25"), 1.25);
+    EXPECT_EQ(parseDecimal("-2.5"), -2.5);
+    EXPECT_EQ(parseDecimal("7"), 7.0);
+    EXPECT_EQ(parseDecimal(".5"), 0.5);
+    EXPECT_FALSE(parseDecimal(""));
+    EXPECT_FALSE(parseDecimal("1,25"));  // never a decimal comma
+    EXPECT_FALSE(parseDecimal("1.2V"));
+    EXPECT_FALSE(parseDecimal("nan"));
+    EXPECT_FALSE(parseDecimal("inf"));
+    EXPECT_FALSE(parseDecimal("1e400"));
 }
 
 TEST(CliScriptLines, WordsQuotesAndComments) {
     std::vector<std::string> words;
-    ASSERT_TRUE(splitScriptLine("  level\t3   1.25  ", &words));
+    ASSERT_TRUE(splitWords("  level\t3   1.25  ", &words));
     EXPECT_EQ(words, (std::vector<std::string>{"level", "3", "1.25"}));
-    ASSERT_TRUE(splitScriptLine("load \"my setup.sbus\" # the bench's", &words));
+    ASSERT_TRUE(splitWords("load \"my setup.sbus\" # the bench's", &words));
     EXPECT_EQ(words, (std::vector<std::string>{"load", "my setup.sbus"}));
-    ASSERT_TRUE(splitScriptLine("save \"a#b.sbus\"", &words));
+    ASSERT_TRUE(splitWords("save \"a#b.sbus\"", &words));
     EXPECT_EQ(words, (std::vector<std::string>{"save", "a#b.sbus"}));
-    ASSERT_TRUE(splitScriptLine("# only a comment", &words));
+    ASSERT_TRUE(splitWords("# only a comment", &words));
     EXPECT_TRUE(words.empty());
-    EXPECT_FALSE(splitScriptLine("load \"unclosed.sbus", &words));
+    EXPECT_FALSE(splitWords("load \"unclosed.sbus", &words));
 }
 
 TEST(CliCommandLine, EachSubCommandWithItsArguments) {
@@ -275,7 +277,7 @@ TEST(CliScripts, ABadLineOrAMissingScriptStopsEverything) {
     EXPECT_NE(p.error.find("step 1 (script "), std::string::npos);
     EXPECT_NE(p.error.find("missing.txt): no such file"), std::string::npos) << p.error;
 
-    writeWhole(dir / "long.txt", "reset # " + std::string(kScriptLineLimit, 'x') + "\n");
+    writeWhole(dir / "long.txt", "reset # " + std::string(kLineLimit, 'x') + "\n");
     p = parse({"script", (dir / "long.txt").string()});
     EXPECT_NE(p.error.find("line 1: the line is longer than"), std::string::npos) << p.error;
 
