@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <string>
 
+namespace kovra610::runtime {
+class CollectedPopups;
+}
+
 // The panel's bring-up, shared by the program and kovra610-cli: the
 // callbacks registered, the run-time started (then `runtime_started` runs,
 // if given), the panel loaded into panelHandle and shown when `display` is
@@ -32,6 +36,20 @@ int sbus_default_setup_path(char* path, size_t size);
 // judges it (or its path is too long); empty when it can. Start-up loads it
 // only then, and kovra610-cli counts a setup as loaded only then.
 std::string sbus_default_setup_problem(void);
+// Start-up without a display, for kovra610-cli: the panel brought up and
+// never shown, its popups collected in `popups` instead of waiting for an
+// operator, then sbus_initialize, or with `attach` sbus_attach. Returns
+// START_UP_DONE with the link up and no popup raised; else the reason is in
+// `why`: START_UP_LINK_DOWN (the driver's reason, when it gave one), or
+// START_UP_FAILED (no panel, a failed read-back, a popup's message).
+enum { START_UP_DONE = 0, START_UP_LINK_DOWN = 1, START_UP_FAILED = 2 };
+int sbus_start_up_headless(char* program, int attach, kovra610::runtime::CollectedPopups* popups,
+                           std::string* why);
+// Why sbus_attach cannot name the entries (the default setup file cannot be
+// loaded), as a line for the operator; empty when it can.
+std::string sbus_attach_problem(void);
+// Discards the panel brought up, if any, and closes the link.
+void sbus_shut_down_headless(void);
 int auto_test_exit(int panel, int control, int event, void* callbackData, int eventData1,
                    int eventData2);
 

@@ -7,8 +7,6 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QtGlobal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +17,7 @@
 #include "app/cli/cli.h"
 #include "app/core/setup_files.h"
 #include "app/startup.h"
-#include "codec/codec.h"
 #include "codec/register_fields.h"
-#include "link/FT2232H.h"
 #include "platform/d2xx/backend.h"
 #include "platform/runtime/panel_runtime.h"
 #include "platform/session_log/session_log.h"
@@ -38,12 +34,7 @@ FILE* jsonOut = nullptr;
 // Popups are collected and reported after each step.
 CollectedPopups g_popups;
 
-// The last line complained of: a serve session's start-up error answer
-// carries it, so that a client reading only the answers learns the reason.
-std::string lastComplaint;
-
 void complain(const std::string& line) {
-    lastComplaint = line;
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
     std::fflush(stderr);
@@ -53,68 +44,6 @@ void writeJson(const std::string& line) {
     std::fputs(line.c_str(), jsonOut);
     std::fputc('\n', jsonOut);
     std::fflush(jsonOut);
-}
-
-// Once the run-time is up, before the panel is loaded. The panel needs no
-// Qt Designer plugins (its own widgets are promoted ones) and no image
-// plugins (the board picture is PNG, built in); looking for plugins would
-// cost a tenth of a second on every run. Popups never wait for an operator.
-void runtimeStarted() {
-    QCoreApplication::setLibraryPaths({});
-    kovra610::runtime::installPopupAnswers(&g_popups);
-}
-
-// The panel's bring-up, as the panel program's, without showing the panel.
-bool bringUpPanel(char* program) {
-    // Qt keeps the arguments for the life of the process. Only the program
-    // name is passed on: the sub-commands are not Qt's options.
-    static char* args[] = {program, nullptr};
-    const int result = bring_up_panel(args, 0, runtimeStarted);
-    if (result == PANEL_RUNTIME_FAILED)
-        complain("start-up: the panel run-time could not be started");
-    else if (result == PANEL_LOAD_FAILED)
-        complain(std::string("start-up: the panel \"") + PANEL_FILE +
-                 "\" could not be loaded from the program's folder");
-    return result == PANEL_UP;
-}
-
-// --attach: the image read back from the chip instead of the reset and the
-// default setup file sent.
-int attachToBoard() {
-    const int result = sbus_attach();
-    if (result == ATTACH_LINK_DOWN) return kLinkDown;
-    if (result == ATTACH_READ_FAILED) {
-        complain("start-up: " + sbus_batched_read_failure());
-        return kStepFailed;
-    }
-    return kDone;
-}
-
-// The panel's start-up, or the image read from the chip with --attach.
-// kDone when the link is up and nothing went wrong.
-int startUp(bool attach) {
-    if (attach) {
-        // A read-back that failed on a lost link is reported as link down.
-        if (attachToBoard() == kStepFailed && linkUp()) return kStepFailed;
-    } else {
-        sbus_initialize();
-    }
-    std::fflush(stdout);
-    const std::string popups = g_popups.take();
-    if (!linkUp()) {
-        // The driver's reason, when it gave one: the board named is not
-        // attached, or another program holds it.
-        const std::string problem = kovra610::d2xx::lastBoardProblem();
-        complain(
-            "start-up: link down: " + (problem.empty() ? "no KOVRA610 board answered" : problem) +
-            " (Check Board Power)");
-        return kLinkDown;
-    }
-    if (!popups.empty()) {
-        complain("start-up: " + popups);
-        return kStepFailed;
-    }
-    return kDone;
 }
 
 int runSteps(const Invocation& invocation, const PanelFields& fields) {
@@ -145,35 +74,28 @@ bool usable(const Invocation& invocation, std::string* why) {
         *why = *problem;
         return false;
     }
-    // Without its default setup file start-up loads no setup.
-    const std::string defaultProblem = sbus_default_setup_problem();
-    if (invocation.attach && !defaultProblem.empty()) {
-        char path[DEFAULT_SETUP_PATH_SIZE];
-        const bool named = sbus_default_setup_path(path, sizeof path) == 0;
-        *why = std::string("--attach takes the entries' names and addresses from ") +
-               (named ? path : "the default setup file") + ": " + defaultProblem;
+    const std::string attachProblem = invocation.attach ? sbus_attach_problem() : "";
+    if (!attachProblem.empty()) {
+        *why = attachProblem;
         return false;
     }
-    if (const auto problem = checkSetupLoaded(invocation.steps, defaultProblem.empty())) {
+    // Without its default setup file start-up loads no setup.
+    if (const auto problem =
+            checkSetupLoaded(invocation.steps, sbus_default_setup_problem().empty())) {
         *why = *problem;
         return false;
     }
     return true;
 }
 
-// The reason start-up gave on standard error, without its "start-up: ".
-std::string startUpReason() {
-    return lastComplaint.rfind("start-up: ", 0) == 0 ? lastComplaint.substr(10) : lastComplaint;
-}
-
 // The start-up's outcome in the session log, as the panel records it: the
 // board, and the port opened or why none was.
-void logStartUp(int status) {
+void logStartUp(int status, const std::string& why) {
     if (!kovra610::sessionlog::isOpen()) return;
     JsonMembers members;
     const std::string device = kovra610::d2xx::openedPortJson();
     if (status == kDone && !device.empty()) members.raw("device", device);
-    if (status != kDone) members.add("error", startUpReason()).add("status", status);
+    if (status != kDone) members.add("error", why).add("status", status);
     kovra610::sessionlog::recordStartUp(status == kDone,
                                         kovra610::d2xx::activeBackend().boardSerial(), members);
 }
@@ -203,20 +125,20 @@ int runBoard(char* program, const Invocation& invocation, const PanelFields& fie
     if (json && !separateJson()) return kStepFailed;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    const bool panelUp = bringUpPanel(program);
-    int status = panelUp ? startUp(invocation.attach) : kStepFailed;
-    logStartUp(status);
+    std::string why;
+    const int startUp = sbus_start_up_headless(program, invocation.attach, &g_popups, &why);
+    int status = startUp == START_UP_DONE        ? kDone
+                 : startUp == START_UP_LINK_DOWN ? kLinkDown
+                                                 : kStepFailed;
+    if (status != kDone) complain("start-up: " + why);
+    logStartUp(status, why);
     if (status == kDone && json) writeJson(helloLine());
-    if (status != kDone && invocation.mode == Mode::Serve) {
-        std::string why = startUpReason();
-        if (why.empty()) why = "start-up failed (exit status " + std::to_string(status) + ")";
-        writeJson(errorLine("start-up", why));
-    }
+    // A serve session's first line answers for its start-up.
+    if (status != kDone && invocation.mode == Mode::Serve) writeJson(errorLine("start-up", why));
     if (status == kDone)
         status = invocation.mode == Mode::Serve ? serve(fields, g_popups, in, jsonOut)
                                                 : runSteps(invocation, fields);
-    if (panelUp) DiscardPanel(panelHandle);
-    CloseFT2232HDevice();
+    sbus_shut_down_headless();
     if (jsonOut != nullptr) {
         // Standard output goes back where it went before the run.
         std::fflush(stdout);
