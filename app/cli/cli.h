@@ -18,34 +18,18 @@ namespace kovra610::cli {
 
 // --- JSON text: one object per line (the platform's, shared with the
 // session log) -----------------------------------------------------------------
+using kovra610::json::jsonArray;
 using kovra610::json::JsonMembers;
-using kovra610::json::jsonNumber;
 using kovra610::json::jsonString;
 using kovra610::runtime::CollectedPopups;
 
 // --- The command line ------------------------------------------------------
-enum class StepKind {
-    Load,      // load FILE
-    Save,      // save FILE
-    ReadAll,   // read-all
-    Write,     // write CH RW ADDR DATA
-    Read,      // read CH ADDR
-    Bits,      // bits BITSTRING
-    OvdMask,   // ovd-mask
-    Reset,     // reset
-    Clock,     // clock DIVISOR
-    Level,     // level ROW VOLTS
-    Code,      // code ROW CODE
-    Verify,    // verify
-    Set,       // set FIELD VALUE
-    Get,       // get FIELD
-    Channels,  // channels 1|2|3
-    Reopen,    // reopen (serve)
-    Quit,      // quit (serve)
-    Script,    // script FILE: its lines' steps
-    Serve,     // serve: a mode of its own
-    Devices,   // devices: a mode of its own, and a command of serve
-};
+// Which sub-command a step is; the sub-command's row (commands.cpp) names
+// its arguments.
+// clang-format off
+enum class StepKind { Load, Save, ReadAll, Write, Read, Bits, OvdMask, Reset, Clock, Level, Code,
+                      Verify, Set, Get, Channels, Reopen, Quit, Script, Serve, Devices };
+// clang-format on
 
 // What a run does: sub-commands in order, a session of commands read from
 // standard input, the list of FTDI ports, or a text.

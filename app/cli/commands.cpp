@@ -2,12 +2,11 @@
 // the handler that runs it through the same routines as the panel's
 // controls. The command line, serve and --help (and so the manual page
 // check and the completion, which read --help) all take them from here.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <span>
 
@@ -44,10 +43,9 @@ Answer committed(int result) {
 
 // A file name as the panel's file dialog hands it over: a full path.
 std::string fullPath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char directory[4096];
-    if (getcwd(directory, sizeof directory) == nullptr) return path;
-    return std::string(directory) + "/" + path;
+    std::error_code failed;
+    const std::filesystem::path full = std::filesystem::absolute(path, failed);
+    return failed ? path : full.string();
 }
 
 bool pathFits(const std::string& path, std::string* why) {
@@ -72,13 +70,6 @@ int channelSelection() {
     int mode = 0;
     GetCtrlVal(panelHandle, MODECHSEL, &mode);
     return mode;
-}
-
-// Rows as one JSON array.
-std::string jsonArray(const std::vector<std::string>& rows) {
-    std::string list;
-    for (const std::string& row : rows) list += (list.empty() ? "" : ",") + row;
-    return "[" + list + "]";
 }
 
 // The entries the last read-back answered, or verify found different, as

@@ -1,5 +1,5 @@
-#include <poll.h>
-
+// serve: commands one per line on standard input, each answered by one
+// JSON object line, until the end of the input or quit.
 #include <cerrno>
 #include <cstring>
 
@@ -12,22 +12,6 @@
 
 namespace kovra610::cli {
 namespace {
-
-// Writes one answer line; false when it could not be written (the reader
-// has gone: EPIPE when SIGPIPE is ignored, as many supervisors start their
-// children).
-bool answer(FILE* out, const std::string& line) {
-    const bool written = std::fputs(line.c_str(), out) >= 0 && std::fputc('\n', out) != EOF;
-    return std::fflush(out) == 0 && written && !std::ferror(out);
-}
-
-// Whether the reader of `out` has gone already: a pipe or socket whose
-// other end is closed. Checked before each command, so that nothing more
-// is done on the board for a session nobody listens to.
-bool readerGone(FILE* out) {
-    pollfd p{fileno(out), POLLOUT, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
-}
 
 void sessionEnded(const char* why) {
     std::fprintf(stderr, "%s: serve: the answers cannot be written (%s): session ended\n", kProgram,
@@ -99,14 +83,15 @@ int serve(const PanelFields& fields, CollectedPopups& popups, FILE* in, FILE* ou
     std::string line;
     bool tooLong = false, quit = false;
     while (!quit && kovra610::text::readLine(in, kLineLimit, &line, &tooLong)) {
-        if (readerGone(out)) {
+        // Nothing more is done on the board for a session nobody listens to.
+        if (kovra610::text::readerGone(out)) {
             sessionEnded("nobody reads them");
             return kStepFailed;
         }
         const std::string reply = answerLine(line, tooLong, fields, popups, &quit);
         if (!logCommand(commandText(line, tooLong), "", reply)) return kStepFailed;
         errno = 0;
-        if (!answer(out, reply)) {
+        if (!kovra610::text::writeLine(out, reply)) {
             sessionEnded(errno != 0 ? std::strerror(errno) : "write failed");
             return kStepFailed;
         }

@@ -36,6 +36,12 @@ int sequenceLength(const unsigned char* s, std::ptrdiff_t left) {
 
 }  // namespace
 
+std::string jsonArray(const std::vector<std::string>& items) {
+    std::string list;
+    for (const std::string& item : items) list += (list.empty() ? "" : ",") + item;
+    return "[" + list + "]";
+}
+
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     const auto* s = reinterpret_cast<const unsigned char*>(text.c_str());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kovra610::json {
 
@@ -10,6 +11,9 @@ std::string jsonString(const std::string& text);
 // A number as JSON: the shortest text that reads back as the same double;
 // null when it is not finite.
 std::string jsonNumber(double value);
+
+// JSON texts (objects, numbers, ...) as one array.
+std::string jsonArray(const std::vector<std::string>& items);
 
 // The members of one object, in the order added.
 class JsonMembers {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/json/json_text.h"
@@ -193,13 +194,10 @@ bool recordCommand(const std::string& command, const std::string& step, const st
 
 bool recordSetupFile(const std::string& path, int fd) {
     if (!isOpen()) return false;
-    std::string absolute = path;
-    if (path.empty() || path[0] != '/') {
-        char folder[4096];
-        if (::getcwd(folder, sizeof folder) != nullptr) absolute = std::string(folder) + "/" + path;
-    }
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failed);
     json::JsonMembers members;
-    members.add("path", absolute);
+    members.add("path", failed ? path : absolute.string());
     std::string why;
     const std::string digest = fileSha256(fd, &why);
     if (digest.empty())

@@ -1,5 +1,7 @@
 #include "platform/text/text_lines.h"
 
+#include <poll.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -125,6 +127,16 @@ bool readLine(FILE* in, std::size_t limit, std::string* line, bool* tooLong) {
     dropLineFraming(line);
     *tooLong = *tooLong || line->size() > limit;
     return true;
+}
+
+bool writeLine(FILE* out, const std::string& line) {
+    const bool written = std::fputs(line.c_str(), out) >= 0 && std::fputc('\n', out) != EOF;
+    return std::fflush(out) == 0 && written && !std::ferror(out);
+}
+
+bool readerGone(FILE* out) {
+    pollfd p{fileno(out), POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 }  // namespace kovra610::text

@@ -1,5 +1,5 @@
 // Text as commands are written by hand: numbers, the words of a line, and
-// lines read from a file or a stream within a limit.
+// lines read from a file or a stream within a limit, and written back.
 #pragma once
 
 #include <cstddef>
@@ -41,5 +41,13 @@ bool readFile(const std::string& path, const char* what, std::size_t limit, std:
 // end of the input. A line of more than `limit` characters (its framing not
 // counted) sets `tooLong` and is read to its end, keeping its start.
 bool readLine(FILE* in, std::size_t limit, std::string* line, bool* tooLong);
+
+// Writes `line` and a line end to `out` at once; false when it could not be
+// written (the reader has gone: EPIPE when SIGPIPE is ignored, as many
+// supervisors start their children).
+bool writeLine(FILE* out, const std::string& line);
+// Whether the reader of `out` has gone already: a pipe or socket whose other
+// end is closed.
+bool readerGone(FILE* out);
 
 }  // namespace kovra610::text
