@@ -74,6 +74,11 @@ int clear_alarm(int, int, int event, void*, int, int) {
             SetCtrlVal(panelHandle, displays[k], sbus::unpack(words[k]).data);
         }
     }
+    if (failed[0] != 0 && failed[1] != 0)
+        sbus_link_failed("both reads failed: displays kept");
+    else if (failed[0] != 0 || failed[1] != 0)
+        sbus_link_failed(failed[0] != 0 ? "read of ch=0x1 failed: its display kept"
+                                        : "read of ch=0x2 failed: its display kept");
     return 0;
 }
 
@@ -125,7 +130,8 @@ int updatemodectrl(int, int, int event, void*, int, int) {
 int set_ovdmask(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     constexpr int kOvdMasked = 12;
-    FTD232_sbus_single_write(sbus::kBothChannels, 1, sbus::kAlarmRegister, kOvdMasked);
+    if (FTD232_sbus_single_write(sbus::kBothChannels, 1, sbus::kAlarmRegister, kOvdMasked) != 0)
+        sbus_link_failed("not sent: the link refused the word");
     return 0;
 }
 

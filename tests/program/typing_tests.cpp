@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "link/FT2232H.h"
 #include "platform/runtime/main_window.h"
 #include "platform/runtime/runtime_internal.h"
 #include "platform/runtime/status.h"
@@ -408,6 +409,51 @@ TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
     });
     EXPECT_NE(console.find("CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x7FFF 32767\n"),
               std::string::npos);
+}
+
+std::string lastAction() {
+    return runtime::window::mainWindow()
+        ->findChild<QLabel*>("statusLastAction")
+        ->text()
+        .toStdString();
+}
+
+// A word the link refuses or a read it brings no answer to, while the link
+// stays up, is said as such, never "done"; the refused edit goes with the
+// next one.
+TEST_F(ProgramTest, WhatTheLinkRefusedWhileUpIsNeverDone) {
+    runProgram([&] {
+        auto click = [](int control) {
+            tap(widgetOf(control), widgetOf(control)->rect().center());
+        };
+        board->faults().shortenNextReply(2);
+        click(SINGLEREAD);
+        EXPECT_EQ(lastAction(), "Single Read from Part: read failed: fields kept");
+        board->faults().shortenNextReply(2);
+        click(COMMANDBUTTON_5);
+        EXPECT_EQ(lastAction(), "Read Alarm Reg 0x1E: read of ch=0x1 failed: its display kept");
+        board->faults().shortenNextReply(2);
+        click(ALL_2);
+        EXPECT_EQ(lastAction(), "Read all Regs: 1 of 40 reads failed: their levels and codes kept");
+        setSingleWrite(0x12, 0xBEEF);
+        board->faults().failWrite(1);
+        click(COMMANDBUTTON);
+        EXPECT_EQ(lastAction(), "Single Write To Part: not sent: the link refused the word");
+        EXPECT_NE(board->chip().reg(0, 0x12), 0xBEEFu);
+
+        board->faults().failWrite(1);
+        retype(level(0), "2.0");
+        QTest::keyClick(level(0), Qt::Key_Return);
+        EXPECT_EQ(lastAction(),
+                  "DVH_Ch0 VOLTAGE: not all sent: the link refused the word of entry 0 "
+                  "(DVH_Ch0); it and the changes after it go with the next transfer");
+        EXPECT_EQ(board->chip().reg(0, 0), 36044u);
+        retype(level(1), "2.0");
+        QTest::keyClick(level(1), Qt::Key_Return);
+        EXPECT_EQ(lastAction(), "DVL_Ch0 VOLTAGE: done");
+        EXPECT_EQ(board->chip().reg(0, 0), 29491u);
+        EXPECT_EQ(FTD232_link_state(), LINK_UP);
+    });
 }
 
 TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
