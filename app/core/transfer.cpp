@@ -117,8 +117,15 @@ int sbus_structure_write_to_testequip(void) {
     int unsentCount = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
-        if (pair >= 0)
-            image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+        if (pair >= 0) {
+            // A code committed on an entry that converts lasts until here:
+            // its field shows the code of the level that goes instead.
+            const int code = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+            if (code != image->data[i])
+                SetCtrlVal(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, i),
+                           static_cast<unsigned int>(code));
+            image->data[i] = code;
+        }
         if (sbus_entry_defined[i] == 0) {
             if (undefinedEntryChanged(*image, i)) {
                 unsent += (unsent.empty() ? "" : ", ") + std::to_string(i);

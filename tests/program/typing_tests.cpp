@@ -456,6 +456,23 @@ TEST_F(ProgramTest, WhatTheLinkRefusedWhileUpIsNeverDone) {
     });
 }
 
+// A code committed on an entry that converts its level (CLAMPH_Ch0) is
+// replaced by its level's code at the next transfer: said when stored, and
+// the field then shows what the chip holds.
+TEST_F(ProgramTest, ACodeTheTransferReplacesIsSaidAndShownAsReplaced) {
+    runProgram([&] {
+        retype(code(8), "16385");
+        QTest::keyClick(code(8), Qt::Key_Return);
+        EXPECT_EQ(lastAction(),
+                  "CLAMPH_Ch0 CODE: stored until the next transfer, which sends its level's code "
+                  "16384");
+        retype(level(0), "2.0");
+        QTest::keyClick(level(0), Qt::Key_Return);
+        EXPECT_EQ(board->chip().reg(0, 8), 16384u);
+        EXPECT_EQ(shown(code(8)), "16384");
+    });
+}
+
 TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
     runProgram([&] {
         QAccessibleInterface* field = QAccessible::queryAccessibleInterface(level(3));
