@@ -81,7 +81,8 @@ const char* sbus_no_setup_refused = nullptr;
 const char* sbus_action_outcome = nullptr;
 
 void sbus_link_failed(const char* outcome) {
-    if (FTD232_link_state() == LINK_UP) sbus_action_outcome = outcome;
+    if (FTD232_link_state() == LINK_UP && kovra610::runtime::actionUnderWay())
+        sbus_action_outcome = outcome;
 }
 
 int sbus_forget_last_sent(void) {

@@ -39,8 +39,10 @@ extern const char* sbus_no_setup_refused;
 extern const char* sbus_action_outcome;
 // A word the link refused, or a read it brought no answer to, while the
 // link stays up: `outcome` (text that outlives the action) becomes the
-// action's outcome, so it is not reported as done. With the link lost or
-// down, the link's state is the outcome and this leaves it so.
+// outcome of the operator's action under way, so it is not reported as
+// done. With the link lost or down, the link's state is the outcome and
+// this leaves it so; outside an action (start-up) it records nothing that
+// a later action could report as its own.
 void sbus_link_failed(const char* outcome);
 // Records the image's entries in use as what the transfer last sent: for an
 // image read back from the chip, so the next pass sends only what changes.

@@ -453,6 +453,14 @@ TEST_F(ProgramTest, WhatTheLinkRefusedWhileUpIsNeverDone) {
         EXPECT_EQ(lastAction(), "DVL_Ch0 VOLTAGE: done");
         EXPECT_EQ(board->chip().reg(0, 0), 29491u);
         EXPECT_EQ(FTD232_link_state(), LINK_UP);
+
+        // A pass refused outside an action, as at start-up, is no later
+        // action's outcome.
+        sbus_structure.data[2] = 1;
+        board->faults().failWrite(1);
+        sbus_structure_write_to_testequip();
+        click(SINGLEREAD);
+        EXPECT_EQ(lastAction(), "Single Read from Part: done");
     });
 }
 
