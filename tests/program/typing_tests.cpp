@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
@@ -86,6 +87,17 @@ void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModi
             QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
                 w->window()->windowHandle(), type, key, modifiers);
     QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// A notch of the mouse wheel over a control (scrolled into view first).
+void wheel(QWidget* w, int notches) {
+    for (QWidget* up = w->parentWidget(); up != nullptr; up = up->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) scroll->ensureWidgetVisible(w);
+    const QPoint at = w->rect().center();
+    QWindowSystemInterface::handleWheelEvent(w->window()->windowHandle(), w->mapTo(w->window(), at),
+                                             w->mapToGlobal(at), QPoint(),
+                                             QPoint(0, 120 * notches));
     QCoreApplication::processEvents();
 }
 
@@ -478,6 +490,30 @@ TEST_F(ProgramTest, ACodeTheTransferReplacesIsSaidAndShownAsReplaced) {
         QTest::keyClick(level(0), Qt::Key_Return);
         EXPECT_EQ(board->chip().reg(0, 8), 16384u);
         EXPECT_EQ(shown(code(8)), "16384");
+    });
+}
+
+// The wheel turned over a numeric or a ring the operator is not in
+// scrolls the panel and changes nothing; in the field the operator is in,
+// it steps the value as an arrow key does.
+TEST_F(ProgramTest, AWheelOverAControlNotInUseScrollsThePanelAndSendsNothing) {
+    runProgram([&] {
+        QScrollBar* bar = runtime::window::mainWindow()
+                              ->findChild<QScrollArea*>("panelScrollArea")
+                              ->verticalScrollBar();
+        focusField(level(0));
+        board->chip().clearLists();
+        for (QWidget* w : {level(5), code(6), widgetOf(DRVCLC)}) {
+            const int scrolled = bar->value();
+            wheel(w, bar->value() > 0 ? 1 : -1);
+            EXPECT_NE(bar->value(), scrolled) << w->objectName().toStdString();
+        }
+        EXPECT_EQ(shown(level(5)), "1.500");
+        EXPECT_EQ(shown(code(6)), "19660");
+        EXPECT_TRUE(board->chip().words().empty());
+        focusField(level(5));
+        wheel(level(5), 1);
+        EXPECT_EQ(board->chip().reg(0, 5), 26869u);  // 1.6 V
     });
 }
 
