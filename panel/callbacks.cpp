@@ -16,6 +16,11 @@
 
 namespace sbus = kovra610::sbus;
 
+namespace {
+// What the second data view said of a value wider than the word's data.
+char keptText[100];
+}  // namespace
+
 int mode_write(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
@@ -49,7 +54,12 @@ int translate_data2(int, int, int event, void*, int, int) {
     GetCtrlVal(panelHandle, DATA_2, &data);
     const unsigned int sent = data & 0xFFFFu;
     SetCtrlVal(panelHandle, DATA_1, sent);
-    if (sent != data) SetCtrlVal(panelHandle, DATA_2, sent);
+    if (sent != data) {
+        SetCtrlVal(panelHandle, DATA_2, sent);
+        std::snprintf(keptText, sizeof keptText, "the word carries 16 data bits: %u is kept as %u",
+                      data, sent);
+        sbus_action_outcome = keptText;
+    }
     return 0;
 }
 
