@@ -323,9 +323,7 @@ int getString(const Control& c, Value* out) {
 
 int setString(Control& c, const QString& text) {
     const QSignalBlocker block(c.widget);
-    auto* e = qobject_cast<QLineEdit*>(c.widget);
-    e->setText(text);
-    e->setModified(false);
+    dynamic_cast<CommitLineEdit*>(c.widget.data())->writeText(text);
     return UIE_NO_ERROR;
 }
 

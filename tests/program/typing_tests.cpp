@@ -400,11 +400,17 @@ TEST_F(ProgramTest, ARefusalOutlastsTheClickThatMadeIt) {
     });
 }
 
-// Typed text meets one fate: Escape abandons it; Enter sends it before a key
-// typed ahead acts ("Read all Regs" then reads back the level sent); the
-// close button, like "Exit", commits it first, an action reported as any.
+// Typed text meets one fate: Escape abandons it (in a level and in a row's
+// name alike); Enter sends it before a key typed ahead acts ("Read all
+// Regs" then reads back the level sent); the close button, like "Exit",
+// commits it first, an action reported as any.
 TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
     runProgram([&] {
+        QWidget* name = widgetOf(GetCtrlArrayItem(LabelArr, 2));
+        retype(name, "Renamed");
+        QTest::keyClick(name, Qt::Key_Escape);
+        QTest::keyClick(name, Qt::Key_W, Qt::ControlModifier);  // takes the names in
+        EXPECT_STREQ(sbus_structure.name[2], "DVT_Ch0");
         const unsigned before = board->chip().reg(0, 7);
         retype(level(7), "2.0");
         QTest::keyClick(level(7), Qt::Key_Escape);
