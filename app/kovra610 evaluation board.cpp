@@ -130,16 +130,26 @@ std::string action_caption(const kovra610::runtime::CommitReport& report) {
     return kovra610::runtime::trimmed(report.caption);
 }
 
+// The outcome of a code stored on an entry that converts.
+char levelCode[100];
+
 // What became of an edit of a DAC row that sends nothing though the link
-// is up: a code is stored and goes with the next transfer; a row with no
-// DAC entry stores nothing. Null for any other action.
+// is up: a code is stored and goes with the next transfer, but on an entry
+// that converts, whose level's code the transfer sends instead; a row with
+// no DAC entry stores nothing. Null for any other action.
 const char* dac_row_outcome(int control) {
     bool code = false;
     const int i = dac_row(control, &code);
     if (i < 0) return nullptr;
     if (i >= sbus_structure.number_dacs) return "no DAC entry: nothing stored or sent";
     if (!code) return nullptr;
-    return sbus_setup_loaded() ? "stored: sent with the next transfer" : SBUS_NO_SETUP;
+    if (!sbus_setup_loaded()) return SBUS_NO_SETUP;
+    const int pair = sbus_conversion_pair(&sbus_structure, i);
+    if (pair < 0) return "stored: sent with the next transfer";
+    std::snprintf(levelCode, sizeof levelCode,
+                  "stored until the next transfer, which sends its level's code %d",
+                  sbus_volts_to_code(sbus_structure.volts[i], &sbus_structure.dac_scale[pair]));
+    return levelCode;
 }
 
 // The link's state into the status bar; returns what became of the last

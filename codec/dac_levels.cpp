@@ -26,6 +26,9 @@ void listReadBack(int i, const kovra610::sbus::Word& answer) {
            static_cast<int>(answer.data));
 }
 
+// What the last "Read all Regs" said of the reads that got no answer.
+char unanswered[100];
+
 // Entry i takes the data read back, and its level by pair 0.
 void storeReadBack(int i, unsigned int data) {
     sbus_structure.volts[i] = sbus_code_to_volts(data);
@@ -94,10 +97,12 @@ int read_all_dacs(int, int, int event, void*, int, int) {
     }
     unsigned int previousData = 0;  // the first read has no previous reply
     int answered = 0;
+    int asked = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         if (sbus_entry_defined[i] == 0) continue;
         const unsigned int ch = static_cast<unsigned int>(image->ch[i]);
         unsigned int word = 0;
+        ++asked;
         if (FTD232_sbus_read_word(image->ch[i], image->addr[i], previousData, &word) != 0) {
             printf("%-10s ch=0x%X addr=0x%X read failed: level and code kept\n", image->name[i], ch,
                    static_cast<unsigned int>(image->addr[i]));
@@ -114,6 +119,12 @@ int read_all_dacs(int, int, int event, void*, int, int) {
         ++answered;
     }
     if (answered > 0) write_sbus_structure_to_panel();
+    if (answered < asked) {
+        std::snprintf(unanswered, sizeof unanswered,
+                      "%d of %d reads failed: their levels and codes kept", asked - answered,
+                      asked);
+        sbus_link_failed(unanswered);
+    }
     return 0;
 }
 

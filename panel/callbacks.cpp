@@ -16,6 +16,11 @@
 
 namespace sbus = kovra610::sbus;
 
+namespace {
+// What the second data view said of a value wider than the word's data.
+char keptText[100];
+}  // namespace
+
 int mode_write(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     SetCtrlAttribute(panelHandle, LED, ATTR_LED_BUSY, 1);
@@ -49,7 +54,12 @@ int translate_data2(int, int, int event, void*, int, int) {
     GetCtrlVal(panelHandle, DATA_2, &data);
     const unsigned int sent = data & 0xFFFFu;
     SetCtrlVal(panelHandle, DATA_1, sent);
-    if (sent != data) SetCtrlVal(panelHandle, DATA_2, sent);
+    if (sent != data) {
+        SetCtrlVal(panelHandle, DATA_2, sent);
+        std::snprintf(keptText, sizeof keptText, "the word carries 16 data bits: %u is kept as %u",
+                      data, sent);
+        sbus_action_outcome = keptText;
+    }
     return 0;
 }
 
@@ -74,6 +84,11 @@ int clear_alarm(int, int, int event, void*, int, int) {
             SetCtrlVal(panelHandle, displays[k], sbus::unpack(words[k]).data);
         }
     }
+    if (failed[0] != 0 && failed[1] != 0)
+        sbus_link_failed("both reads failed: displays kept");
+    else if (failed[0] != 0 || failed[1] != 0)
+        sbus_link_failed(failed[0] != 0 ? "read of ch=0x1 failed: its display kept"
+                                        : "read of ch=0x2 failed: its display kept");
     return 0;
 }
 
@@ -125,7 +140,8 @@ int updatemodectrl(int, int, int event, void*, int, int) {
 int set_ovdmask(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     constexpr int kOvdMasked = 12;
-    FTD232_sbus_single_write(sbus::kBothChannels, 1, sbus::kAlarmRegister, kOvdMasked);
+    if (FTD232_sbus_single_write(sbus::kBothChannels, 1, sbus::kAlarmRegister, kOvdMasked) != 0)
+        sbus_link_failed("not sent: the link refused the word");
     return 0;
 }
 

@@ -452,7 +452,9 @@ int create_sbus_select_setup_files(int, int control, int event, void*, int, int)
         sbus_structure_write_to_testequip();
         // A file with fewer records than entries in use leaves the others
         // as they were: said, so a file cut short is not taken for whole.
-        if (sbus_no_setup_refused == nullptr) sbus_action_outcome = sbus_say_partly_loaded(path);
+        const char* partly =
+            sbus_no_setup_refused == nullptr ? sbus_say_partly_loaded(path) : nullptr;
+        if (partly != nullptr && sbus_action_outcome == nullptr) sbus_action_outcome = partly;
     } else if (control == SBUSLRN) {
         write_sbus_panel_to_structure();
         write_structure_to_sbus_setupfile();

@@ -55,6 +55,9 @@ bool undefinedEntryChanged(const SBUS_STRUCTURE& image, int i) {
     return changed;
 }
 
+// The text of the last pass that a refused word ended.
+char refusedText[200];
+
 // Says which changed entries were not sent, on the console, and points
 // sbus_no_setup_refused at the text for the status bar.
 void sayUnsent(const std::string& entries, int count) {
@@ -76,6 +79,11 @@ const char SBUS_NO_SETUP_READ[] = "No setup loaded: nothing read - load a setup 
 const char SBUS_NO_SETUP_SAVE[] = "No setup loaded: nothing saved - load a setup file first";
 const char* sbus_no_setup_refused = nullptr;
 const char* sbus_action_outcome = nullptr;
+
+void sbus_link_failed(const char* outcome) {
+    if (FTD232_link_state() == LINK_UP && kovra610::runtime::actionUnderWay())
+        sbus_action_outcome = outcome;
+}
 
 int sbus_forget_last_sent(void) {
     sbus_last_sent = nothingSentYet();
@@ -110,8 +118,15 @@ int sbus_structure_write_to_testequip(void) {
     int unsentCount = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
         const int pair = sbus_conversion_pair(image, i);
-        if (pair >= 0)
-            image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+        if (pair >= 0) {
+            // A code committed on an entry that converts lasts until here:
+            // its field shows the code of the level that goes instead.
+            const int code = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+            if (code != image->data[i])
+                SetCtrlVal(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, i),
+                           static_cast<unsigned int>(code));
+            image->data[i] = code;
+        }
         if (sbus_entry_defined[i] == 0) {
             if (undefinedEntryChanged(*image, i)) {
                 unsent += (unsent.empty() ? "" : ", ") + std::to_string(i);
@@ -141,7 +156,14 @@ int sbus_structure_write_to_testequip(void) {
             // every further word would fail the same way).
             const bool sent = FTD232_sbus_serial_write(image, i) == 0;
             ProcessSystemEvents();
-            if (!sent) break;
+            if (!sent) {
+                std::snprintf(refusedText, sizeof refusedText,
+                              "not all sent: the link refused the word of entry %d (%s); it and "
+                              "the changes after it go with the next transfer",
+                              i, image->name[i]);
+                sbus_link_failed(refusedText);
+                break;
+            }
         }
         sbus_last_sent.data[i] = data;
         sbus_last_sent.addr[i] = addr;
@@ -167,9 +189,12 @@ void sbus_last_sent_from_image(void) {
 int part_single_write(void) {
     const PanelWord w = panelWord(CH, REG, ADDR, DATA_1);
     if (w.rw == 0) {
-        FTD232_sbus_single_read(w.ch, w.rw, w.addr, w.data);  // a read cycle; the answer is dropped
-    } else {
-        FTD232_sbus_single_write(w.ch, w.rw, w.addr, w.data);
+        // A read cycle; the answer is dropped.
+        if (FTD232_sbus_read_word(static_cast<int>(w.ch), static_cast<int>(w.addr),
+                                  static_cast<int>(w.data), nullptr) != 0)
+            sbus_link_failed("the read cycle got no answer");
+    } else if (FTD232_sbus_single_write(w.ch, w.rw, w.addr, w.data) != 0) {
+        sbus_link_failed("not sent: the link refused the word");
     }
     return 0;
 }
@@ -180,6 +205,7 @@ int part_single_read(void) {
     if (FTD232_sbus_read_word(static_cast<int>(w.ch), static_cast<int>(w.addr),
                               static_cast<int>(w.data), &word) != 0) {
         printf("Single read ch=0x%X addr=0x%X failed: fields kept\n", w.ch, w.addr);
+        sbus_link_failed("read failed: fields kept");
         return 0;
     }
     const kovra610::sbus::Word answer = kovra610::sbus::unpack(word);

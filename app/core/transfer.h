@@ -37,6 +37,13 @@ extern const char* sbus_no_setup_refused;
 // than entries in use). The report of the action takes (and clears) it for
 // the status bar, after a refusal; null otherwise.
 extern const char* sbus_action_outcome;
+// A word the link refused, or a read it brought no answer to, while the
+// link stays up: `outcome` (text that outlives the action) becomes the
+// outcome of the operator's action under way, so it is not reported as
+// done. With the link lost or down, the link's state is the outcome and
+// this leaves it so; outside an action (start-up) it records nothing that
+// a later action could report as its own.
+void sbus_link_failed(const char* outcome);
 // Records the image's entries in use as what the transfer last sent: for an
 // image read back from the chip, so the next pass sends only what changes.
 void sbus_last_sent_from_image(void);

@@ -365,10 +365,16 @@ public:
     explicit CommitLineEdit(QWidget* parent) : QLineEdit(parent) {}
     std::function<void()> onCommit;
 
+    // The program writes the text: shown, and kept as the field's text.
+    void writeText(const QString& text) {
+        setText(text);
+        keepTyped();
+    }
+
     bool editPending() const override { return isModified(); }
     void settleEdit() override {
         if (!isModified()) return;
-        setModified(false);
+        keepTyped();
         if (!onCommit) return;
         const UserInputHeld held;
         onCommit();
@@ -376,22 +382,38 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
+        if (!isModified()) kept_ = text();  // what an edit starting here leaves
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             QLineEdit::keyPressEvent(event);
-            setModified(false);
+            keepTyped();
             if (onCommit) onCommit();
+            return;
+        }
+        if (event->key() == Qt::Key_Escape && isModified()) {
+            // The typed text is abandoned, as in a numeric: the field shows
+            // the text it held, and no later action takes what was typed.
+            event->accept();
+            setText(kept_);
             return;
         }
         QLineEdit::keyPressEvent(event);
     }
     void focusOutEvent(QFocusEvent* event) override {
         const bool edited = isModified();
-        setModified(false);
+        keepTyped();
         QLineEdit::focusOutEvent(event);
         if (!edited || !onCommit) return;
         const UserInputHeld held;
         onCommit();
     }
+
+private:
+    void keepTyped() {
+        setModified(false);
+        kept_ = text();
+    }
+
+    QString kept_;
 };
 
 // Tab moves on to the next control rather than going into the text.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -134,6 +135,29 @@ int enterRingText(Control& c, const QString& text) {
     return ok ? controlKind(c.kind).enterNumber(c, v) : UIE_INVALID_TYPE;
 }
 
+// A wheel turned over a numeric or a ring that the operator is not in
+// scrolls the panel instead: it changes no value, so scrolling past a
+// control sends nothing to the chip. The control the operator clicked or
+// tabbed into takes the wheel as a step.
+class WheelOnlyWhenFocused : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
+            return QObject::eventFilter(watched, event);
+        event->ignore();  // on to the widgets around it: the panel's scroll area
+        return true;
+    }
+};
+
+void takeWheelOnlyWhenFocused(QWidget* w) {
+    static auto* const guard = new WheelOnlyWhenFocused(QCoreApplication::instance());
+    w->setFocusPolicy(Qt::StrongFocus);  // a wheel gives no focus
+    w->installEventFilter(guard);
+}
+
 // --- Numeric -----------------------------------------------------------------
 
 std::string checkNumeric(const FormWidget& w, Control& c) {
@@ -151,6 +175,7 @@ std::string checkNumeric(const FormWidget& w, Control& c) {
 
 void setUpNumeric(QWidget* w, const Control&) {
     if (auto* level = dynamic_cast<CommitDoubleSpin*>(w)) level->keepPrecision();
+    takeWheelOnlyWhenFocused(w);
 }
 
 void wireEntry(QWidget* w, const std::function<void()>& deliver) {
@@ -235,6 +260,7 @@ std::string checkRing(const FormWidget& w, Control& c) {
 void setUpRing(QWidget* w, const Control&) {
     auto* combo = qobject_cast<QComboBox*>(w);
     if (combo->currentIndex() < 0) combo->setCurrentIndex(0);
+    takeWheelOnlyWhenFocused(w);
 }
 
 void wireRing(QWidget* w, const std::function<void()>& deliver) {
@@ -297,9 +323,7 @@ int getString(const Control& c, Value* out) {
 
 int setString(Control& c, const QString& text) {
     const QSignalBlocker block(c.widget);
-    auto* e = qobject_cast<QLineEdit*>(c.widget);
-    e->setText(text);
-    e->setModified(false);
+    dynamic_cast<CommitLineEdit*>(c.widget.data())->writeText(text);
     return UIE_NO_ERROR;
 }
 

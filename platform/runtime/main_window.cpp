@@ -269,6 +269,10 @@ void setCommitHook(CommitHook hook) {
     window::state().commitHook = std::move(hook);
 }
 
+bool actionUnderWay() {
+    return window::state().actionDepth > 0;
+}
+
 }  // namespace kovra610::runtime
 
 namespace kovra610::runtime::detail {

@@ -165,6 +165,10 @@ using CommitHook = std::function<void(const CommitReport&)>;
 // the panel operator's); an empty hook removes it.
 void setCommitHook(CommitHook hook);
 
+// Whether a commit is being delivered to a callback: an action whose
+// outcome the commit hook reports once it ends.
+bool actionUnderWay();
+
 // Text without the blanks (spaces and tabs) around it: a caption as a
 // message names it.
 std::string trimmed(const std::string& text);

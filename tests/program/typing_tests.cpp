@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
@@ -85,6 +86,16 @@ void typeAhead(QWidget* w, std::initializer_list<std::pair<int, Qt::KeyboardModi
             QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
                 w->window()->windowHandle(), type, key, modifiers);
     QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Notches of the mouse wheel over a control in view.
+void wheel(QWidget* w, int notches) {
+    runtime::window::mainWindow()->findChild<QScrollArea*>()->ensureWidgetVisible(w);
+    const QPoint at = w->rect().center();
+    QWindowSystemInterface::handleWheelEvent(w->window()->windowHandle(), w->mapTo(w->window(), at),
+                                             w->mapToGlobal(at), QPoint(),
+                                             QPoint(0, 120 * notches));
     QCoreApplication::processEvents();
 }
 
@@ -387,11 +398,17 @@ TEST_F(ProgramTest, ARefusalOutlastsTheClickThatMadeIt) {
     });
 }
 
-// Typed text meets one fate: Escape abandons it; Enter sends it before a key
-// typed ahead acts ("Read all Regs" then reads back the level sent); the
-// close button, like "Exit", commits it first, an action reported as any.
+// Typed text meets one fate: Escape abandons it (in a level and in a row's
+// name alike); Enter sends it before a key typed ahead acts ("Read all
+// Regs" then reads back the level sent); the close button, like "Exit",
+// commits it first, an action reported as any.
 TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
     runProgram([&] {
+        QWidget* name = widgetOf(GetCtrlArrayItem(LabelArr, 2));
+        retype(name, "Renamed");
+        QTest::keyClick(name, Qt::Key_Escape);
+        QTest::keyClick(name, Qt::Key_W, Qt::ControlModifier);  // takes the names in
+        EXPECT_STREQ(sbus_structure.name[2], "DVT_Ch0");
         const unsigned before = board->chip().reg(0, 7);
         retype(level(7), "2.0");
         QTest::keyClick(level(7), Qt::Key_Escape);
@@ -408,6 +425,66 @@ TEST_F(TypingTest, TypedTextIsAbandonedByEscapeOrSentBeforeWhatFollows) {
     });
     EXPECT_NE(console.find("CPH_Ch0    ch=0x1 addr=0x3 rw=0x0 data=0x7FFF 32767\n"),
               std::string::npos);
+}
+
+// An action's outcome says what its words and reads came to: a word the
+// link refused or a read it left unanswered while it stays up (the refused
+// edit goes with the next), a code the transfer replaces by its level's, a
+// data value cut to 16 bits. A pass refused outside an action, as at
+// start-up, is no later action's outcome.
+TEST_F(ProgramTest, AnActionsOutcomeSaysWhatItsWordsAndReadsCameTo) {
+    runProgram([&] {
+        auto outcome = [](int control, const char* typed = nullptr) {
+            QWidget* w = widgetOf(control);
+            if (typed != nullptr) retype(w, typed);
+            if (typed != nullptr) QTest::keyClick(w, Qt::Key_Return);
+            if (typed == nullptr) tap(w, w->rect().center());
+            return runtime::window::mainWindow()->findChild<QLabel*>("statusLastAction")->text();
+        };
+        board->faults().shortenNextReply(2);  // while the link owes no earlier reply
+        EXPECT_EQ(outcome(ALL_2),
+                  "Read all Regs: 1 of 40 reads failed: their levels and codes kept");
+        board->faults().failWrite(1);
+        EXPECT_EQ(outcome(COMMANDBUTTON),
+                  "Single Write To Part: not sent: the link refused the word");
+        board->faults().failWrite(1);
+        EXPECT_EQ(outcome(DAC1_0, "2.0"),
+                  "DVH_Ch0 VOLTAGE: not all sent: the link refused the word of entry 0 "
+                  "(DVH_Ch0); it and the changes after it go with the next transfer");
+        EXPECT_EQ(outcome(DAC1_1, "2.0"), "DVL_Ch0 VOLTAGE: done");
+        EXPECT_EQ(board->chip().reg(0, 0), 29491u);
+        EXPECT_EQ(outcome(ADDR_9, "16385"),
+                  "CLAMPH_Ch0 CODE: stored until the next transfer, which sends its level's code "
+                  "16384");
+        outcome(DAC1_2, "2.0");
+        EXPECT_EQ(shown(code(8)), "16384");
+        EXPECT_EQ(outcome(DATA_2, "70000"),
+                  "DATA_2: the word carries 16 data bits: 70000 is kept as 4464");
+        board->faults().failWrite(1);
+        sbus_structure.data[3] = 1;
+        sbus_structure_write_to_testequip();
+        EXPECT_EQ(outcome(SINGLEREAD), "Single Read from Part: done");
+    });
+}
+
+// The wheel over a numeric or a ring the operator is not in scrolls the
+// panel and changes nothing; in the field the operator is in, it steps.
+TEST_F(ProgramTest, AWheelOverAControlNotInUseScrollsThePanelAndSendsNothing) {
+    runProgram([&] {
+        QScrollBar* bar =
+            runtime::window::mainWindow()->findChild<QScrollArea*>()->verticalScrollBar();
+        focusField(level(0));
+        board->chip().clearLists();
+        for (QWidget* w : {level(5), widgetOf(DRVCLC)}) {
+            const int scrolled = bar->value();
+            wheel(w, bar->value() > 0 ? 1 : -1);
+            EXPECT_NE(bar->value(), scrolled) << w->objectName().toStdString();
+        }
+        EXPECT_TRUE(board->chip().words().empty());
+        focusField(level(5));
+        wheel(level(5), 1);
+        EXPECT_EQ(board->chip().reg(0, 5), 26869u);  // 1.5 V a step up
+    });
 }
 
 TEST_F(TypingTest, AccessibilityActionsStepAndEnterAsTheKeyboardDoes) {
