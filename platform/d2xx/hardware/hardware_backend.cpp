@@ -233,9 +233,13 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
     // The board plain "usb" took is the board from now on: a re-open (after
     // a pulled cable) finds it again or none, and never drives another
     // FT2232H that has come first on the bus, whose chip holds nothing this
-    // session sent.
+    // session sent. A board whose serial number is not its own alone cannot
+    // be told again, and is not held.
+    const auto sameSerial = [device](const UsbDevice& other) {
+        return other.productId == kFt2232ProductId && other.serial == device->serial;
+    };
     if (serial_.empty() && held_.empty() && interfaceIndex == 0 &&
-        device->productId == kFt2232ProductId)
+        std::count_if(devices.begin(), devices.end(), sameSerial) == 1 && sameSerial(*device))
         held_ = device->serial;
     ports_.emplace(key, std::move(port));
     *handle = reinterpret_cast<FT_HANDLE>(key);
