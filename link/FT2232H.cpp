@@ -484,11 +484,15 @@ int SetClkFreq(int divisor, int) {
     return 0;
 }
 
+// Once the reset line has gone low the chip's registers are at their reset
+// values, whatever becomes of the rest of the pulse (a cable pulled between
+// the writes): the result says whether that happened.
 int FTD232_sbus_reset_part(void) {
-    writeCommand(mpsse::setLowByte(sbus::kResetLow));               // reset low, select high
+    const bool pulsed =
+        writeCommand(mpsse::setLowByte(sbus::kResetLow)) == FT_OK;  // reset low, select high
     writeCommand(mpsse::setLowByte(sbus::kIdle));                   // reset high: idle
     writeCommand(mpsse::clockBytePulses(sbus::kResetClockGroups));  // select high
-    return 0;
+    return pulsed ? 0 : 1;
 }
 
 namespace {

@@ -49,4 +49,6 @@ int FTD232_sbus_serial_write(SBUS_STRUCTURE* image, int index);
 int FTD232_sbus_read_words(const int* ch, const int* addr, int count, unsigned int* words, int* ok);
 
 int SetClkFreq(int divisor, int unused);
+// 0 when the reset line went low (the chip is reset, even should the link
+// be lost before the pulse ends), non-zero when it did not.
 int FTD232_sbus_reset_part(void);

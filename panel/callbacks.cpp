@@ -96,8 +96,7 @@ int clear_alarm(int, int, int event, void*, int, int) {
 // sent: the next transfer sends every entry in use.
 int reset(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
-    FTD232_sbus_reset_part();
-    if (FTD232_link_state() != LINK_UP) {
+    if (FTD232_sbus_reset_part() != 0) {
         printf("Chip not reset: the link is not up\n");
         return 0;
     }

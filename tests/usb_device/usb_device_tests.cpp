@@ -183,6 +183,15 @@ TEST_F(UsbDeviceTest, ASerialNumberTwoBoardsCarryNamesNeither) {
     EXPECT_EQ(ports.size(), 4u);
     for (const FtdiPort& port : ports) EXPECT_FALSE(port.selected) << port.index;
     unsetenv("KOVRA610_BOARD");
+
+    // Plain "usb" opens the first of them, and again after a close: a
+    // serial number two boards carry does not hold the board it opened.
+    installBackend(makeHardwareBackend());
+    for (int open = 0; open < 2; ++open) {
+        testing::StdoutCapture quiet;
+        ASSERT_EQ(FT_Open(0, &h), FT_OK) << open;
+        EXPECT_EQ(FT_Close(h), FT_OK);
+    }
 }
 
 TEST_F(UsbDeviceTest, ThePortListShowsEveryPortAndTheOneTheSettingOpens) {

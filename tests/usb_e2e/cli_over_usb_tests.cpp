@@ -168,19 +168,31 @@ TEST_F(CliOverUsb, ACablePulledDuringReadAllEndsTheRunWithoutHanging) {
 // A re-open that finds no board answers with the driver's reason, not a
 // guess. The cable is pulled somewhere among the reads (how many bulk
 // transfers a read takes depends on timing), always before the re-open.
+// With plain "usb" the board is the one the session opened: a second
+// FT2232H, now first on the bus, is not opened in its place.
 TEST_F(CliOverUsb, AFailedReopenSaysWhyTheBoardCouldNotBeOpened) {
     KOVRA610_NEEDS_EMULATED_BUS();
     std::string input;
     for (int i = 0; i < 8; ++i) input += "read 1 0\n";
-    const Outcome r = run({"serve"}, "ft2232h:KV610001:unplug-after=64", "usb:serial=KV610001",
-                          input + "reopen\n");
-    const std::vector<std::string> answers = lines(r.out);
-    ASSERT_EQ(answers.size(), 10u) << r.out << r.err;
-    EXPECT_NE(answers[8].find("link down"), std::string::npos) << answers[8];
-    EXPECT_NE(answers[9].find("\"link down: KOVRA610_BOARD=usb:serial=KV610001: no FT2232H with "
-                              "serial number KV610001 is attached"),
-              std::string::npos)
-        << answers[9];
+    const struct {
+        const char* devices;
+        const char* setting;
+        const char* why;
+    } cases[] = {{"ft2232h:KV610001:unplug-after=64", "usb:serial=KV610001",
+                  "\"link down: KOVRA610_BOARD=usb:serial=KV610001: no FT2232H with serial "
+                  "number KV610001 is attached"},
+                 {"ft2232h:KV610001:unplug-after=64,ft2232h:KV610002", "usb",
+                  "\"link down: KOVRA610_BOARD=usb: the board opened before, FT2232H KV610001, is "
+                  "not attached (attached: FT2232H KV610002)"}};
+    for (const auto& c : cases) {
+        const Outcome r = run({"serve"}, c.devices, c.setting, input + "reopen\nwrite 1 1 0 1\n");
+        const std::vector<std::string> answers = lines(r.out);
+        ASSERT_EQ(answers.size(), 11u) << r.out << r.err;
+        EXPECT_NE(answers[8].find("link down"), std::string::npos) << answers[8];
+        EXPECT_NE(answers[9].find(c.why), std::string::npos) << answers[9];
+        EXPECT_NE(answers[10].find("link down"), std::string::npos) << answers[10];
+        EXPECT_TRUE(chips["KV610002"].words.empty());
+    }
 }
 
 // A port whose latency timer stays at 125 ms whatever the tool sets: the

@@ -183,5 +183,29 @@ TEST_F(ProgramOverUsb, AnEditLostWithTheCableIsSentWhenTheLinkIsBack) {
     EXPECT_EQ(count(console, "Link lost: "), 1) << console;
 }
 
+// A chip reset whose pulse the cable cut short still reset the chip: once
+// the link is open again, the next transfer sends every entry, and the
+// chip holds the whole image again.
+TEST_F(ProgramOverUsb, AResetCutShortByThePulledCableStillCounts) {
+    KOVRA610_NEEDS_EMULATED_BUS();
+    int resets = -1;
+    EXPECT_EQ(runProgram([&] {
+                  resets = USB_CONTROL(kovra610_usb_chip_resets)(0);
+                  USB_CONTROL(kovra610_usb_unplug_after)(0, 1);  // after the reset line went low
+                  driver::press(panelHandle, COMMANDBUTTON_4);   // "Reset Part "
+                  USB_CONTROL(kovra610_usb_replug)(0);
+                  driver::press(panelHandle, COMMANDBUTTON_6);  // "Reset FTDI232H"
+                  driver::commit(panelHandle, DRVFORCE, 3);
+              }),
+              0);
+    EXPECT_EQ(USB_CONTROL(kovra610_usb_chip_resets)(0), resets + 1) << console;
+    for (int i = 0; i < sbus_structure.number_registers; ++i)
+        EXPECT_EQ(USB_CONTROL(kovra610_usb_chip_reg)(0, sbus_structure.ch[i] == 2 ? 1 : 0,
+                                                     static_cast<unsigned>(sbus_structure.addr[i])),
+                  sbus_structure.data[i] & 0xFFFF)
+            << "entry " << i << "\n"
+            << console;
+}
+
 }  // namespace
 }  // namespace kovra610::testing

@@ -64,13 +64,18 @@ FT_STATUS HardwareBackend::settingResult(int seamResult) const {
     return seamResult < 0 ? FT_IO_ERROR : FT_OK;
 }
 
+const std::string& HardwareBackend::chosenSerial() const {
+    return serial_.empty() ? held_ : serial_;
+}
+
 bool HardwareBackend::named(const UsbDevice& device) const {
-    return device.productId == kFt2232ProductId && device.serial == serial_;
+    return device.productId == kFt2232ProductId && device.serial == chosenSerial();
 }
 
 int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report) {
     const int result = seam_->enumerate(devices);
-    if (result < 0 || serial_.empty()) return result;
+    const std::string& serial = chosenSerial();
+    if (result < 0 || serial.empty()) return result;
     std::vector<UsbDevice> boards;
     std::string attached, places;
     for (const UsbDevice& device : devices) {
@@ -90,17 +95,22 @@ int HardwareBackend::usableDevices(std::vector<UsbDevice>& devices, bool report)
     }
     // Two boards with one serial number: which is meant cannot be told, and
     // guessing would drive the wrong board.
+    const std::string setting =
+        serial_.empty() ? "KOVRA610_BOARD=usb: " : "KOVRA610_BOARD=usb:serial=" + serial_ + ": ";
+    attached = attached.empty() ? "no FTDI device is attached" : "attached: " + attached;
     if (report && boards.size() > 1) {
-        reportBoardProblem("KOVRA610_BOARD=usb:serial=" + serial_ + ": " +
-                           std::to_string(boards.size()) + " FT2232H carry serial number " +
-                           serial_ + " (USB devices " + places +
+        reportBoardProblem(setting + std::to_string(boards.size()) +
+                           " FT2232H carry serial number " + serial + " (USB devices " + places +
                            "), so which is the board cannot be told: give each board a serial "
                            "number of its own, or leave only one attached");
+    } else if (report && serial_.empty()) {
+        reportBoardProblem(setting + "the board opened before, FT2232H " + serial +
+                           ", is not attached (" + attached +
+                           "): it is the only board opened again; start the tool again to take "
+                           "another");
     } else if (report) {
-        reportBoardProblem(
-            "KOVRA610_BOARD=usb:serial=" + serial_ + ": no FT2232H with serial number " + serial_ +
-            " is attached (" +
-            (attached.empty() ? "no FTDI device is attached" : "attached: " + attached) + ")");
+        reportBoardProblem(setting + "no FT2232H with serial number " + serial + " is attached (" +
+                           attached + ")");
     }
     devices.clear();
     return 0;
@@ -132,7 +142,7 @@ bool HardwareBackend::listPorts(std::vector<FtdiPort>& ports, std::string* error
         std::count_if(devices.begin(), devices.end(),
                       [this](const UsbDevice& device) { return named(device); }) == 1;
     for (const UsbDevice& device : devices) {
-        const bool thisOne = serial_.empty() ? ports.empty() : oneNamed && named(device);
+        const bool thisOne = chosenSerial().empty() ? ports.empty() : oneNamed && named(device);
         for (int i = 0; i < portsOf(device.productId); ++i) {
             FtdiPort port;
             port.index = static_cast<int>(ports.size());
@@ -220,6 +230,17 @@ FT_STATUS HardwareBackend::open(int index, FT_HANDLE* handle) {
     port.device = *device;
     port.interfaceIndex = interfaceIndex;
     const std::uintptr_t key = nextHandleKey();
+    // The board plain "usb" took is the board from now on: a re-open (after
+    // a pulled cable) finds it again or none, and never drives another
+    // FT2232H that has come first on the bus, whose chip holds nothing this
+    // session sent. A board whose serial number is not its own alone cannot
+    // be told again, and is not held.
+    const auto sameSerial = [device](const UsbDevice& other) {
+        return other.productId == kFt2232ProductId && other.serial == device->serial;
+    };
+    if (serial_.empty() && held_.empty() && interfaceIndex == 0 &&
+        std::count_if(devices.begin(), devices.end(), sameSerial) == 1 && sameSerial(*device))
+        held_ = device->serial;
     ports_.emplace(key, std::move(port));
     *handle = reinterpret_cast<FT_HANDLE>(key);
     announce(*device, interfaceIndex);

@@ -33,9 +33,11 @@ using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // foreign handle is refused (FT_INVALID_HANDLE) without touching USB.
 // Given a serial number, the backend counts and opens the ports of the
 // FT2232H with that serial number only; when none is attached it says so
-// in one line and counts no port, as it does when two carry it. A
-// successful open names the device on standard output. One thread at a
-// time.
+// in one line and counts no port, as it does when two carry it. Without
+// one, the FT2232H whose interface A it opens first is the board from then
+// on, seen as if named by its serial number (a board without one is not
+// held). A successful open names the device on standard output. One thread
+// at a time.
 class HardwareBackend final : public Backend {
 public:
     // A queue-status query takes what has arrived, without waiting.
@@ -78,6 +80,8 @@ private:
     };
 
     OpenPort* find(FT_HANDLE handle);
+    // The serial number given, or that of the board held; "" for neither.
+    const std::string& chosenSerial() const;
     // The device is an FT2232H with the serial number chosen.
     bool named(const UsbDevice& device) const;
     // The devices this backend counts ports on, in enumeration order; < 0
@@ -95,6 +99,7 @@ private:
     std::map<std::uintptr_t, OpenPort> ports_;
     std::string opened_;  // the device last opened, as boardName() gives it
     std::string openedSerial_;
+    std::string held_;  // the board plain "usb" opened first, by serial number
 };
 
 }  // namespace hw
