@@ -55,8 +55,11 @@ int sbus_start_up_headless(char* program, int attach, kovra610::runtime::Collect
                           std::string("the panel \"") + PANEL_FILE +
                               "\" could not be loaded from the program's folder",
                           why);
-    const int attached = attach ? sbus_attach() : ATTACHED;
-    if (!attach) sbus_initialize();
+    int attached = ATTACHED;
+    if (attach)
+        attached = sbus_attach();
+    else
+        sbus_initialize();
     std::fflush(stdout);
     const std::string collected = popups->take();
     // A read-back that failed on a lost link is reported as link down.

@@ -144,11 +144,10 @@ const char* dac_row_outcome(int control) {
     if (i >= sbus_structure.number_dacs) return "no DAC entry: nothing stored or sent";
     if (!code) return nullptr;
     if (!sbus_setup_loaded()) return SBUS_NO_SETUP;
-    const int pair = sbus_conversion_pair(&sbus_structure, i);
-    if (pair < 0) return "stored: sent with the next transfer";
+    const int levelsCode = sbus_level_code(&sbus_structure, i);
+    if (levelsCode < 0) return "stored: sent with the next transfer";
     std::snprintf(levelCode, sizeof levelCode,
-                  "stored until the next transfer, which sends its level's code %d",
-                  sbus_volts_to_code(sbus_structure.volts[i], &sbus_structure.dac_scale[pair]));
+                  "stored until the next transfer, which sends its level's code %d", levelsCode);
     return levelCode;
 }
 

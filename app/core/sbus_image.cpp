@@ -60,6 +60,11 @@ int sbus_conversion_pair(const SBUS_STRUCTURE* image, int i) {
     return (type >= 1 && type <= SBUS_DAC_SCALES) ? type - 1 : -1;
 }
 
+int sbus_level_code(const SBUS_STRUCTURE* image, int i) {
+    const int pair = sbus_conversion_pair(image, i);
+    return pair < 0 ? -1 : sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+}
+
 void sbus_set_name(SBUS_STRUCTURE* image, int i, const char* text) {
     if (i < 0 || i >= SBUS_MAX_REGISTERS) return;
     const size_t n = text != nullptr ? strnlen(text, SBUS_NAME_SIZE - 1) : 0;

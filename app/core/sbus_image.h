@@ -57,6 +57,9 @@ int sbus_volts_to_code(double volts, const SBUS_DAC_SCALE* scale);
 // 0..3), or -1 when the entry does not convert: an entry converts only when
 // it is a DAC level in use (i < number_dacs, i < number_registers).
 int sbus_conversion_pair(const SBUS_STRUCTURE* image, int i);
+// The code entry i's level converts to through its pair, or -1 when the
+// entry does not convert: what the transfer sends for a converting entry.
+int sbus_level_code(const SBUS_STRUCTURE* image, int i);
 
 // Copies text into an entry's name, cut to 80 characters, always terminated.
 void sbus_set_name(SBUS_STRUCTURE* image, int i, const char* text);

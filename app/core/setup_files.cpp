@@ -330,9 +330,8 @@ int write_setup_file_to_sbus_structure(const char* path) {
     kovra610::sessionlog::recordSetupFile(path, fileno(file));
     for (int i = 0; i < records; ++i) sbus_entry_defined[i] = 1;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
-        const int pair = sbus_conversion_pair(image, i);
-        if (pair >= 0)
-            image->data[i] = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
+        const int code = sbus_level_code(image, i);
+        if (code >= 0) image->data[i] = code;
     }
     SetCtrlVal(panelHandle, DAC1TEXTBOX, path);
     std::fclose(file);

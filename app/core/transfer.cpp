@@ -117,11 +117,10 @@ int sbus_structure_write_to_testequip(void) {
     std::string unsent;
     int unsentCount = 0;
     for (int i = 0; i < image->number_registers && i < SBUS_MAX_REGISTERS; ++i) {
-        const int pair = sbus_conversion_pair(image, i);
-        if (pair >= 0) {
+        const int code = sbus_level_code(image, i);
+        if (code >= 0) {
             // A code committed on an entry that converts lasts until here:
             // its field shows the code of the level that goes instead.
-            const int code = sbus_volts_to_code(image->volts[i], &image->dac_scale[pair]);
             if (code != image->data[i])
                 SetCtrlVal(panelHandle, GetCtrlArrayItem(HexDataCtrlArr, i),
                            static_cast<unsigned int>(code));
